@@ -1,0 +1,104 @@
+// The platform layer on SDL2: desktop full-screen window, GL compatibility
+// context, SDL's 32-bit tick count and a polled Escape key.
+#include "platform/platform.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+SDL_Window* window = nullptr;
+SDL_GLContext context = nullptr;
+char errorLine[512] = "";
+
+bool fail(const char* what) {
+    std::snprintf(errorLine, sizeof errorLine, "%s: %s", what, SDL_GetError());
+    return false;
+}
+
+// SDL quietly falls back to a driver that draws nowhere when no display is
+// reachable (with DISPLAY unset it picks "offscreen"). Only accept those when
+// the user asked for them by name.
+bool isHeadlessDriver(const char* driver) {
+    return std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0 ||
+           std::strcmp(driver, "evdev") == 0;
+}
+
+}  // namespace
+
+bool platformOpenWindow() {
+    // Ctrl+C and SIGTERM must end the process as for any console program;
+    // SDL would otherwise turn them into quit events nobody reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A full-screen piece that minimises itself when focus moves would vanish.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        return fail("Cannot open the display (SDL video)");
+    }
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    if (driver == nullptr || (isHeadlessDriver(driver) && (asked == nullptr || asked[0] == '\0'))) {
+        SDL_SetError("SDL found only its '%s' video driver, which draws nowhere; is DISPLAY set?",
+                     driver != nullptr ? driver : "none");
+        return fail("Cannot open the display");
+    }
+
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    // Ask for a 32-bit depth buffer first; many drivers only offer 24 or 16.
+    const int depthBits[] = {32, 24, 16};
+    for (int bits : depthBits) {
+        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, bits);
+        window = SDL_CreateWindow("tolmar", 0, 0, 0, 0,
+                                  SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
+                                      SDL_WINDOW_BORDERLESS);
+        if (window != nullptr) {
+            break;
+        }
+    }
+    if (window == nullptr) {
+        return fail("Cannot create the full-screen window");
+    }
+    SDL_ShowCursor(SDL_DISABLE);
+    return true;
+}
+
+bool platformOpenContext() {
+    context = SDL_GL_CreateContext(window);
+    if (context == nullptr) {
+        return fail("Cannot create the OpenGL context");
+    }
+    if (SDL_GL_MakeCurrent(window, context) != 0) {
+        return fail("Cannot make the OpenGL context current");
+    }
+    return true;
+}
+
+const char* platformError() { return errorLine; }
+
+void platformDrawableSize(int* width, int* height) { SDL_GL_GetDrawableSize(window, width, height); }
+
+void platformSwap() { SDL_GL_SwapWindow(window); }
+
+uint32_t platformTicks() { return SDL_GetTicks(); }
+
+bool platformEscapePressed() {
+    // A short tap can fall between two polls when frames are slow, so look at
+    // the key events queued since the last poll as well as the key's state now.
+    bool pressed = false;
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) {
+        if (event.type == SDL_KEYDOWN && event.key.keysym.scancode == SDL_SCANCODE_ESCAPE) {
+            pressed = true;
+        }
+    }
+    return pressed || SDL_GetKeyboardState(nullptr)[SDL_SCANCODE_ESCAPE] != 0;
+}
