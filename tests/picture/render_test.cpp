@@ -1,0 +1,161 @@
+// Frames drawn by renderFrame, captured through GL feedback mode. The tests
+// use an orthographic view of the whole grid so that no triangle is clipped:
+// every triangle sent is reported whole, in order, with its colour and
+// texture coordinates as given.
+#include "picture/picture.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+struct Corner {
+    float gridX, gridY;  // back from window coordinates to grid units
+    float r, g, b;
+    float s, t;
+};
+
+struct Triangle {
+    Corner corner[3];
+};
+
+// With glOrtho over +-25.6 world units on a 512-pixel view, grid x maps to
+// window x = 2x + 1 and grid y to window y = 511 - 2y.
+void setWholeGridView() {
+    glViewport(0, 0, 512, 512);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-25.6, 25.6, -25.6, 25.6, 1.0, 100.0);
+}
+
+std::vector<Triangle> captureFrame(float progress) {
+    setWholeGridView();
+    static std::vector<GLfloat> buffer(400 * 40);
+    glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR_TEXTURE, buffer.data());
+    glRenderMode(GL_FEEDBACK);
+    renderFrame(progress);
+    const GLint values = glRenderMode(GL_RENDER);
+    EXPECT_GE(values, 0) << "feedback buffer overflow";
+
+    std::vector<Triangle> triangles;
+    const int perVertex = 3 + 4 + 4;  // x y z, r g b a, s t r q
+    for (GLint i = 0; i < values;) {
+        EXPECT_EQ(buffer[i], static_cast<GLfloat>(GL_POLYGON_TOKEN));
+        EXPECT_EQ(buffer[i + 1], 3.0f) << "a triangle was clipped";
+        Triangle triangle;
+        for (int c = 0; c < 3; ++c) {
+            const GLfloat* v = &buffer[i + 2 + c * perVertex];
+            triangle.corner[c] = {(v[0] - 1.0f) / 2.0f, (511.0f - v[1]) / 2.0f, v[3], v[4], v[5], v[7],
+                                  v[8]};
+        }
+        triangles.push_back(triangle);
+        i += 2 + 3 * perVertex;
+    }
+    return triangles;
+}
+
+// progress exactly as the driver derives it from timeline milliseconds.
+float progressAt(int elapsed_ms) { return static_cast<float>(elapsed_ms / 1000.0 / 130.0); }
+
+// Checks that the frame holds triangles first..last of the table, in order.
+void expectWindow(const std::vector<Triangle>& frame, int first, int last) {
+    ASSERT_EQ(static_cast<int>(frame.size()), last - first + 1);
+    for (int i = first; i <= last; ++i) {
+        const Triangle& got = frame[i - first];
+        for (int c = 0; c < 3; ++c) {
+            ASSERT_NEAR(got.corner[c].gridX, triangleTable[6 * i + 2 * c], 0.01) << "triangle " << i;
+            ASSERT_NEAR(got.corner[c].gridY, triangleTable[6 * i + 2 * c + 1], 0.01) << "triangle " << i;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(RenderFrame, DrawsNothingAtProgressZero) { EXPECT_TRUE(captureFrame(0.0f).empty()); }
+
+TEST(RenderFrame, WindowGrowsFromTheStartThenSlides) {
+    expectWindow(captureFrame(progressAt(10000)), 0, 106);    // s ~ 0.005917
+    expectWindow(captureFrame(progressAt(16780)), 0, 299);    // last frame still starting at 0
+    expectWindow(captureFrame(progressAt(16790)), 0, 300);    // 18000 s just above 300
+    expectWindow(captureFrame(progressAt(60000)), 3534, 3834);  // 18000 s ~ 3834.3: 301
+    expectWindow(captureFrame(progressAt(129999)), 17699, 17999);
+}
+
+TEST(RenderFrame, WindowShrinksAtTheEndOfTheTable) {
+    expectWindow(captureFrame(1.0f), 17700, 17999);            // 18000 s whole: 300
+    expectWindow(captureFrame(progressAt(130500)), 17838, 17999);
+    EXPECT_TRUE(captureFrame(progressAt(131080)).empty());
+    EXPECT_TRUE(captureFrame(progressAt(133000)).empty());
+    EXPECT_TRUE(captureFrame(progressAt(133100)).empty());
+}
+
+TEST(RenderFrame, WorkedExampleAtProgressOneTenth) {
+    // s = 0.010000001 in single precision, 18000 s ~ 180.00001: triangles 0..180.
+    const std::vector<Triangle> frame = captureFrame(0.1f);
+    expectWindow(frame, 0, 180);
+
+    // The colour is grey/255 * k times the tint (1.1, 1.2, 0.9).
+    const double grey0 = shadeTable[0] / 255.0;
+    const double k0 = 0.45179;
+    for (const Corner& c : frame[0].corner) {
+        EXPECT_NEAR(c.r, grey0 * k0 * 1.1, 2e-5);
+        EXPECT_NEAR(c.g, grey0 * k0 * 1.2, 2e-5);
+        EXPECT_NEAR(c.b, grey0 * k0 * 0.9, 2e-5);
+    }
+    // Triangle 0 has u = 0, so its corners sit exactly on (0,0), (0,30), (30,30).
+    EXPECT_EQ(frame[0].corner[0].s, 0.0f);
+    EXPECT_EQ(frame[0].corner[0].t, 0.0f);
+    EXPECT_EQ(frame[0].corner[1].s, 0.0f);
+    EXPECT_EQ(frame[0].corner[1].t, 30.0f);
+    EXPECT_EQ(frame[0].corner[2].s, 30.0f);
+    EXPECT_EQ(frame[0].corner[2].t, 30.0f);
+
+    const double grey1 = shadeTable[3] / 255.0;
+    EXPECT_NEAR(frame[1].corner[0].r, grey1 * 0.44689 * 1.1, 2e-5);
+    EXPECT_NEAR(frame[1].corner[0].s, 0.030000, 1e-6);
+    EXPECT_NEAR(frame[1].corner[0].t, 0.059996, 1e-6);
+}
+
+TEST(RenderFrame, FrameDependsOnProgressAlone) {
+    const std::vector<Triangle> before = captureFrame(0.7f);
+    captureFrame(0.2f);
+    const std::vector<Triangle> after = captureFrame(0.7f);
+    ASSERT_EQ(before.size(), after.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(before[i].corner[c].r, after[i].corner[c].r);
+            EXPECT_EQ(before[i].corner[c].s, after[i].corner[c].s);
+            EXPECT_EQ(before[i].corner[c].t, after[i].corner[c].t);
+        }
+    }
+}
+
+TEST(RenderFrame, PixelsAreTintedNoiseOverBlack) {
+    setWholeGridView();
+    renderFrame(0.8f);
+    std::vector<unsigned char> pixels(512 * 512 * 4);
+    glReadPixels(0, 0, 512, 512, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    int lit = 0;
+    int greys[256] = {};
+    for (size_t p = 0; p < pixels.size(); p += 4) {
+        const int r = pixels[p];
+        const int g = pixels[p + 1];
+        const int b = pixels[p + 2];
+        // Green 1.2, red 1.1, blue 0.9 of the same grey, each rounded.
+        ASSERT_GE(g + 1, r);
+        ASSERT_GE(r + 1, b);
+        if (g > 0) {
+            ++lit;
+            greys[g] = 1;
+        }
+    }
+    EXPECT_GT(lit, 512 * 512 / 10);  // a window of 300 triangles covers much of the grid
+    int levels = 0;
+    for (int used : greys) {
+        levels += used;
+    }
+    EXPECT_GT(levels, 30);  // the noise shows through, not flat shading
+}
