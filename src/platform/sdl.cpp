@@ -53,11 +53,17 @@ bool platformOpenWindow() {
     SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
+    // Without a window manager nothing resizes a full-screen window for us, so
+    // ask for the desktop's size up front.
+    SDL_DisplayMode desktop;
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) {
+        return fail("Cannot read the desktop size");
+    }
     // Ask for a 32-bit depth buffer first; many drivers only offer 24 or 16.
     const int depthBits[] = {32, 24, 16};
     for (int bits : depthBits) {
         SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, bits);
-        window = SDL_CreateWindow("tolmar", 0, 0, 0, 0,
+        window = SDL_CreateWindow("tolmar", 0, 0, desktop.w, desktop.h,
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
                                       SDL_WINDOW_BORDERLESS);
         if (window != nullptr) {

@@ -57,7 +57,8 @@ no_audio_output)
   ;;
 under_xvfb)
   make_music 20
-  cat >inner.sh <<INNER
+  declare -f screen_stats fail >inner.sh
+  cat >>inner.sh <<INNER
 set -u
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/audio.raw "$program" >stdout.txt &
 pid=\$!
@@ -72,7 +73,6 @@ kill -0 \$pid 2>/dev/null && { kill \$pid; echo "Escape did not end the run"; ex
 wait \$pid
 echo "status \$?"
 INNER
-  export -f screen_stats fail
   report=$(timeout 60 xvfb-run -a -s "-screen 0 1280x720x24" bash inner.sh)
   echo "$report"
   read -r _ lead_mean lead_share <<<"$(grep '^lead-in' <<<"$report")"
