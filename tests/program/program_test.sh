@@ -81,6 +81,13 @@ INNER
   [ "$(od -An -c stdout.txt | tr -d ' ')" = '\n' ] || fail "stdout is not one newline: $(od -c stdout.txt)"
   awk -v m="$lead_mean" 'BEGIN { exit !(m == 0) }' || fail "lead-in not black (mean $lead_mean)"
   awk -v s="$line_share" 'BEGIN { exit !(s > 0.05) }' || fail "too few triangles on screen ($line_share)"
+  # The disk driver writes the device's output at real-time pace from the
+  # moment the output opens (before the window): 32-bit float stereo at
+  # 44.1 kHz, silence until the music starts after the 3 s lead-in.
+  first=$(od -An -v -w4 -tx4 audio.raw | grep -nvm1 ' 00000000$' | cut -d: -f1)
+  [ -n "$first" ] || fail "no music in the audio output"
+  awk -v n="$first" 'BEGIN { t = (n - 1) / 2 / 44100; print "music started " t " s after the output opened";
+                             exit !(t >= 3.0 && t < 5.0) }' || fail "music did not start at the end of the lead-in"
   ;;
 full_run)
   make_music 10
