@@ -1,0 +1,239 @@
+// What the audio library plays, captured through SDL's disk driver (which
+// writes the exact callback output at real-time pace) and compared with a
+// direct libmpg123 decode of the same file.
+#include <time.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "audio_test.hpp"
+
+namespace {
+
+using std::chrono::steady_clock;
+
+void sleepSeconds(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+double cpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+// First stereo frame from `from` on with any non-zero sample.
+size_t firstSoundFrame(const std::vector<float>& samples, int channels, size_t from = 0) {
+    for (size_t i = from * channels; i < samples.size(); i++)
+        if (samples[i] != 0.0f) return i / channels;
+    return samples.size() / channels;
+}
+
+struct Match {
+    size_t start_frame = 0;     // where the sound begins in the output
+    size_t compared_frames = 0;  // output frames from there on
+    size_t matched_frames = 0;   // how many of them match before the first difference
+};
+
+// Lines the output (stereo) up with the decode and counts how far it equals
+// the decode repeated (looping) or followed by silence (not looping).
+Match compareWithDecode(const std::vector<float>& out, const Pcm& pcm, bool looping) {
+    Match m;
+    size_t outFrames = out.size() / 2, n = pcm.frames();
+    size_t lead = firstSoundFrame(pcm.samples, pcm.channels);
+    m.start_frame = firstSoundFrame(out, 2) - std::min(lead, firstSoundFrame(out, 2));
+    m.compared_frames = outFrames - m.start_frame;
+    for (size_t i = 0; i < m.compared_frames; i++, m.matched_frames++) {
+        size_t frame = looping ? i % n : i;
+        for (int c = 0; c < 2; c++) {
+            float expected = frame < n ? pcm.samples[frame * pcm.channels + (pcm.channels == 1 ? 0 : c)] : 0.0f;
+            if (std::fabs(out[(m.start_frame + i) * 2 + c] - expected) > 1e-6f) return m;
+        }
+    }
+    return m;
+}
+
+class Playback : public AudioTest {
+protected:
+    void SetUp() override {
+        AudioTest::SetUp();
+        output = path("out.raw");
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", output.c_str(), 1);
+        ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
+        started = steady_clock::now();
+        ASSERT_EQ(system->init(1, 0, nullptr), FMOD_OK);
+    }
+    void TearDown() override {
+        if (system) system->release();
+        AudioTest::TearDown();
+    }
+
+    FMOD::Sound* start(const std::string& mp3, FMOD_MODE mode = 0x2A) {
+        FMOD::Sound* sound = nullptr;
+        EXPECT_EQ(system->createStream(mp3.c_str(), mode, nullptr, &sound), FMOD_OK);
+        EXPECT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+        return sound;
+    }
+
+    // Closes the system (ending the disk output) and reads what was played.
+    std::vector<float> finish() {
+        EXPECT_EQ(system->close(), FMOD_OK);
+        elapsed_s = std::chrono::duration<double>(steady_clock::now() - started).count();
+        return readDiskOutput(output);
+    }
+
+    std::vector<float> play(const std::string& mp3, double seconds, FMOD_MODE mode = 0x2A) {
+        start(mp3, mode);
+        sleepSeconds(seconds);
+        return finish();
+    }
+
+    std::string output;
+    FMOD::System* system = nullptr;
+    steady_clock::time_point started;
+    double elapsed_s = 0;
+};
+
+TEST_F(Playback, StartsAtOnceLoopsWithoutGapInRealTime) {
+    std::string mp3 = lameMp3("sweep.mp3", 44100, 2, 0.6, "sine 200-4000 sine 3000-300 gain -6");
+    Pcm pcm = decodeFile(mp3);
+    ASSERT_EQ(pcm.frames(), 26460u);  // LAME's gapless tag restores the exact length
+    std::vector<float> out = play(mp3, 2.0);
+    Match m = compareWithDecode(out, pcm, true);
+    EXPECT_LT(m.start_frame, DEVICE_RATE_HZ / 4) << "more than 0.25 s of silence before the start";
+    EXPECT_EQ(m.matched_frames, m.compared_frames);
+    EXPECT_GT(m.compared_frames, 2 * pcm.frames() + DEVICE_RATE_HZ / 10);  // past two loop points
+    double played_s = static_cast<double>(out.size() / 2) / DEVICE_RATE_HZ;
+    EXPECT_NEAR(played_s / elapsed_s, 1.0, 0.3) << played_s << " s of audio in " << elapsed_s << " s";
+}
+
+TEST_F(Playback, TenthOfASecondLoopsManyTimes) {
+    std::string mp3 = lameMp3("short.mp3", 44100, 1, 0.1, "sine 300-3000 gain -6");
+    Pcm pcm = decodeFile(mp3);
+    ASSERT_EQ(pcm.frames(), 4410u);
+    Match m = compareWithDecode(play(mp3, 1.2), pcm, true);
+    EXPECT_EQ(m.matched_frames, m.compared_frames);
+    EXPECT_GT(m.compared_frames, 8 * pcm.frames());
+}
+
+TEST_F(Playback, TruncatedFilePlaysWhatIsThere) {
+    std::string full = lameMp3("full.mp3", 44100, 2, 1.0, "sine 200-2000 sine 900 gain -6");
+    std::string cut = path("cut.mp3");
+    std::filesystem::copy(full, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(full) * 2 / 5 + 1);
+    Pcm pcm = decodeFile(cut);
+    ASSERT_GT(pcm.frames(), 0u);
+    ASSERT_LT(pcm.frames(), decodeFile(full).frames());
+    Match m = compareWithDecode(play(cut, 1.0), pcm, true);
+    EXPECT_EQ(m.matched_frames, m.compared_frames);
+    EXPECT_GT(m.compared_frames, pcm.frames() * 3 / 2);
+}
+
+TEST_F(Playback, WithoutLoopFlagPlaysOnceThenSilence) {
+    std::string mp3 = lameMp3("once.mp3", 44100, 2, 0.3, "sine 440 sine 550 gain -6");
+    Pcm pcm = decodeFile(mp3);
+    Match m = compareWithDecode(play(mp3, 0.8, FMOD_2D | FMOD_HARDWARE), pcm, false);
+    EXPECT_EQ(m.matched_frames, m.compared_frames);
+    EXPECT_GT(m.compared_frames, pcm.frames() + DEVICE_RATE_HZ / 5);
+}
+
+TEST_F(Playback, ReleaseStopsTheSoundAndCloseAcceptsOpenStreams) {
+    std::string mp3 = lameMp3("tone.mp3", 44100, 2, 1.0, "sine 440 gain -6");
+    FMOD::Sound* sound = start(mp3);
+    sleepSeconds(0.4);
+    ASSERT_EQ(sound->release(), FMOD_OK);
+    size_t stopped_frame = std::filesystem::file_size(output) / 8;
+    sleepSeconds(0.4);
+    FMOD::Sound* unplayed = nullptr;
+    ASSERT_EQ(system->createStream(mp3.c_str(), 0x2A, nullptr, &unplayed), FMOD_OK);
+    std::vector<float> out = finish();
+    EXPECT_EQ(system->release(), FMOD_OK);  // with a stream still open when it closed
+    system = nullptr;
+
+    size_t slack = 4096;  // buffers already in flight through SDL and stdio
+    EXPECT_LT(firstSoundFrame(out, 2), stopped_frame);
+    EXPECT_GT(out.size() / 2, stopped_frame + slack + DEVICE_RATE_HZ / 5);
+    EXPECT_EQ(firstSoundFrame(out, 2, stopped_frame + slack), out.size() / 2);
+}
+
+// The file is emptied after it was opened: the stream finds nothing to loop
+// over, and must settle into silence instead of rewinding in a tight loop.
+TEST_F(Playback, StreamWithNothingLeftPlaysSilenceWithoutSpinning) {
+    std::string mp3 = lameMp3("vanishing.mp3", 44100, 2, 1.0, "sine 440 gain -6");
+    FMOD::Sound* sound = nullptr;
+    ASSERT_EQ(system->createStream(mp3.c_str(), 0x2A, nullptr, &sound), FMOD_OK);
+    std::filesystem::resize_file(mp3, 0);
+    ASSERT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+    double cpu0 = cpuSeconds();
+    sleepSeconds(1.0);
+    double cpu_s = cpuSeconds() - cpu0;
+    std::vector<float> out = finish();
+    EXPECT_LT(cpu_s, 0.5);
+    size_t frames = out.size() / 2;
+    ASSERT_GT(frames, static_cast<size_t>(DEVICE_RATE_HZ / 2));
+    EXPECT_LT(firstSoundFrame(out, 2), frames);  // what was read ahead still played
+    EXPECT_EQ(firstSoundFrame(out, 2, frames - DEVICE_RATE_HZ / 2), frames);
+}
+
+// Rates and channel layouts: the output keeps the pitch (so the rate was
+// converted), and mono reaches both channels while stereo keeps them apart.
+struct Format {
+    int rate_hz;
+    int channels;
+    bool vbr;
+};
+
+class Formats : public Playback, public ::testing::WithParamInterface<Format> {};
+
+// Rising crossings with hysteresis, so coding noise near zero (heavy at low
+// bitrates) does not count as extra cycles.
+double frequencyHz(const std::vector<float>& out, int channel, size_t from, size_t frames) {
+    int rises = 0;
+    bool high = out[from * 2 + channel] > 0.0f;
+    for (size_t i = from; i < from + frames; i++) {
+        float x = out[i * 2 + channel];
+        if (!high && x > 0.1f) rises++;
+        if (x > 0.1f) high = true;
+        if (x < -0.1f) high = false;
+    }
+    return rises * static_cast<double>(DEVICE_RATE_HZ) / frames;
+}
+
+TEST_P(Formats, KeepPitchAndChannels) {
+    Format f = GetParam();
+    std::string synth = f.channels == 1 ? "sine 440 gain -6" : "sine 440 sine 660 gain -6";
+    // CBR files straight from sox; the VBR one from lame.
+    std::string mp3 = f.vbr ? lameMp3("vbr.mp3", f.rate_hz, f.channels, 1.0, synth, "-V 2")
+                            : soxMp3("cbr.mp3", f.rate_hz, f.channels, 1.0, synth);
+    Pcm pcm = decodeFile(mp3);
+    ASSERT_EQ(pcm.rate_hz, f.rate_hz);
+    ASSERT_EQ(pcm.channels, f.channels);
+    std::vector<float> out = play(mp3, 0.9);
+    // sox writes no gapless tag: the encoder's lead-in (0.2 s at 8 kHz) stays in.
+    size_t from = firstSoundFrame(out, 2) + DEVICE_RATE_HZ * 3 / 10, frames = DEVICE_RATE_HZ * 2 / 5;
+    ASSERT_GE(out.size() / 2, from + frames);
+    EXPECT_NEAR(frequencyHz(out, 0, from, frames), 440.0, 8.0);
+    EXPECT_NEAR(frequencyHz(out, 1, from, frames), f.channels == 1 ? 440.0 : 660.0, 8.0);
+    double sum = 0;
+    for (size_t i = from; i < from + frames; i++) sum += out[i * 2] * out[i * 2];
+    EXPECT_NEAR(std::sqrt(sum / frames), 0.5 / std::sqrt(2.0), 0.07);  // a -6 dB sine
+    if (f.channels == 1) {
+        for (size_t i = 0; i < out.size(); i += 2) ASSERT_EQ(out[i], out[i + 1]) << "frame " << i / 2;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndLayouts, Formats,
+                         ::testing::Values(Format{8000, 1, false}, Format{8000, 2, false},
+                                           Format{22050, 1, false}, Format{22050, 2, false},
+                                           Format{44100, 1, false}, Format{44100, 2, false},
+                                           Format{48000, 1, false}, Format{48000, 2, false},
+                                           Format{44100, 2, true}),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                             return std::to_string(info.param.rate_hz) +
+                                    (info.param.channels == 1 ? "Mono" : "Stereo") +
+                                    (info.param.vbr ? "Vbr" : "");
+                         });
+
+}  // namespace
