@@ -6,6 +6,9 @@
 #include "picture/picture.h"
 #include "platform/platform.h"
 
+#ifdef _WIN32
+#include <windows.h>  // GL/gl.h needs its calling-convention macros
+#endif
 #include <GL/gl.h>
 #include <GL/glu.h>
 

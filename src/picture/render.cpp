@@ -2,6 +2,9 @@
 // pulsing with sines of time and index, carrying the noise texture.
 #include "picture/picture.h"
 
+#ifdef _WIN32
+#include <windows.h>  // GL/gl.h needs its calling-convention macros
+#endif
 #include <GL/gl.h>
 
 #include <cmath>
