@@ -47,7 +47,7 @@ const int PREFIX_WIDTH = GRID + 1;
 // A point whose top triangle is older than this many triangles already counts
 // partly as black, growing to fully black when that triangle leaves the
 // window; so new triangles refresh old areas before holes open.
-const int AGING_START = 150;
+const int AGING_START = 240;
 const int GIANT_AREA = 31000;         // square grid units, about half the grid
 const int GIANT_AREA_MIN = 30000;
 const double CATCH_UP = 100;         // triangles over which a shortfall is made up
