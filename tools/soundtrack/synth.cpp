@@ -387,7 +387,7 @@ void renderRiser(const Note& n, const Score&, Bus& bus) {
     const double tail = 0.01;
     const Span s = spanOf(n, tail, bus.frames);
     Noise nl = noiseFrom(n.seed), nr = noiseFrom(n.seed ^ 0x27d4eb2du);
-    const float gain = 0.14f * n.velocity;
+    const float gain = 0.1f * n.velocity;
     const double length = std::max(n.length, 1e-3);
     Svf bl, br;
     SvfCoef coef{};
