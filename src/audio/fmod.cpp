@@ -40,6 +40,7 @@ struct SoundState {
     mpg123_handle* decoder = nullptr;  // guarded by decodeMutex
     size_t passBytes = 0;              // decoded since the last rewind; decodeMutex
     bool played = false;               // playSound seen once; library lock only
+    FMOD::Channel* channel = nullptr;  // the current play's handle; library lock only
 
     std::mutex bufferMutex;
     std::condition_variable wake;        // feeder waits here for room or stop
@@ -52,7 +53,6 @@ struct SoundState {
     // Guarded by the device lock: the callback reads and clears them.
     bool playing = false;
     bool paused = false;
-    FMOD::Channel* channel = nullptr;
 };
 
 struct SystemState {
@@ -413,9 +413,9 @@ FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* so
     snd->played = true;
     FMOD::Channel* handle = FMOD::Access::newChannel();
     registry().channels[handle] = true;
-    SDL_LockAudioDevice(sys->device);
     retireChannel(snd);
     snd->channel = handle;
+    SDL_LockAudioDevice(sys->device);
     snd->paused = paused;
     snd->playing = true;
     SDL_UnlockAudioDevice(sys->device);

@@ -139,6 +139,28 @@ TEST_F(Playback, WithoutLoopFlagPlaysOnceThenSilence) {
     EXPECT_GT(m.compared_frames, pcm.frames() + DEVICE_RATE_HZ / 5);
 }
 
+// Playing a stream again while it plays starts it over from its first sample.
+TEST_F(Playback, PlayingAgainRestartsFromTheBeginning) {
+    std::string mp3 = lameMp3("sweep.mp3", 44100, 2, 0.6, "sine 200-4000 sine 3000-300 gain -6");
+    Pcm pcm = decodeFile(mp3);
+    FMOD::Sound* sound = start(mp3);
+    sleepSeconds(0.3);
+    ASSERT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+    sleepSeconds(0.5);
+    std::vector<float> out = finish();
+    Match first = compareWithDecode(out, pcm, true);
+    size_t cut = first.start_frame + first.matched_frames;
+    EXPECT_GT(cut, first.start_frame + DEVICE_RATE_HZ / 5);
+    EXPECT_LT(cut, first.start_frame + pcm.frames());
+    // At most one device buffer of silence while the stream rewinds.
+    size_t restart = firstSoundFrame(out, 2, cut);
+    EXPECT_LE(restart - cut, 1024u);
+    Match second = compareWithDecode(std::vector<float>(out.begin() + restart * 2, out.end()), pcm, true);
+    EXPECT_EQ(second.start_frame, 0u);
+    EXPECT_EQ(second.matched_frames, second.compared_frames);
+    EXPECT_GT(second.compared_frames, static_cast<size_t>(DEVICE_RATE_HZ / 4));
+}
+
 TEST_F(Playback, ReleaseStopsTheSoundAndCloseAcceptsOpenStreams) {
     std::string mp3 = lameMp3("tone.mp3", 44100, 2, 1.0, "sine 440 gain -6");
     FMOD::Sound* sound = start(mp3);
