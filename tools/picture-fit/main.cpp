@@ -50,29 +50,27 @@ bool parseCount(const char* text, long min, long max, long& value) {
 int parseArguments(int argc, char** argv, Arguments& args) {
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
-        auto value = [&]() -> const char* { return a + 1 < argc ? argv[++a] : nullptr; };
+        const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
         long number = 0;
+        bool valueOk = true;
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
             return 0;
         } else if (arg == "-o" || arg == "--out" || arg == "-p" || arg == "--preview") {
-            const char* v = value();
-            if (!v) break;
-            (arg == "-o" || arg == "--out" ? args.out : args.preview) = v;
+            valueOk = v != nullptr;
+            if (valueOk) (arg == "-o" || arg == "--out" ? args.out : args.preview) = v;
         } else if (arg == "-s" || arg == "--seed") {
-            const char* v = value();
-            if (!v || !parseCount(v, 0, 2147483647L, number)) break;
+            valueOk = v && parseCount(v, 0, 2147483647L, number);
             args.fit.seed = uint64_t(number);
         } else if (arg == "-j" || arg == "--threads") {
-            const char* v = value();
-            if (!v || !parseCount(v, 1, 64, number)) break;
+            valueOk = v && parseCount(v, 1, 64, number);
             args.fit.threads = int(number);
         } else if (arg == "--candidates" || arg == "--moves") {
-            const char* v = value();
-            if (!v || !parseCount(v, 2, 1000000, number)) break;
+            valueOk = v && parseCount(v, 2, 1000000, number);
             (arg == "--moves" ? args.fit.moves : args.fit.candidates) = int(number);
         } else if (arg == "-m" || arg == "--measure") {
             args.measureOnly = true;
+            continue;
         } else if (!arg.empty() && arg[0] != '-' && args.image.empty()) {
             args.image = arg;
             continue;
@@ -80,9 +78,17 @@ int parseArguments(int argc, char** argv, Arguments& args) {
             std::fprintf(stderr, "picture-fit: unexpected argument '%s'\n%s", arg.c_str(), USAGE);
             return 2;
         }
+        if (!valueOk) {
+            std::fprintf(stderr, "picture-fit: %s needs %s\n%s", arg.c_str(),
+                         arg == "-o" || arg == "--out" || arg == "-p" || arg == "--preview"
+                             ? "a folder" : "a number in range",
+                         USAGE);
+            return 2;
+        }
+        ++a;  // the option's value
     }
     if (args.image.empty()) {
-        std::fprintf(stderr, "picture-fit: no image given (or an option lacks its value)\n%s", USAGE);
+        std::fprintf(stderr, "picture-fit: no image given\n%s", USAGE);
         return 2;
     }
     return -1;
