@@ -1,6 +1,8 @@
 // Our audio library: a small streaming MP3 player behind the C++ interface the
 // piece was written against (namespace FMOD, System/Sound/Channel handles).
 // Reports version 0x00043201 (4.32.01), the oldest the piece accepts.
+// Playback runs on the library's own threads from playSound on; calls may
+// come from any thread (one lock inside the library serialises them).
 #pragma once
 
 // FMOD_RESULT: every call returns one; 0 is success. Codes are fixed by the

