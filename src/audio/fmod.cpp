@@ -58,7 +58,7 @@ struct SoundState {
 struct SystemState {
     FMOD::System* handle = nullptr;
     SDL_AudioDeviceID device = 0;  // 0 until init succeeds and after close
-    SDL_AudioSpec spec{};          // what the device accepted
+    SDL_AudioSpec output{};          // what the device accepted
     int maxChannels = 0;
     std::vector<Uint8> mixBuffer;     // callback scratch, one device buffer
     std::vector<SoundState*> sounds;  // changed under the device lock
@@ -116,7 +116,7 @@ void quietAlsa() {
 // Runs on SDL's audio thread with the device lock held.
 void mixCallback(void* userdata, Uint8* out, int len) {
     SystemState* sys = static_cast<SystemState*>(userdata);
-    SDL_memset(out, sys->spec.silence, len);
+    SDL_memset(out, sys->output.silence, len);
     Uint8* scratch = sys->mixBuffer.data();
     len = std::min(len, static_cast<int>(sys->mixBuffer.size()));
     for (SoundState* snd : sys->sounds) {
@@ -130,7 +130,7 @@ void mixCallback(void* userdata, Uint8* out, int len) {
         }
         snd->wake.notify_one();
         // Whatever the feeder could not supply stays silence.
-        if (got > 0) SDL_MixAudioFormat(out, scratch, sys->spec.format, got, SDL_MIX_MAXVOLUME);
+        if (got > 0) SDL_MixAudioFormat(out, scratch, sys->output.format, got, SDL_MIX_MAXVOLUME);
         if (finished) snd->playing = false;
     }
 }
@@ -332,7 +332,7 @@ FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
         return FMOD_ERR_OUTPUT_INIT;
     }
     // The device starts paused, so the callback sees none of this half-made.
-    sys->spec = have;
+    sys->output = have;
     sys->maxChannels = maxchannels;
     sys->mixBuffer.assign(have.size, 0);
     sys->device = device;
