@@ -261,7 +261,7 @@ FMOD_RESULT openDecoder(SoundState* snd) {
         locked_hz != rate_hz || locked_channels != channels || encoding != MPG123_ENC_FLOAT_32)
         return FMOD_ERR_FORMAT;
 
-    const SDL_AudioSpec& dev = snd->system->spec;
+    const SDL_AudioSpec& dev = snd->system->output;
     snd->converted = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(channels),
                                         static_cast<int>(rate_hz), dev.format, dev.channels,
                                         dev.freq);
