@@ -6,9 +6,16 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 bash tools/setup-debian.sh
-for preset in default sanitize; do
+for preset in default sanitize tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 ctest --preset default
 ctest --preset sanitize
+ctest --preset tsan
+# Each of these builds what it needs and exits non-zero on failure.
+for extra in tests/fuzz/ci.sh tests/windows/ci.sh; do
+  if [ -f "$extra" ]; then
+    bash "$extra"
+  fi
+done

@@ -9,6 +9,8 @@ packages=(
   libstb-dev libpng-dev libmp3lame-dev lame
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick sox libsox-fmt-mp3 mpg123
+  clang libclang-rt-14-dev
+  mingw-w64 wine64 pulseaudio
 )
 
 missing=()
