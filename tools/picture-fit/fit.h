@@ -22,8 +22,8 @@ double rngUnit(Rng& rng);           // [0, 1)
 struct FitOptions {
     int count = TRIANGLE_COUNT;
     uint64_t seed = 1;
-    int candidates = 1000;      // random starting triangles per triangle
-    int moves = 3000;           // hill-climbing moves per triangle
+    int candidates = 2000;      // random starting triangles per triangle
+    int moves = 6000;           // hill-climbing moves per triangle
     int threads = 2;            // results do not depend on this
     double meanArea = 535;      // planned mean area, square grid units
     double areaSpread = 0.8;    // sigma of the log of the planned areas

@@ -76,11 +76,11 @@ double landscape(double x, double y) {
     }
     // A few stars.
     if (y < 100 && hash(int(x), int(y), 77) > 0.9975) v = std::max(v, 200.0);
-    // Far mountains in haze, lighter towards their feet, snow-lit crests.
+    // Far mountains in haze, lighter towards their feet, moonlit crests.
     double far = farRidge(x);
     if (y >= far) {
         v = 72 + 28 * ramp(far, HORIZON, y) + 14 * (fractal(x / 9, y / 9, 31, 3) - 0.5);
-        if (y < far + 5) v += 40 * ramp(0.5, 0.8, fractal(x / 6, 1.5, 37, 2));
+        if (y < far + 4) v += 36 * ramp(0.45, 0.75, fractal(x / 24, 1.5, 37, 2)) * ramp(far + 4, far, y);
     }
     // Near hills, dark, with rock texture.
     double near = nearRidge(x);
@@ -118,7 +118,7 @@ double scene(double x, double y) {
     if (y >= topY && y <= foot) {
         double along = (y - topY) / (foot - 20 - topY);
         double tier = along * 7 - std::floor(along * 7);
-        double half = 3 + along * 30 * (0.55 + 0.45 * tier);
+        double half = 0.5 + along * 32 * (0.55 + 0.45 * tier);
         if (along <= 1 && std::fabs(x - px) <= half) v = 10 + 8 * fractal(x / 3, y / 3, 83, 2);
         if (along > 1 && std::fabs(x - px) <= 4) v = 14;
     }
