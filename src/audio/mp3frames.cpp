@@ -1,0 +1,65 @@
+// MP3 frame headers, ID3v2 tag sizes and the encoder's info frame.
+#include "audio/mp3frames.h"
+
+#include <cstring>
+
+namespace {
+
+// Layer III bitrates in kbit/s by index; 0 (free format) and 15 are refused.
+const int MPEG1_KBPS[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+const int MPEG2_KBPS[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+const int MPEG1_RATES_HZ[3] = {44100, 48000, 32000};
+
+}  // namespace
+
+bool mp3ParseHeader(const uint8_t* h, Mp3Frame* frame) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    const int versionBits = (h[1] >> 3) & 3;  // 0 = 2.5, 1 = reserved, 2 = 2, 3 = 1
+    const int layerBits = (h[1] >> 1) & 3;    // 1 = Layer III
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (versionBits == 1 || layerBits != 1 || bitrateIndex == 0 || bitrateIndex == 15 ||
+        rateIndex == 3)
+        return false;
+
+    Mp3Frame f;
+    f.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
+    f.rate_hz = MPEG1_RATES_HZ[rateIndex] / (f.version == 1 ? 1 : f.version == 2 ? 2 : 4);
+    f.channels = (h[3] >> 6) == 3 ? 1 : 2;
+    f.bitrate_kbps = f.version == 1 ? MPEG1_KBPS[bitrateIndex] : MPEG2_KBPS[bitrateIndex];
+    f.samples = f.version == 1 ? 1152 : 576;
+    const int padding = (h[2] >> 1) & 1;
+    // samples / 8 bytes per bit/s of bitrate, per sample of rate.
+    f.bytes = f.samples / 8 * f.bitrate_kbps * 1000 / f.rate_hz + padding;
+    f.crc = (h[1] & 1) == 0;
+    *frame = f;
+    return true;
+}
+
+bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b) {
+    return a.version == b.version && a.rate_hz == b.rate_hz && a.channels == b.channels;
+}
+
+size_t id3v2TagBytes(const uint8_t* d, size_t size) {
+    if (size < ID3V2_HEADER_BYTES || std::memcmp(d, "ID3", 3) != 0 || d[3] == 0xFF ||
+        d[4] == 0xFF)
+        return 0;
+    // The body size is four 7-bit bytes; a set top bit means it is no tag.
+    if ((d[6] | d[7] | d[8] | d[9]) & 0x80) return 0;
+    const size_t body = (size_t(d[6]) << 21) | (size_t(d[7]) << 14) | (size_t(d[8]) << 7) | d[9];
+    const bool footer = (d[5] & 0x10) != 0;
+    return ID3V2_HEADER_BYTES + body + (footer ? ID3V2_HEADER_BYTES : 0);
+}
+
+bool mp3IsInfoFrame(const uint8_t* frame, size_t size, const Mp3Frame& header) {
+    // The tag sits right after the side information, whose length depends on
+    // the version and on mono or stereo; VBRI sits at a fixed place.
+    const size_t sideInfo = header.version == 1 ? (header.channels == 1 ? 17 : 32)
+                                                : (header.channels == 1 ? 9 : 17);
+    const size_t at = MP3_HEADER_BYTES + (header.crc ? 2 : 0) + sideInfo;
+    if (size >= at + 4 &&
+        (std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0))
+        return true;
+    const size_t vbri = MP3_HEADER_BYTES + 32;
+    return size >= vbri + 4 && std::memcmp(frame + vbri, "VBRI", 4) == 0;
+}

@@ -1,0 +1,35 @@
+// MP3 frame headers and the tags around them: what the Windows audio library
+// needs to find the audio in a file and hand the codec whole Layer III frames.
+// Pure functions over bytes; no I/O.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+const size_t MP3_HEADER_BYTES = 4;
+const size_t ID3V2_HEADER_BYTES = 10;
+
+struct Mp3Frame {
+    int version;           // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
+    int rate_hz;           // sampling rate
+    int channels;          // 1 or 2
+    int bitrate_kbps;
+    int bytes;             // whole frame, header and padding included
+    int samples;           // PCM frames it decodes to per channel: 1152 or 576
+    bool crc;              // a 16-bit CRC follows the header
+};
+
+// Reads a 4-byte Layer III header. False for anything else: no sync, another
+// layer, the reserved version, free format, or a bad bitrate or rate index.
+bool mp3ParseHeader(const uint8_t* header, Mp3Frame* frame);
+
+// Two frames belong to one stream when version, rate and channels agree.
+bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b);
+
+// Bytes taken by an ID3v2 tag starting at data (header, body and footer), or
+// 0 when there is none. Needs ID3V2_HEADER_BYTES of data.
+size_t id3v2TagBytes(const uint8_t* data, size_t size);
+
+// True for the encoder's info frame (a "Xing", "Info" or "VBRI" frame): it
+// carries stream statistics, not audio, and would decode to silence.
+bool mp3IsInfoFrame(const uint8_t* frame, size_t size, const Mp3Frame& header);
