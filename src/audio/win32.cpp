@@ -22,8 +22,11 @@ namespace {
 constexpr int MAX_CHANNELS = 4093;
 constexpr int OUTPUT_RATE_HZ = 44100;
 constexpr int OUTPUT_CHANNELS = 2;
-constexpr int BUFFER_FRAMES = 1024;  // about 23 ms at 44.1 kHz
-constexpr int BUFFER_COUNT = 8;      // queued on the device: about 186 ms
+constexpr int BUFFER_FRAMES = 2048;  // about 46 ms at 44.1 kHz
+// Queued on the device: about 740 ms. Under Wine on a busy machine a third
+// of that already left gaps. A sound started on a silent device does not
+// wait behind the queue, nor is it heard after its release (dropQueued).
+constexpr int BUFFER_COUNT = 16;
 constexpr int DECODE_FRAMES = 1152;  // one Layer III frame per decoder read
 constexpr uint64_t ONE = uint64_t(1) << 32;  // 1.0 in the resampler's 32.32 fixed point
 
@@ -195,8 +198,17 @@ void refill(SystemState* sys) {
     }
 }
 
+// Takes back every queued buffer (waveOutReset marks them all done), to be
+// queued again from the first by the next refill. mixLock held.
+void dropQueued(SystemState* sys) {
+    waveOutReset(sys->device);
+    sys->oldest = 0;
+}
+
 DWORD WINAPI mixerMain(void* arg) {
     SystemState* sys = static_cast<SystemState*>(arg);
+    // Late refills are heard as gaps; the work per wake-up is small.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     for (;;) {
         // The timeout only guards against a lost signal.
         WaitForSingleObject(sys->bufferDone, 100);
@@ -215,10 +227,18 @@ void retireChannel(SoundState* snd) {
 void destroySound(SoundState* snd) {
     SystemState* sys = snd->system;
     {
-        Locked m(&sys->mixLock);
+        Locked m(&sys->mixLock);  // still valid inside closeSystem
         sys->sounds.erase(std::remove(sys->sounds.begin(), sys->sounds.end(), snd),
                           sys->sounds.end());
+        // The queue still holds up to BUFFER_COUNT buffers of this sound;
+        // when nothing else plays they go too, so it stops at once.
+        const bool heard = snd->playing;
         snd->playing = false;
+        if (heard && sys->device && std::none_of(sys->sounds.begin(), sys->sounds.end(),
+                                  [](const SoundState* other) { return other->playing; })) {
+            dropQueued(sys);
+            refill(sys);
+        }
     }
     mp3StreamClose(snd->stream);
     retireChannel(snd);
@@ -386,6 +406,10 @@ FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* so
     int busy = 0;
     for (SoundState* other : sys->sounds) busy += other != snd && other->playing;
     if (busy >= sys->maxChannels) return FMOD_ERR_CHANNEL_ALLOC;
+    // Nothing else is heard, so the queue holds only silence: drop it and let
+    // this sound start now rather than after the whole queue has played.
+    const bool requeue = busy == 0;
+    if (requeue) dropQueued(sys);
 
     // A stream plays once at a time: playing it again starts it over.
     if (snd->played) {
@@ -402,6 +426,7 @@ FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* so
     snd->channel = handle;
     snd->paused = paused;
     snd->playing = !snd->ended;
+    if (requeue) refill(sys);
     if (channel) *channel = handle;
     return FMOD_OK;
 }

@@ -1,6 +1,10 @@
 // The Windows audio library's result codes and handle rules, run under Wine.
 //   audio_checks no-output        (no sound server: init must give 62)
 //   audio_checks results TONE.mp3 (with an output device; TONE a short MP3)
+//   audio_checks play FILE.mp3 MS [AFTER_MS]
+//                                 (plays the looping stream for MS ms, releases
+//                                  it and waits AFTER_MS more before closing,
+//                                  for the script to record from the device)
 // Prints PASS/FAIL per check and exits 1 if any failed. The malformed files
 // are written here, in the working directory.
 #include "audio/fmod.hpp"
@@ -8,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -173,11 +178,28 @@ int results(const std::string& tone) {
     return failures == 0 ? 0 : 1;
 }
 
+int play(const char* file, int ms, int after_ms) {
+    FMOD::System* system = nullptr;
+    FMOD::Sound* sound = nullptr;
+    expect("create", FMOD_System_Create(&system), FMOD_OK);
+    expect("init", system->init(1, 0, nullptr), FMOD_OK);
+    expect("stream", system->createStream(file, STREAM_MODE, nullptr, &sound), FMOD_OK);
+    expect("play", system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+    Sleep(static_cast<DWORD>(ms));
+    expect("release sound", sound->release(), FMOD_OK);
+    Sleep(static_cast<DWORD>(after_ms));
+    expect("close", system->close(), FMOD_OK);
+    expect("release", system->release(), FMOD_OK);
+    return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "no-output") == 0) return noOutput();
     if (argc == 3 && std::strcmp(argv[1], "results") == 0) return results(argv[2]);
-    std::printf("usage: audio_checks no-output | results TONE.mp3\n");
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "play") == 0)
+        return play(argv[2], std::atoi(argv[3]), argc == 5 ? std::atoi(argv[4]) : 0);
+    std::printf("usage: audio_checks no-output | results TONE.mp3 | play FILE.mp3 MS [AFTER_MS]\n");
     return 2;
 }

@@ -126,6 +126,47 @@ run_wine "$tests/audio_checks.exe" results "$work/files/tone.mp3"
 if [ "$status" -eq 0 ]; then pass "audio library results and handles ($(grep -c ^PASS <<<"$out") checks)"; else
   fail "audio library results and handles:"; printf '%s' "$out" | grep -v ^PASS; fi
 
+# Plays FILE through the library for MS ms, releases it, waits AFTER_MS and
+# closes, while the null sink is recorded. Sets status and figures to
+# "SECONDS HZ TAIL": how long a tone was heard (10 ms blocks of the left
+# channel above 1000), its frequency (upward swings from below -1000 to above
+# 1000, so noise near zero does not count) and the silence at the end of the
+# recording, in seconds. The first second or so of a recording is often lost.
+record_play() {  # FILE MS AFTER_MS
+  parec -d tolmar_sink.monitor --format=s16le --rate=44100 --channels=2 --raw recorded.raw &
+  local rec=$!
+  run_wine "$tests/audio_checks.exe" play "$1" "$2" "$3"
+  kill $rec; wait $rec 2>/dev/null
+  figures=$(od -An -v -w4 -td2 recorded.raw | awk '
+    { x = $1; if (x > peak) peak = x; if (-x > peak) peak = -x
+      if (x > 1000 || x < -1000) last = NR
+      if (x < -1000) low = 1
+      if (low && x > 1000) { up++; low = 0 }
+      if (++n == 441) { if (peak > 1000) { active++; swings += up } n = 0; peak = 0; up = 0 } }
+    END { s = active / 100; printf "%.2f %.1f %.2f", s, (s > 0 ? swings / s : 0), (NR - last) / 44100 }')
+}
+
+# A 1 s MP3 of a 500 Hz tone, mono at 22.05 kHz, played for 6 s: the output
+# must carry far more than 1 s of it (the stream loops) and at 500 Hz
+# (converted to the device's 44.1 kHz, neither sped up nor slowed down).
+sox -q -n -r 22050 -c 1 -b 16 short.wav synth 1 sine 500 vol 0.5 && lame --quiet short.wav short.mp3
+record_play short.mp3 6000 0
+read -r seconds hz _ <<<"$figures"
+if [ "$status" -eq 0 ] && awk -v s="$seconds" -v f="$hz" 'BEGIN { exit !(s > 3.5 && f > 485 && f < 515) }'; then
+  pass "a looping 22.05 kHz stream on the device: $seconds s of tone at $hz Hz"
+else
+  fail "a looping 22.05 kHz stream on the device: $figures (status $status)"
+fi
+# Released after 3 s with 2 s to go before close: the device's queue (about
+# 0.75 s) must not play on, so the recording ends in at least 1.9 s of silence.
+record_play "$work/files/tone.mp3" 3000 2000
+read -r seconds _ tail <<<"$figures"
+if [ "$status" -eq 0 ] && awk -v s="$seconds" -v t="$tail" 'BEGIN { exit !(s > 0.5 && t >= 1.9) }'; then
+  pass "a released stream stops at once: $tail s of silence after it"
+else
+  fail "a released stream stops at once: $figures (status $status)"
+fi
+
 # --- ACM decoding against decodes on the host -------------------------------
 # Wine's codec and mpg123 (without gapless trimming) agree on length; sox
 # (libmad) also plays the encoder's info frame, as 1152 frames of silence,
