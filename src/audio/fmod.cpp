@@ -314,6 +314,10 @@ FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
     if (sys->device) return FMOD_ERR_INITIALIZED;
 
     quietAlsa();
+    // A library must not take the host's signals: SDL's first init would
+    // turn Ctrl+C and SIGTERM into quit events that a program not reading
+    // SDL events never sees, and the process could no longer be stopped.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return FMOD_ERR_OUTPUT_INIT;
     SDL_AudioSpec want{};
     want.freq = DEVICE_RATE_HZ;
