@@ -1,6 +1,7 @@
 // The audio library's results: versions, init, the files it must refuse and
 // the handles it must recognise as released. Runs on SDL's dummy driver.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "audio_test.hpp"
@@ -78,6 +79,17 @@ TEST_F(Results, InitChecksChannelsOnceAndStreamsNeedIt) {
     EXPECT_EQ(system->createStream("x.mp3", 0x2A, nullptr, &sound), FMOD_ERR_UNINITIALIZED);
     EXPECT_EQ(sound, UNTOUCHED);
     EXPECT_EQ(system->init(0, 0, nullptr), FMOD_OK);  // a closed system may start again
+}
+
+// The host program owns SIGINT and SIGTERM: starting audio output must leave
+// them as they were, or Ctrl+C no longer stops a program using the library.
+TEST_F(Results, InitLeavesTheHostsSignalsAlone) {
+    ASSERT_EQ(system->init(1, 0, nullptr), FMOD_OK);
+    for (int signal : {SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        ASSERT_EQ(sigaction(signal, nullptr, &action), 0);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << "signal " << signal;
+    }
 }
 
 // Three ways for output to fail: SDL cannot start the named driver; SDL
