@@ -51,15 +51,54 @@ size_t id3v2TagBytes(const uint8_t* d, size_t size) {
     return ID3V2_HEADER_BYTES + body + (footer ? ID3V2_HEADER_BYTES : 0);
 }
 
-bool mp3IsInfoFrame(const uint8_t* frame, size_t size, const Mp3Frame& header) {
-    // The tag sits right after the side information, whose length depends on
-    // the version and on mono or stereo; VBRI sits at a fixed place.
+namespace {
+
+// Where a Xing or Info tag starts: right after the side information, whose
+// length depends on the version and on mono or stereo.
+size_t xingOffset(const Mp3Frame& header) {
     const size_t sideInfo = header.version == 1 ? (header.channels == 1 ? 17 : 32)
                                                 : (header.channels == 1 ? 9 : 17);
-    const size_t at = MP3_HEADER_BYTES + (header.crc ? 2 : 0) + sideInfo;
-    if (size >= at + 4 &&
-        (std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0))
-        return true;
+    return MP3_HEADER_BYTES + (header.crc ? 2 : 0) + sideInfo;
+}
+
+bool isXing(const uint8_t* frame, size_t size, size_t at) {
+    return size >= at + 8 &&
+           (std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0);
+}
+
+uint32_t bigEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+}  // namespace
+
+bool mp3ReadGap(const uint8_t* frame, size_t size, const Mp3Frame& header, Mp3Gap* gap) {
+    size_t at = xingOffset(header);
+    if (!isXing(frame, size, at)) return false;
+    // Flags: 1 frame count, 2 byte count, 4 seek table, 8 quality; each
+    // present field comes in that order after the flags.
+    const uint32_t flags = bigEndian32(frame + at + 4);
+    at += 8;
+    if (!(flags & 1) || size < at + 4) return false;
+    const uint32_t frames = bigEndian32(frame + at);
+    at += 4 + (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
+    // The LAME tag: a 9-byte encoder name, 12 bytes of other figures, then
+    // delay and padding as two 12-bit numbers.
+    const size_t LAME_TAG_BYTES = 24;
+    if (size < at + LAME_TAG_BYTES) return false;
+    const uint8_t* tag = frame + at;
+    if (std::memcmp(tag, "LAME", 4) != 0 && std::memcmp(tag, "Lavf", 4) != 0 &&
+        std::memcmp(tag, "Lavc", 4) != 0)
+        return false;
+    const int delay = tag[21] << 4 | tag[22] >> 4;
+    const int padding = (tag[22] & 0x0F) << 8 | tag[23];
+    if (uint64_t(frames) * header.samples <= uint64_t(delay) + padding) return false;
+    *gap = {frames, delay, padding};
+    return true;
+}
+
+bool mp3IsInfoFrame(const uint8_t* frame, size_t size, const Mp3Frame& header) {
+    if (isXing(frame, size, xingOffset(header))) return true;
     const size_t vbri = MP3_HEADER_BYTES + 32;
     return size >= vbri + 4 && std::memcmp(frame + vbri, "VBRI", 4) == 0;
 }

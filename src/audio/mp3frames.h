@@ -30,6 +30,20 @@ bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b);
 // 0 when there is none. Needs ID3V2_HEADER_BYTES of data.
 size_t id3v2TagBytes(const uint8_t* data, size_t size);
 
+// What the encoder's info frame says about the silence it added: `delay`
+// samples before the audio and `padding` after it, in a stream of `frames`
+// audio frames (the info frame not counted).
+struct Mp3Gap {
+    uint32_t frames;
+    int delay;    // samples per channel
+    int padding;  // samples per channel
+};
+
+// Reads the encoder's gap figures from an info frame carrying a LAME tag
+// (written by LAME and by ffmpeg). False when there are none, or none that
+// make sense for this stream.
+bool mp3ReadGap(const uint8_t* frame, size_t size, const Mp3Frame& header, Mp3Gap* gap);
+
 // True for the encoder's info frame (a "Xing", "Info" or "VBRI" frame): it
 // carries stream statistics, not audio, and would decode to silence.
 bool mp3IsInfoFrame(const uint8_t* frame, size_t size, const Mp3Frame& header);

@@ -23,6 +23,9 @@ const size_t READ_WINDOW_BYTES = 64 * 1024;  // larger than any Layer III frame 
 const size_t SYNC_SEARCH_BYTES = 64 * 1024;  // how far past the tags the first frame may be
 const int MAX_FRAME_SAMPLES = 1152;           // per channel
 const int CODEC_DELAY_SAMPLES = 1393;         // the usual figure for Layer III decoders
+// The Layer III synthesis filter bank delays its output by this many samples;
+// the codec's output carries it in front of the encoder's own delay.
+const int DECODER_DELAY_SAMPLES = 529;
 // Headroom for a codec that holds a frame back and releases two at once.
 const size_t DECODE_BUFFER_BYTES = 4 * MAX_FRAME_SAMPLES * 2 * sizeof(int16_t);
 
@@ -32,6 +35,12 @@ struct Mp3Stream {
     HANDLE file = INVALID_HANDLE_VALUE;
     Mp3Frame format = {};     // of the first audio frame
     uint64_t audioStart = 0;  // file offset of the first audio frame
+    // The music proper, in samples per channel from the start of the codec's
+    // output: without the encoder's delay and padding, when its info frame
+    // tells them, so that a loop joins without a gap.
+    uint64_t musicBegin = 0;
+    uint64_t musicEnd = UINT64_MAX;
+    uint64_t position = 0;  // samples per channel the codec has given this pass
 
     // A window on the file: window[begin, end) holds the bytes at
     // windowOffset + begin onwards.
@@ -109,7 +118,13 @@ bool findAudio(Mp3Stream* s) {
         s->begin++;
     }
     s->format = frame;
-    if (mp3IsInfoFrame(&s->window[s->begin], frame.bytes, frame)) s->begin += frame.bytes;
+    const uint8_t* first = &s->window[s->begin];
+    Mp3Gap gap;
+    if (mp3ReadGap(first, frame.bytes, frame, &gap)) {
+        s->musicBegin = uint64_t(gap.delay) + DECODER_DELAY_SAMPLES;
+        s->musicEnd = uint64_t(gap.frames) * frame.samples - gap.padding + DECODER_DELAY_SAMPLES;
+    }
+    if (mp3IsInfoFrame(first, frame.bytes, frame)) s->begin += frame.bytes;
     s->audioStart = s->windowOffset + s->begin;
     return true;
 }
@@ -250,15 +265,27 @@ int mp3StreamChannels(const Mp3Stream* s) { return s->format.channels; }
 
 int mp3StreamRead(Mp3Stream* s, int16_t* out, int max_frames) {
     const size_t frameBytes = s->pcmFormat.nBlockAlign;
-    size_t want = static_cast<size_t>(max_frames) * frameBytes;
-    size_t done = 0;
+    const uint64_t want = static_cast<uint64_t>(max_frames);
+    uint64_t done = 0;
     uint8_t* to = reinterpret_cast<uint8_t*>(out);
     while (done < want) {
-        const size_t ready = s->decoded.size() - s->decodedRead;
-        if (ready >= frameBytes) {
-            const size_t take = std::min(want - done, ready - ready % frameBytes);
-            std::memcpy(to + done, s->decoded.data() + s->decodedRead, take);
-            s->decodedRead += take;
+        const uint64_t ready = (s->decoded.size() - s->decodedRead) / frameBytes;
+        if (ready > 0) {
+            if (s->position < s->musicBegin) {  // the encoder's leading silence
+                const uint64_t skip = std::min(ready, s->musicBegin - s->position);
+                s->decodedRead += skip * frameBytes;
+                s->position += skip;
+                continue;
+            }
+            if (s->position >= s->musicEnd) {  // its padding, and the rest
+                s->ended = true;
+                break;
+            }
+            const uint64_t take = std::min({want - done, ready, s->musicEnd - s->position});
+            std::memcpy(to + done * frameBytes, s->decoded.data() + s->decodedRead,
+                        take * frameBytes);
+            s->decodedRead += take * frameBytes;
+            s->position += take;
             done += take;
             continue;
         }
@@ -270,7 +297,7 @@ int mp3StreamRead(Mp3Stream* s, int16_t* out, int max_frames) {
             break;
         }
     }
-    return static_cast<int>(done / frameBytes);
+    return static_cast<int>(done);
 }
 
 bool mp3StreamRewind(Mp3Stream* s) {
@@ -278,6 +305,7 @@ bool mp3StreamRewind(Mp3Stream* s) {
     s->pending.clear();
     s->decoded.clear();
     s->decodedRead = 0;
+    s->position = 0;
     s->ended = false;
     if (!seekTo(s, s->audioStart) || !openCodec(s)) {
         s->ended = true;

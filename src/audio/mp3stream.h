@@ -1,7 +1,9 @@
 // An MP3 file streamed from disk and decoded through the Audio Compression
 // Manager's MPEG Layer-3 codec (msacm32) into 16-bit PCM. Windows only. The
 // file is read a window at a time and the codec is handed whole frames; the
-// output format is locked to the first audio frame's rate and channels.
+// output format is locked to the first audio frame's rate and channels. When
+// the encoder's info frame gives its delay and padding, they are cut off, so
+// the output is the music alone and a loop joins without a gap.
 #pragma once
 
 #include "audio/fmod.hpp"
