@@ -57,6 +57,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM  # through the EXIT trap, so nothing is left running
 
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1; then
@@ -208,7 +209,7 @@ decode_check "decode of an MP3 without an info frame vs mpg123" untagged.mp3 2 u
 # ends the run with Escape.
 # The Wine runs above had no display; their desktop process must be gone, or
 # the next window would be made on that display-less desktop and fail.
-"$wineserver" -w
+timeout 30 "$wineserver" -w
 cd "$work/run"
 cat >inner.sh <<'INNER'
 set -u
