@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick sox libsox-fmt-mp3 mpg123
   clang libclang-rt-14-dev
-  mingw-w64 wine64 pulseaudio
+  mingw-w64 wine64 pulseaudio pulseaudio-utils
 )
 
 missing=()
