@@ -1,0 +1,118 @@
+// Compares what SDL's disk driver wrote during a run of the program (32-bit
+// float stereo at 44.1 kHz) with the music file decoded directly: from the
+// first sound on, the output must be the decode repeated without a break.
+// Usage: pcm_match OUTPUT.raw MUSIC.mp3
+// Prints one line of figures; exit status 0 on a match, 1 on a difference,
+// 2 when the two cannot be compared.
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+const long OUTPUT_RATE_HZ = 44100;  // what the audio library asks the disk driver for
+const float TOLERANCE = 1e-6f;
+
+// The whole file as 32-bit float, decoded the way the audio library streams
+// it (gapless); empty on failure.
+std::vector<float> decode(const char* path, long* rate_hz, int* channels) {
+    std::vector<float> samples;
+    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
+    if (!mh) return samples;
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    mpg123_format_none(mh);
+    const long* rates;
+    size_t count;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; i++)
+        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    int encoding = 0;
+    if (mpg123_open(mh, path) == MPG123_OK &&
+        mpg123_getformat(mh, rate_hz, channels, &encoding) == MPG123_OK) {
+        float buffer[4096];
+        size_t done = 0;
+        int r;
+        do {
+            r = mpg123_read(mh, buffer, sizeof buffer, &done);
+            samples.insert(samples.end(), buffer, buffer + done / sizeof(float));
+        } while (r == MPG123_OK || r == MPG123_NEW_FORMAT);
+    }
+    mpg123_delete(mh);
+    return samples;
+}
+
+std::vector<float> readFloats(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::copy(bytes.begin(), bytes.begin() + samples.size() * sizeof(float),
+              reinterpret_cast<char*>(samples.data()));
+    return samples;
+}
+
+size_t firstSoundFrame(const std::vector<float>& samples, int channels) {
+    for (size_t i = 0; i < samples.size(); i++)
+        if (samples[i] != 0.0f) return i / channels;
+    return samples.size() / channels;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: pcm_match OUTPUT.raw MUSIC.mp3\n");
+        return 2;
+    }
+    long rate_hz = 0;
+    int channels = 0;
+    std::vector<float> music = decode(argv[2], &rate_hz, &channels);
+    std::vector<float> out = readFloats(argv[1]);
+    if (music.empty() || (channels != 1 && channels != 2)) {
+        std::printf("cannot decode %s\n", argv[2]);
+        return 2;
+    }
+    if (rate_hz != OUTPUT_RATE_HZ) {
+        std::printf("%s is at %ld Hz; only 44.1 kHz music reaches the output unresampled\n", argv[2],
+                    rate_hz);
+        return 2;
+    }
+    // The mixer adds each stream onto silence and clamps to [-1, 1].
+    for (float& s : music) s = std::min(1.0f, std::max(-1.0f, s));
+
+    const size_t musicFrames = music.size() / channels;
+    const size_t outFrames = out.size() / 2;
+    const size_t lead = firstSoundFrame(music, channels);
+    const size_t sound = firstSoundFrame(out, 2);
+    if (sound == outFrames) {
+        std::printf("no sound in %s\n", argv[1]);
+        return 1;
+    }
+    const size_t start = sound - std::min(lead, sound);
+    size_t matched = 0;
+    for (size_t i = start; i < outFrames; i++, matched++) {
+        const size_t frame = (i - start) % musicFrames;
+        bool same = true;
+        for (int c = 0; c < 2; c++) {
+            float expected = music[frame * channels + (channels == 1 ? 0 : c)];
+            same = same && std::fabs(out[i * 2 + c] - expected) <= TOLERANCE;
+        }
+        if (!same) break;
+    }
+    const size_t compared = outFrames - start;
+    std::printf("music from %.3f s, %.3f s compared, %.3f s matched (%.2f passes of the music)\n",
+                static_cast<double>(start) / OUTPUT_RATE_HZ,
+                static_cast<double>(compared) / OUTPUT_RATE_HZ,
+                static_cast<double>(matched) / OUTPUT_RATE_HZ,
+                static_cast<double>(compared) / musicFrames);
+    if (matched != compared) {
+        std::printf("first difference at %.3f s of the output\n",
+                    static_cast<double>(start + matched) / OUTPUT_RATE_HZ);
+        return 1;
+    }
+    return 0;
+}
