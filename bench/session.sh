@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs inside one Xvfb display (started by run.sh through xvfb-run): the
+# measured programs one after another, each through the launcher with the
+# swap shim preloaded and under /usr/bin/time for its peak memory.
+#
+#   session.sh screen  RAW_DIR TAG ROUNDS TIME_SCALE FLOOR_SECONDS
+#   session.sh startup RAW_DIR TAG ROUNDS
+#   session.sh audio   RAW_DIR TAG
+#
+# Programs and the music come from the environment run.sh sets: BENCH_BIN,
+# TOLMAR_BIN, MUSIC_DIR. Every run appends its shim line and a maxrss line
+# to RAW_DIR/runs.log under the same label.
+set -euo pipefail
+
+mode=$1 raw=$2 tag=$3
+log=$raw/runs.log
+export TOLMAR_BENCH_LOG=$log
+export TOLMAR_BENCH_PRELOAD=$BENCH_BIN/swap_shim.so
+
+# measure LABEL PROGRAM [ARGS...] with extra environment already exported.
+measure() {
+  local label=$1
+  shift
+  local rss
+  rss=$(mktemp)
+  (cd "$MUSIC_DIR" && TOLMAR_BENCH_LABEL=$label /usr/bin/time -f "%M" -o "$rss" \
+     "$BENCH_BIN/launch" "$@" >>"$raw/stdout.log" 2>>"$raw/stderr.log") ||
+    echo "run $label failed with status $?" >>"$raw/stderr.log"
+  echo "label=$label maxrss_kb=$(tail -n 1 "$rss")" >>"$log"
+  rm -f "$rss"
+}
+
+case $mode in
+screen)
+  rounds=$4 scale=$5 floor_seconds=$6
+  for round in $(seq "$rounds"); do
+    # Rotate the order so no program always follows the same one.
+    order=("tolmar" "array" "present")
+    shift_by=$(( (round - 1) % 3 ))
+    order=("${order[@]:$shift_by}" "${order[@]:0:$shift_by}")
+    for program in "${order[@]}"; do
+      label="screen:$tag:$program:$round"
+      case $program in
+      tolmar)
+        TOLMAR_BENCH_TIME_SCALE=$scale SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null \
+          measure "$label" "$TOLMAR_BIN" ;;
+      array)
+        TOLMAR_BENCH_TIME_SCALE=$scale measure "$label" "$BENCH_BIN/array_floor" ;;
+      present)
+        measure "$label" "$BENCH_BIN/present_floor" "$floor_seconds" ;;
+      esac
+    done
+  done
+  ;;
+startup)
+  rounds=$4
+  export TOLMAR_BENCH_FIRST_FRAME_EXIT=1
+  for round in $(seq "$rounds"); do
+    if (( round % 2 )); then order=(present tolmar); else order=(tolmar present); fi
+    for program in "${order[@]}"; do
+      label="startup:$tag:$program:$round"
+      if [ "$program" = tolmar ]; then
+        SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null measure "$label" "$TOLMAR_BIN"
+      else
+        measure "$label" "$BENCH_BIN/present_floor" 0
+      fi
+    done
+  done
+  ;;
+audio)
+  # The whole piece in real time; the disk driver's output is kept for audio_gaps.
+  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$raw/audio-$tag.raw measure "audio:$tag:tolmar:1" "$TOLMAR_BIN"
+  ;;
+*)
+  echo "session.sh: unknown mode $mode" >&2
+  exit 2
+  ;;
+esac
