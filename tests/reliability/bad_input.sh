@@ -48,6 +48,11 @@ refused_cases() {
   refused dangling-link 23 "$NOT_FOUND"
   make_case link-loop "ln -s tolmar.mp3 tolmar.mp3"
   refused link-loop 19 "$BAD_FILE"
+  # Neither ends when read: opening them as a stream would hang or run forever.
+  make_case named-pipe "mkfifo tolmar.mp3"
+  refused named-pipe 19 "$BAD_FILE"
+  make_case link-to-dev-zero "ln -s /dev/zero tolmar.mp3"
+  refused link-to-dev-zero 19 "$BAD_FILE"
 
   # Root reads any file, so this one runs as nobody when we can switch.
   make_case unreadable "cp ../ref.mp3 tolmar.mp3 && chmod 000 tolmar.mp3"

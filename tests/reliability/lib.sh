@@ -4,6 +4,11 @@ set -uo pipefail
 
 fail() { echo "FAIL: $*"; exit 1; }
 
+# The scripts change folder, so a relative path to the program would break.
+if [ -n "${program:-}" ]; then
+  program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
+fi
+
 work=$(mktemp -d)
 xvfb_pid=""
 cleanup() {
