@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
         }
         if (i + g + MATCH_FRAMES > outFrames) break;  // the run ended inside a gap
         ++gaps;
+        if (gaps <= 20) std::fprintf(stderr, "gap at %.3f s of output: %.1f ms\n", i / double(RATE_HZ), g * 1000.0 / RATE_HZ);
         gapFrames += g;
         if (g > longestGap) longestGap = g;
         i += g;

@@ -10,7 +10,8 @@
 # Environment: TOLMAR_BENCH_BUILD (build folder, default build-bench),
 # ROUNDS (screen rounds, default 3), TIME_SCALE (clock speed-up for the screen
 # runs, default 8), STARTUP_ROUNDS (default 15), REPETITIONS (frame bench,
-# default 15), FIT_SETTINGS (candidates:moves pairs for the fitter table).
+# default 15), FIT_SETTINGS (candidates:moves pairs for the fitter table
+# besides its default effort).
 # Needs: cmake, ninja, g++, libbenchmark-dev, libsdl2-dev, libmpg123-dev, Mesa,
 # xvfb, valgrind, /usr/bin/time (Debian package "time"), python3.
 set -euo pipefail
@@ -37,7 +38,7 @@ ROUNDS=${ROUNDS:-3}
 TIME_SCALE=${TIME_SCALE:-8}
 STARTUP_ROUNDS=${STARTUP_ROUNDS:-15}
 REPETITIONS=${REPETITIONS:-15}
-FIT_SETTINGS=${FIT_SETTINGS-100:300 300:1000 3000:9000}
+FIT_SETTINGS=${FIT_SETTINGS-500:1500 1000:3000 4000:12000}
 
 for tool in cmake ninja xvfb-run valgrind python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (see the header)" >&2; exit 1; }
@@ -49,7 +50,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" --target tolmar soundtrack picture-fit frame_bench frame_count \
   swap_shim launch present_floor array_floor audio_gaps
 
-rm -rf "$results"
+# Sections run on their own replace only their own raw files, so the summary
+# can combine a full run with a later re-run of one section.
+[ ${#sections[@]} -eq 5 ] && rm -rf "$results"
 mkdir -p "$raw"
 export BENCH_BIN=$build/bench TOLMAR_BIN=$build/tolmar MUSIC_DIR=$raw/music
 mkdir -p "$MUSIC_DIR"
@@ -68,6 +71,7 @@ echo "== composing the default soundtrack"
 } >"$raw/machine.txt"
 
 for section in "${sections[@]}"; do
+  rm -f "$raw/runs-$section.log"
   case $section in
   frame)
     echo "== frame cost: renderFrame on the recording sink against the sine floor"
@@ -99,18 +103,28 @@ for section in "${sections[@]}"; do
     echo "== audio: one full-length run in real time (about 140 s)"
     xvfb-run -a -s "-screen 0 1280x720x24" bash "$root/bench/session.sh" audio "$raw" 1280x720
     "$BENCH_BIN/audio_gaps" "$raw/audio-1280x720.raw" "$MUSIC_DIR/tolmar.mp3" \
-      >"$raw/audio_gaps.txt" || true
+      >"$raw/audio_gaps.txt" 2>"$raw/audio_gaps.err" || true
     rm -f "$raw/audio-1280x720.raw"
     ;;
   fit)
-    echo "== picture fitter on 2 threads: committed settings, then the effort table"
-    for setting in 1000:3000 $FIT_SETTINGS; do
-      candidates=${setting%%:*} moves=${setting##*:}
-      dir=$raw/fit-$candidates-$moves
+    # The documented command (docs/picture.md) with the committed seed and the
+    # default effort, which made the committed tables; then other efforts.
+    echo "== picture fitter on 2 threads: default settings, then the effort table"
+    rm -rf "$raw"/fit-*
+    for setting in default $FIT_SETTINGS; do
+      effort=()
+      if [ "$setting" = default ]; then
+        dir=$raw/fit-default
+      else
+        candidates=${setting%%:*} moves=${setting##*:}
+        dir=$raw/fit-$candidates-$moves
+        effort=(--candidates "$candidates" --moves "$moves")
+      fi
       mkdir -p "$dir"
       /usr/bin/time -f "wall_s=%e maxrss_kb=%M" -o "$dir/time.txt" \
-        "$build/tools/picture-fit/picture-fit" "$root/src/picture/source.png" --seed 1 -j 2 \
-        --candidates "$candidates" --moves "$moves" --out "$dir" >"$dir/report.txt" 2>"$dir/progress.txt"
+        "$build/tools/picture-fit/picture-fit" "$root/src/picture/source.png" --out "$dir" \
+        --preview "$dir" --seed 1 --threads 2 "${effort[@]}" >"$dir/report.txt" 2>"$dir/progress.txt"
+      rm -f "$dir"/*.png
       cmp -s "$dir/triangles.bin" "$root/src/picture/triangles.bin" &&
         echo "same_as_committed=1" >>"$dir/time.txt" || echo "same_as_committed=0" >>"$dir/time.txt"
       rm -f "$dir/triangles.bin" "$dir/shades.bin"

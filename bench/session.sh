@@ -9,11 +9,11 @@
 #
 # Programs and the music come from the environment run.sh sets: BENCH_BIN,
 # TOLMAR_BIN, MUSIC_DIR. Every run appends its shim line and a maxrss line
-# to RAW_DIR/runs.log under the same label.
+# to RAW_DIR/runs-MODE.log under the same label.
 set -euo pipefail
 
 mode=$1 raw=$2 tag=$3
-log=$raw/runs.log
+log=$raw/runs-$mode.log
 export TOLMAR_BENCH_LOG=$log
 export TOLMAR_BENCH_PRELOAD=$BENCH_BIN/swap_shim.so
 
@@ -35,8 +35,8 @@ screen)
   rounds=$4 scale=$5 floor_seconds=$6
   for round in $(seq "$rounds"); do
     # Rotate the order so no program always follows the same one.
-    order=("tolmar" "array" "present")
-    shift_by=$(( (round - 1) % 3 ))
+    order=("tolmar" "array" "present" "triangle")
+    shift_by=$(( (round - 1) % 4 ))
     order=("${order[@]:$shift_by}" "${order[@]:0:$shift_by}")
     for program in "${order[@]}"; do
       label="screen:$tag:$program:$round"
@@ -48,6 +48,10 @@ screen)
         TOLMAR_BENCH_TIME_SCALE=$scale measure "$label" "$BENCH_BIN/array_floor" ;;
       present)
         measure "$label" "$BENCH_BIN/present_floor" "$floor_seconds" ;;
+      triangle)
+        # For memory only: the minimal program plus the driver's work for one
+        # textured triangle.
+        measure "$label" "$BENCH_BIN/present_floor" "$floor_seconds" triangle ;;
       esac
     done
   done
