@@ -9,6 +9,7 @@ packages=(
   libstb-dev libpng-dev libmp3lame-dev lame
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick sox libsox-fmt-mp3 mpg123
+  openssl time util-linux
   clang libclang-rt-14-dev
   mingw-w64 wine64 pulseaudio pulseaudio-utils
 )
