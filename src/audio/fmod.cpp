@@ -23,7 +23,9 @@ namespace {
 constexpr int MAX_CHANNELS = 4093;
 constexpr int DEVICE_RATE_HZ = 44100;        // asked for; the device may pick its own
 constexpr Uint16 DEVICE_BUFFER_FRAMES = 1024;  // about 23 ms per callback at 44.1 kHz
-constexpr int READ_AHEAD_MS = 250;           // decoded audio kept ready for the callback
+// Decoded audio kept ready for the callback: enough to ride out a stall of
+// the whole process on a loaded machine (380 ms seen) without a gap.
+constexpr int READ_AHEAD_MS = 1000;
 constexpr size_t DECODE_CHUNK_BYTES = 16384;  // one mpg123_read: 2048 stereo float frames
 
 struct SystemState;
