@@ -44,7 +44,7 @@ int main() {
     gluPerspective(60.0, height > 0 ? static_cast<double>(width) / height : 1.0, 1.0, 100.0);
     initNoiseTexture();
 
-    // A typical brightness (k = 1) and the corners' resting texture places.
+    // A typical brightness (k = 1) and texture corners as the program makes them.
     std::vector<float> positions(TRIANGLE_COUNT * 9), colours(TRIANGLE_COUNT * 9),
         texcoords(TRIANGLE_COUNT * 6);
     const float corners[6] = {0.0f, 0.0f, 0.0f, 30.0f, 30.0f, 30.0f};
@@ -57,8 +57,14 @@ int main() {
             colours[9 * i + 3 * c + 0] = grey * 1.1f;
             colours[9 * i + 3 * c + 1] = grey * 1.2f;
             colours[9 * i + 3 * c + 2] = grey * 0.9f;
-            texcoords[6 * i + 2 * c + 0] = corners[2 * c];
-            texcoords[6 * i + 2 * c + 1] = corners[2 * c + 1];
+            // The corners wobble by up to 3 around their resting places as in
+            // the program, frozen at a mid-piece sweep (u = i * 0.5), so the
+            // rasteriser samples the texture the way it does for real frames.
+            const double u = i * 0.5;
+            texcoords[6 * i + 2 * c + 0] =
+                corners[2 * c] + static_cast<float>(3.0 * std::sin((2 * c + 1) * u));
+            texcoords[6 * i + 2 * c + 1] =
+                corners[2 * c + 1] + static_cast<float>(3.0 * std::sin((2 * c + 2) * u));
         }
     }
     const size_t positionBytes = positions.size() * sizeof(float);
