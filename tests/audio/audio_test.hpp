@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <mpg123.h>
 #include <stdlib.h>
 
 #include <cstdio>
@@ -15,51 +14,12 @@
 #include <vector>
 
 #include "audio/fmod.hpp"
+#include "pcm.h"
 
 constexpr int DEVICE_RATE_HZ = 44100;  // what the library asks of SDL; disk takes it as is
 
-struct Pcm {
-    long rate_hz = 0;
-    int channels = 0;
-    std::vector<float> samples;  // interleaved
-    size_t frames() const { return channels ? samples.size() / channels : 0; }
-};
-
-// Decodes a whole file the way the library streams it: gapless, 32-bit float.
-inline Pcm decodeFile(const std::string& path) {
-    Pcm pcm;
-    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
-    mpg123_format_none(mh);
-    const long* rates;
-    size_t count;
-    mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; i++)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    int encoding;
-    if (mpg123_open(mh, path.c_str()) == MPG123_OK &&
-        mpg123_getformat(mh, &pcm.rate_hz, &pcm.channels, &encoding) == MPG123_OK) {
-        float buffer[4096];
-        size_t done;
-        int r;
-        do {
-            r = mpg123_read(mh, buffer, sizeof buffer, &done);
-            pcm.samples.insert(pcm.samples.end(), buffer, buffer + done / sizeof(float));
-        } while (r == MPG123_OK || r == MPG123_NEW_FORMAT);
-    }
-    mpg123_delete(mh);
-    return pcm;
-}
-
 // Stereo float frames at DEVICE_RATE_HZ, as the disk driver wrote them.
-inline std::vector<float> readDiskOutput(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::copy(bytes.begin(), bytes.begin() + samples.size() * sizeof(float),
-              reinterpret_cast<char*>(samples.data()));
-    return samples;
-}
+inline std::vector<float> readDiskOutput(const std::string& path) { return readFloatFile(path); }
 
 inline bool runQuietly(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;

@@ -4,7 +4,7 @@
 // Usage: pcm_match OUTPUT.raw MUSIC.mp3
 // Prints one line of figures; exit status 0 on a match, 1 on a difference,
 // 2 when the two cannot be compared.
-#include <mpg123.h>
+#include "pcm.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,43 +17,6 @@ namespace {
 
 const long OUTPUT_RATE_HZ = 44100;  // what the audio library asks the disk driver for
 const float TOLERANCE = 1e-6f;
-
-// The whole file as 32-bit float, decoded the way the audio library streams
-// it (gapless); empty on failure.
-std::vector<float> decode(const char* path, long* rate_hz, int* channels) {
-    std::vector<float> samples;
-    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
-    if (!mh) return samples;
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
-    mpg123_format_none(mh);
-    const long* rates;
-    size_t count;
-    mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; i++)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    int encoding = 0;
-    if (mpg123_open(mh, path) == MPG123_OK &&
-        mpg123_getformat(mh, rate_hz, channels, &encoding) == MPG123_OK) {
-        float buffer[4096];
-        size_t done = 0;
-        int r;
-        do {
-            r = mpg123_read(mh, buffer, sizeof buffer, &done);
-            samples.insert(samples.end(), buffer, buffer + done / sizeof(float));
-        } while (r == MPG123_OK || r == MPG123_NEW_FORMAT);
-    }
-    mpg123_delete(mh);
-    return samples;
-}
-
-std::vector<float> readFloats(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::copy(bytes.begin(), bytes.begin() + samples.size() * sizeof(float),
-              reinterpret_cast<char*>(samples.data()));
-    return samples;
-}
 
 size_t firstSoundFrame(const std::vector<float>& samples, int channels) {
     for (size_t i = 0; i < samples.size(); i++)
@@ -68,10 +31,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: pcm_match OUTPUT.raw MUSIC.mp3\n");
         return 2;
     }
-    long rate_hz = 0;
-    int channels = 0;
-    std::vector<float> music = decode(argv[2], &rate_hz, &channels);
-    std::vector<float> out = readFloats(argv[1]);
+    Pcm decoded = decodeFile(argv[2]);
+    const long rate_hz = decoded.rate_hz;
+    const int channels = decoded.channels;
+    std::vector<float>& music = decoded.samples;
+    std::vector<float> out = readFloatFile(argv[1]);
     if (music.empty() || (channels != 1 && channels != 2)) {
         std::printf("cannot decode %s\n", argv[2]);
         return 2;
