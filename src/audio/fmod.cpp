@@ -2,6 +2,7 @@
 // through one SDL2 audio device per system. Each stream has a feeder thread
 // that decodes ahead into a converter; the device callback only copies out.
 #include "audio/fmod.hpp"
+#include "audio/handles.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
@@ -66,38 +67,14 @@ struct SystemState {
     std::vector<SoundState*> sounds;  // changed under the device lock
 };
 
-// Live handles map to their state; a released handle maps to null. Handle
-// memory is never freed, so a new object can never take a stale address.
-struct Registry {
+struct Registry : HandleTables<SystemState, SoundState> {
     std::mutex lock;  // every public call runs under it
-    std::unordered_map<const FMOD::System*, SystemState*> systems;
-    std::unordered_map<const FMOD::Sound*, SoundState*> sounds;
-    std::unordered_map<const FMOD::Channel*, bool> channels;  // value: still current
 };
 
 Registry& registry() {
     static Registry* r = new Registry;  // never destroyed: calls may come during exit
     return *r;
 }
-
-template <typename Map>
-auto liveState(Map& map, const void* handle) -> typename Map::mapped_type {
-    auto it = map.find(static_cast<typename Map::key_type>(handle));
-    return it == map.end() ? nullptr : it->second;
-}
-
-}  // namespace
-
-namespace FMOD {
-// The one place allowed to make handle objects.
-struct Access {
-    static System* newSystem() { return new System; }
-    static Sound* newSound() { return new Sound; }
-    static Channel* newChannel() { return new Channel; }
-};
-}  // namespace FMOD
-
-namespace {
 
 // ALSA prints its configuration errors on stderr when no sound card exists.
 // SDL loads the same libasound, so a handler set here keeps it quiet.

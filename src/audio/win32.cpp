@@ -3,6 +3,7 @@
 // device per system, 44.1 kHz 16-bit stereo. A mixer thread per system keeps
 // the device's buffers queued, decoding each playing stream as it goes.
 #include "audio/fmod.hpp"
+#include "audio/handles.h"
 
 #include "audio/mp3stream.h"
 
@@ -80,13 +81,8 @@ struct SystemState {
     std::vector<SoundState*> sounds;  // changed under mixLock
 };
 
-// Live handles map to their state; a released handle maps to null. Handle
-// memory is never freed, so a new object can never take a stale address.
-struct Registry {
+struct Registry : HandleTables<SystemState, SoundState> {
     CRITICAL_SECTION lock;  // every public call runs under it
-    std::unordered_map<const FMOD::System*, SystemState*> systems;
-    std::unordered_map<const FMOD::Sound*, SoundState*> sounds;
-    std::unordered_map<const FMOD::Channel*, bool> channels;  // value: still current
 };
 
 Registry& registry() {
@@ -97,25 +93,6 @@ Registry& registry() {
     }();
     return *r;
 }
-
-template <typename Map>
-auto liveState(Map& map, const void* handle) -> typename Map::mapped_type {
-    auto it = map.find(static_cast<typename Map::key_type>(handle));
-    return it == map.end() ? nullptr : it->second;
-}
-
-}  // namespace
-
-namespace FMOD {
-// The one place allowed to make handle objects.
-struct Access {
-    static System* newSystem() { return new System; }
-    static Sound* newSound() { return new Sound; }
-    static Channel* newChannel() { return new Channel; }
-};
-}  // namespace FMOD
-
-namespace {
 
 // The next source frame as stereo. At the end of the file a looping stream
 // rewinds; a pass that gave no audio at all ends it, so a stream with nothing
