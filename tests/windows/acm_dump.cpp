@@ -5,7 +5,7 @@
 // "rate channels frames". Reads in 1000-frame pieces on purpose: that divides
 // neither 1152 nor 576. Then rewinds, decodes a second pass and fails (status
 // 1) unless it is identical to the first, as a looping stream relies on.
-#include "audio/mp3stream.h"
+#include "audio/windows/mp3stream.h"
 
 #include <cstdio>
 #include <vector>

@@ -5,7 +5,7 @@
 #include "audio/fmod.hpp"
 #include "audio/handles.h"
 
-#include "audio/mp3stream.h"
+#include "audio/windows/mp3stream.h"
 
 // clang-format off
 #include <windows.h>

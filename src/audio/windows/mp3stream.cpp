@@ -2,7 +2,7 @@
 // found by their headers (mp3frames.h) so the codec only ever sees whole
 // Layer III frames of the first frame's format; tags, the encoder's info
 // frame, junk between frames and a truncated last frame are left out.
-#include "audio/mp3stream.h"
+#include "audio/windows/mp3stream.h"
 
 #include "audio/mp3frames.h"
 
