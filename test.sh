@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once in the optimised build (including
 # one full-length run of the piece), once under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, the audio library under ThreadSanitizer, the
+# fuzzers, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-bash tools/setup-debian.sh
+bash tools/setup-debian.sh run tools test windows
 for preset in default sanitize tsan; do
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DTOLMAR_TESTS=ON >/dev/null
   cmake --build --preset "$preset"
 done
 ctest --preset default

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The "run" package set (tools/packages/run.txt) is enough to build the
+# piece: every system file that configuring and building `tolmar` and
+# `soundtrack` read (headers, libraries, the tools themselves, the CMake
+# and pkg-config files found at configure time) belongs to a package of the
+# set, to one of their dependencies, or to a package every Debian system has.
+# Installs nothing: it reads this build's records and dpkg's and apt's.
+# Usage: run_set_test.sh BUILD_DIR SOURCE_DIR
+set -uo pipefail
+fail() { echo "FAIL: $*"; exit 1; }
+root=$(cd "$2" && pwd) || fail "no source folder $2"
+build=$1
+cd "$build" || fail "no build folder $build"
+targets="tolmar tools/soundtrack/soundtrack"
+
+files=$(mktemp)
+trap 'rm -f "$files"' EXIT
+# Headers the compiler read for every object of the two programs.
+objects=$(ninja -t inputs $targets | grep '\.o$') || fail "ninja cannot list the inputs of $targets"
+ninja -t deps $objects | awk '/^    \// { print $1 }' >>"$files"
+# Libraries on their link lines (paths, and -lNAME as the linker finds it).
+for word in $(ninja -t commands $targets | grep -v ' -c ' | grep ' -o '); do
+  case "$word" in
+  /*.so | /*.so.* | /*.a) echo "$word" >>"$files" ;;
+  -l*) c++ -print-file-name="lib${word#-l}.so" >>"$files" ;;
+  esac
+done
+# Configure-time finds: CMake package files, pkg-config files, libraries.
+grep -o '=/usr/[^;]*' CMakeCache.txt | cut -c2- >>"$files"
+for tool in cmake ninja pkg-config c++ cc; do
+  command -v "$tool" >>"$files" || fail "$tool is not installed"
+done
+
+# Owner of each file, asked for the path as read, its target, and the same
+# paths on the other side of the /lib -> /usr/lib merge, all in one query.
+needed=$(sort -u "$files" | while read -r f; do
+  [ -f "$f" ] || continue
+  for p in "$f" "$(realpath "$f")"; do
+    echo "$p"
+    case "$p" in /usr/lib/*) echo "${p#/usr}" ;; /lib/*) echo "/usr$p" ;; esac
+  done
+done | sort -u | xargs dpkg-query -S 2>/dev/null | sed 's/: .*//' | tr ',' '\n' | sed 's/^ *//; s/:.*//' | sort -u)
+[ -n "$needed" ] || fail "found no packages behind the build's files"
+
+set_packages=$(sed 's/#.*//' "$root/tools/packages/run.txt" | awk 'NF { print $1 }')
+covered=$( (
+  apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts \
+    --no-breaks --no-replaces --no-enhances $set_packages | grep -v '^ ' | tr -d '<>'
+  # What every Debian system has.
+  dpkg-query -W -f='${Package} ${Essential} ${Priority}\n' | awk '$2 == "yes" || $3 == "required" { print $1 }'
+) | sed 's/:.*//' | sort -u)
+
+missing=$(comm -23 <(echo "$needed") <(echo "$covered"))
+echo "the build used files of $(echo "$needed" | wc -l) packages; the run set covers $(echo "$covered" | wc -l)"
+[ -z "$missing" ] || fail "the build needs packages the run set does not bring: $(echo $missing)"
+echo "PASS: every package the build needs comes with the run set"
