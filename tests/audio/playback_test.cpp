@@ -1,6 +1,8 @@
 // What the audio library plays, captured through SDL's disk driver (which
-// writes the exact callback output at real-time pace) and compared with a
-// direct libmpg123 decode of the same file.
+// writes the exact callback output at real-time pace or slower, never
+// faster) and compared with a direct libmpg123 decode of the same file.
+// Every wait is counted in frames of that output, not in wall time, so a slow
+// or busy machine or a sanitizer only makes a test take longer.
 #include <time.h>
 
 #include <chrono>
@@ -11,11 +13,9 @@
 
 namespace {
 
-using std::chrono::steady_clock;
-
-void sleepSeconds(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
+// Audio that may sit in SDL's buffer and stdio's when the output's size is
+// read: a device buffer being filled, one being written, and stdio's 4 KiB.
+constexpr size_t IN_FLIGHT_FRAMES = 3 * 1024 + 512;
 
 double cpuSeconds() {
     timespec t;
@@ -62,7 +62,6 @@ protected:
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", output.c_str(), 1);
         ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
-        started = steady_clock::now();
         ASSERT_EQ(system->init(1, 0, nullptr), FMOD_OK);
     }
     void TearDown() override {
@@ -70,45 +69,60 @@ protected:
         AudioTest::TearDown();
     }
 
+    // Opens and plays the file; playedAt is the output's length in frames
+    // when playSound returned.
     FMOD::Sound* start(const std::string& mp3, FMOD_MODE mode = 0x2A) {
         FMOD::Sound* sound = nullptr;
         EXPECT_EQ(system->createStream(mp3.c_str(), mode, nullptr, &sound), FMOD_OK);
         EXPECT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+        playedAt = outputFrames();
         return sound;
     }
+
+    size_t outputFrames() const {
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(output, error);
+        return error ? 0 : bytes / 8;
+    }
+
+    // Lets the device play until the output holds `frames` frames in all.
+    void playUntil(size_t frames) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+        while (outputFrames() < frames && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_GE(outputFrames(), frames) << "the disk output stopped growing";
+    }
+
+    static size_t frames(double seconds) { return static_cast<size_t>(seconds * DEVICE_RATE_HZ); }
 
     // Closes the system (ending the disk output) and reads what was played.
     std::vector<float> finish() {
         EXPECT_EQ(system->close(), FMOD_OK);
-        elapsed_s = std::chrono::duration<double>(steady_clock::now() - started).count();
         return readDiskOutput(output);
     }
 
     std::vector<float> play(const std::string& mp3, double seconds, FMOD_MODE mode = 0x2A) {
         start(mp3, mode);
-        sleepSeconds(seconds);
+        playUntil(playedAt + frames(seconds));
         return finish();
     }
 
     std::string output;
     FMOD::System* system = nullptr;
-    steady_clock::time_point started;
-    double elapsed_s = 0;
+    size_t playedAt = 0;
 };
 
-TEST_F(Playback, StartsAtOnceLoopsWithoutGapInRealTime) {
+// playSound decodes the first second itself, so the very next device buffer
+// carries the music, however slow the machine.
+TEST_F(Playback, StartsAtOnceAndLoopsWithoutGap) {
     std::string mp3 = lameMp3("sweep.mp3", 44100, 2, 0.6, "sine 200-4000 sine 3000-300 gain -6");
     Pcm pcm = decodeFile(mp3);
     ASSERT_EQ(pcm.frames(), 26460u);  // LAME's gapless tag restores the exact length
     std::vector<float> out = play(mp3, 2.0);
     Match m = compareWithDecode(out, pcm, true);
-    EXPECT_LT(m.start_frame, DEVICE_RATE_HZ / 2) << "more than 0.5 s of silence before the start";
+    EXPECT_LE(m.start_frame, playedAt + IN_FLIGHT_FRAMES) << "silence after playSound returned";
     EXPECT_EQ(m.matched_frames, m.compared_frames);
     EXPECT_GT(m.compared_frames, 2 * pcm.frames() + DEVICE_RATE_HZ / 10);  // past two loop points
-    double played_s = static_cast<double>(out.size() / 2) / DEVICE_RATE_HZ;
-    // Loose on purpose: a busy machine slows the disk driver, never speeds it up.
-    EXPECT_GT(played_s / elapsed_s, 0.5) << played_s << " s of audio in " << elapsed_s << " s";
-    EXPECT_LT(played_s / elapsed_s, 1.2) << played_s << " s of audio in " << elapsed_s << " s";
 }
 
 TEST_F(Playback, TenthOfASecondLoopsManyTimes) {
@@ -141,45 +155,44 @@ TEST_F(Playback, WithoutLoopFlagPlaysOnceThenSilence) {
     EXPECT_GT(m.compared_frames, pcm.frames() + DEVICE_RATE_HZ / 5);
 }
 
-// Playing a stream again while it plays starts it over from its first sample.
+// Playing a stream again while it plays starts it over from its first sample,
+// in the next device buffer.
 TEST_F(Playback, PlayingAgainRestartsFromTheBeginning) {
-    std::string mp3 = lameMp3("sweep.mp3", 44100, 2, 0.6, "sine 200-4000 sine 3000-300 gain -6");
+    std::string mp3 = lameMp3("sweep.mp3", 44100, 2, 4.0, "sine 200-4000 sine 3000-300 gain -6");
     Pcm pcm = decodeFile(mp3);
     FMOD::Sound* sound = start(mp3);
-    sleepSeconds(0.3);
+    playUntil(playedAt + IN_FLIGHT_FRAMES + frames(0.3));
     ASSERT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
-    sleepSeconds(0.5);
+    const size_t replayedAt = outputFrames();
+    playUntil(replayedAt + IN_FLIGHT_FRAMES + frames(0.5));
     std::vector<float> out = finish();
     Match first = compareWithDecode(out, pcm, true);
     size_t cut = first.start_frame + first.matched_frames;
-    EXPECT_GT(cut, first.start_frame + DEVICE_RATE_HZ / 5);
+    EXPECT_GT(cut, first.start_frame + frames(0.2));
     EXPECT_LT(cut, first.start_frame + pcm.frames());
-    // At most one device buffer of silence while the stream rewinds.
     size_t restart = firstSoundFrame(out, 2, cut);
-    EXPECT_LE(restart - cut, 1024u);
+    EXPECT_LE(restart, replayedAt + IN_FLIGHT_FRAMES) << "silence after the second playSound returned";
     Match second = compareWithDecode(std::vector<float>(out.begin() + restart * 2, out.end()), pcm, true);
     EXPECT_EQ(second.start_frame, 0u);
     EXPECT_EQ(second.matched_frames, second.compared_frames);
-    EXPECT_GT(second.compared_frames, static_cast<size_t>(DEVICE_RATE_HZ / 4));
+    EXPECT_GT(second.compared_frames, frames(0.4));
 }
 
 TEST_F(Playback, ReleaseStopsTheSoundAndCloseAcceptsOpenStreams) {
     std::string mp3 = lameMp3("tone.mp3", 44100, 2, 1.0, "sine 440 gain -6");
     FMOD::Sound* sound = start(mp3);
-    sleepSeconds(0.4);
+    playUntil(playedAt + IN_FLIGHT_FRAMES + frames(0.2));
     ASSERT_EQ(sound->release(), FMOD_OK);
-    size_t stopped_frame = std::filesystem::file_size(output) / 8;
-    sleepSeconds(0.4);
+    const size_t stopped_frame = outputFrames();
     FMOD::Sound* unplayed = nullptr;
     ASSERT_EQ(system->createStream(mp3.c_str(), 0x2A, nullptr, &unplayed), FMOD_OK);
+    playUntil(stopped_frame + IN_FLIGHT_FRAMES + frames(0.3));
     std::vector<float> out = finish();
     EXPECT_EQ(system->release(), FMOD_OK);  // with a stream still open when it closed
     system = nullptr;
 
-    size_t slack = 4096;  // buffers already in flight through SDL and stdio
     EXPECT_LT(firstSoundFrame(out, 2), stopped_frame);
-    EXPECT_GT(out.size() / 2, stopped_frame + slack + DEVICE_RATE_HZ / 5);
-    EXPECT_EQ(firstSoundFrame(out, 2, stopped_frame + slack), out.size() / 2);
+    EXPECT_EQ(firstSoundFrame(out, 2, stopped_frame + IN_FLIGHT_FRAMES), out.size() / 2);
 }
 
 // The file is emptied after it was opened: the stream finds nothing to loop
@@ -190,14 +203,16 @@ TEST_F(Playback, StreamWithNothingLeftPlaysSilenceWithoutSpinning) {
     ASSERT_EQ(system->createStream(mp3.c_str(), 0x2A, nullptr, &sound), FMOD_OK);
     std::filesystem::resize_file(mp3, 0);
     ASSERT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
-    // Up to a second was decoded ahead before the file emptied; wait past it.
+    playedAt = outputFrames();
+    // Up to a second was decoded ahead before the file emptied; play past it.
+    // Settled, the library uses next to no CPU whatever the machine's speed;
+    // a thread that spins takes a large share of a core even on a busy one.
     double cpu0 = cpuSeconds();
-    sleepSeconds(2.0);
+    playUntil(playedAt + frames(2.0));
     double cpu_s = cpuSeconds() - cpu0;
     std::vector<float> out = finish();
     EXPECT_LT(cpu_s, 1.0);
     size_t frames = out.size() / 2;
-    ASSERT_GT(frames, static_cast<size_t>(DEVICE_RATE_HZ / 2));
     EXPECT_LT(firstSoundFrame(out, 2), frames);  // what was read ahead still played
     EXPECT_EQ(firstSoundFrame(out, 2, frames - DEVICE_RATE_HZ / 2), frames);
 }
@@ -235,7 +250,7 @@ TEST_P(Formats, KeepPitchAndChannels) {
     Pcm pcm = decodeFile(mp3);
     ASSERT_EQ(pcm.rate_hz, f.rate_hz);
     ASSERT_EQ(pcm.channels, f.channels);
-    std::vector<float> out = play(mp3, 0.9);
+    std::vector<float> out = play(mp3, 1.2);
     // sox writes no gapless tag: the encoder's lead-in (0.2 s at 8 kHz) stays in.
     size_t from = firstSoundFrame(out, 2) + DEVICE_RATE_HZ * 3 / 10, frames = DEVICE_RATE_HZ * 2 / 5;
     ASSERT_GE(out.size() / 2, from + frames);

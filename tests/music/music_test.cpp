@@ -66,25 +66,25 @@ TEST(ResultText, EveryFailureTextIsOneSentenceEndingInOneSpace) {
 
 TEST(CheckResult, SuccessReturnsAndFailuresReportAndExit) {
     const ProcessResult ok = probe({"check", "0"});
-    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.status, 0) << ok.errors;
     EXPECT_EQ(ok.output, "returned\n");
 
     const ProcessResult missing = probe({"check", "23"});
-    EXPECT_EQ(missing.status, 255);
+    EXPECT_EQ(missing.status, 255) << missing.errors;
     EXPECT_EQ(missing.output, "FMOD error! (23) File not found. \n");
 
     const ProcessResult unknown = probe({"check", "98"});
-    EXPECT_EQ(unknown.status, 255);
+    EXPECT_EQ(unknown.status, 255) << unknown.errors;
     EXPECT_EQ(unknown.output, "FMOD error! (98) Unknown error.\n");
 
     const ProcessResult negative = probe({"check", "-1"});
-    EXPECT_EQ(negative.status, 255);
+    EXPECT_EQ(negative.status, 255) << negative.errors;
     EXPECT_EQ(negative.output, "FMOD error! (-1) Unknown error.\n");
 }
 
 TEST(MusicSteps, MakeTheEightCallsInOrderWithTheirArguments) {
     const ProcessResult run = probe({"run"});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.output, "");
     EXPECT_EQ(run.errors, CALL_LOG);
 }
@@ -97,7 +97,7 @@ TEST(MusicSteps, AFailureAtAnyCallReportsAndExitsThere) {
         ++callNumber;
         const ProcessResult run =
             probe({"run"}, {std::string("FAKE_AUDIO_FAIL=") + call, "FAKE_AUDIO_RESULT=44"});
-        EXPECT_EQ(run.status, 255) << call;
+        EXPECT_EQ(run.status, 255) << call << ": " << run.errors;
         EXPECT_EQ(run.output, "FMOD error! (44) Not enough memory or resources. \n") << call;
         // The log stops at the failing call: nothing after it is attempted.
         std::string expected;
@@ -113,16 +113,16 @@ TEST(MusicSteps, AFailureAtAnyCallReportsAndExitsThere) {
 
 TEST(MusicSteps, OldLibraryIsRefusedWithStatusOne) {
     const ProcessResult old = probe({"run"}, {"FAKE_AUDIO_VERSION=00043200"});
-    EXPECT_EQ(old.status, 1);
+    EXPECT_EQ(old.status, 1) << old.errors;
     EXPECT_EQ(old.output,
               "Error!  You are using an old version of FMOD 00043200.  This program requires "
               "00043201\n");
     EXPECT_EQ(old.errors, "System_Create\ngetVersion\n");  // init is never called
 
     const ProcessResult current = probe({"run"}, {"FAKE_AUDIO_VERSION=00043201"});
-    EXPECT_EQ(current.status, 0);
+    EXPECT_EQ(current.status, 0) << current.errors;
     EXPECT_EQ(current.errors, CALL_LOG);
 
     const ProcessResult newer = probe({"run"}, {"FAKE_AUDIO_VERSION=00050000"});
-    EXPECT_EQ(newer.status, 0);
+    EXPECT_EQ(newer.status, 0) << newer.errors;
 }

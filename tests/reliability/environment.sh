@@ -4,22 +4,14 @@
 # no_audio_output cases). Usage: environment.sh CASE PROGRAM
 #   file_changes: tolmar.mp3 deleted, cut to half, cut to nothing while it plays;
 #   signals:      SIGINT in the timeline, SIGTERM in the lead-in;
-#   device_lost:  the disk audio output's file system fills up mid-run, and
-#                 the PulseAudio server the program plays to is killed.
+#   disk_full:    the disk audio output's file system fills up mid-run;
+#   pulse_killed: the PulseAudio server the program plays to is killed
+#                 (skipped, and counted as skipped, without pulseaudio).
+# Each waits on the program's own events (the event log), never on a guess
+# of how long start-up takes, so a slow machine only makes it take longer.
 case_name=$1
 program=$2
-. "$(dirname "$0")/lib.sh"
-
-# bounded_audio NAME SECONDS: the audio threads stay near idle for SECONDS.
-bounded_audio() {
-  local before after cpu
-  before=$(audio_ticks "$pid")
-  sleep "$2"
-  after=$(audio_ticks "$pid")
-  cpu=$(awk -v t=$((after - before)) -v hz="$CLK_TCK" -v s="$2" 'BEGIN { printf "%.0f", t / hz / s * 100 }')
-  echo "$1: audio threads ${cpu}% of a core"
-  [ "$cpu" -le 25 ] || fail "$1: the audio threads used ${cpu}% of a core"
-}
+. "$(dirname "$0")/../support/program_lib.sh"
 
 # The run goes on after the file under it changed, and ends normally.
 file_change() {
@@ -27,9 +19,9 @@ file_change() {
   mkdir "$dir"
   cp ref.mp3 "$dir/tolmar.mp3"
   start_program "$dir"
-  sleep $((LEAD_IN_S + 1))
+  wait_event "$dir" '$1 == "sound"' 120
   (set +o pipefail && cd "$dir" && eval "$change") || fail "$name: could not change the file"
-  bounded_audio "$name" 3
+  no_spin "$name" 3
   finish_with_escape "$dir"
   echo "$name: the run went on and ended normally"
 }
@@ -44,18 +36,19 @@ file_changes() {
   file_change overwritten "yes 'not music any more' | head -c 30000 >tolmar.mp3"
 }
 
-# signal_ends NAME SIGNAL AFTER_S: the process is gone within 3 s of the
-# signal, killed by it as any console program is.
+# signal_ends NAME SIGNAL EVENT: once the event log shows EVENT, the signal
+# ends the process within 3 s, killed by it as any console program is.
 signal_ends() {
   local name=$1 sig=$2 dir=$work/$1 status
   mkdir "$dir"
   cp ref.mp3 "$dir/tolmar.mp3"
+  case_dir=$dir
   # Background jobs of a script start with SIGINT ignored; a terminal's
   # foreground program does not.
-  (cd "$dir" && exec env --default-signal=INT SDL_AUDIODRIVER=dummy "$program" >stdout.txt 2>&1) &
+  (cd "$dir" && exec env --default-signal=INT SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/audio.raw" \
+    $(event_env "$dir") "$program" >stdout.txt 2>stderr.txt) &
   pid=$!
-  sleep "$3"
-  kill -0 "$pid" 2>/dev/null || fail "$name: the program ended before the signal"
+  wait_event "$dir" "$3" 120
   kill -s "$sig" "$pid"
   if ! wait_gone "$pid" 3; then
     kill -9 "$pid"
@@ -71,38 +64,57 @@ signal_ends() {
 signals() {
   make_mp3 ref.mp3 2 44100 2
   start_xvfb
-  signal_ends interrupt-in-timeline INT $((LEAD_IN_S + 1))
-  signal_ends terminate-in-lead-in TERM 1
+  # The music has started: the timeline runs.
+  signal_ends interrupt-in-timeline INT '$1 == "sound"'
+  # The first black frame is up; the log must still show no music and no
+  # lit frame after the process died, so the signal came in the lead-in.
+  signal_ends terminate-in-lead-in TERM '$1 == "frame"'
+  ! grep -q -e '^sound' -e '^frame [0-9]* 1' "$work/terminate-in-lead-in/events.txt" ||
+    fail "terminate-in-lead-in: the signal came after the lead-in"
+  echo "terminate-in-lead-in: the run was in its lead-in when the signal came"
 }
 
 # The disk driver writes 352.8 kB of audio a second; a 2 MB file system is
-# full about 6 s into the run, after the music has started, and SDL then
-# treats the device as gone. Without the right to mount, a file size limit
+# full about 6 s into the run, after the music has started (at whatever pace
+# the machine manages), and SDL then treats the device as gone. Without the right to mount, a file size limit
 # does the same (its signal ignored, so the write just fails).
 disk_full() {
-  local dir=$work/disk-full how fd size=""
+  make_mp3 ref.mp3 2 44100 2
+  start_xvfb
+  local dir=$work/disk-full how fd size="" i
   mkdir -p "$dir/out"
   cp ref.mp3 "$dir/tolmar.mp3"
+  case_dir=$dir
   if unshare -m true 2>/dev/null; then
     how="a full 2 MB file system"
     (cd "$dir" && exec unshare -m sh -c 'mount -t tmpfs -o size=2m tmpfs out && exec "$@"' sh \
-      env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/out/audio.raw" "$program" \
+      env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/out/audio.raw" $(event_env "$dir") "$program" \
       >stdout.txt 2>stderr.txt) &
   else
     how="a 2 MB file size limit"
     (cd "$dir" && trap '' XFSZ && ulimit -f 2048 &&
-      exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/out/audio.raw" "$program" \
+      exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/out/audio.raw" $(event_env "$dir") "$program" \
         >stdout.txt 2>stderr.txt) &
   fi
   pid=$!  # unshare and the shells exec, so this becomes the program's
-  sleep 8
-  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "the program ended (status $?) when its audio output failed ($how): $(cat "$dir/stdout.txt")"; }
-  for fd in /proc/"$pid"/fd/*; do
-    [ "$(readlink "$fd")" = "$dir/out/audio.raw" ] && size=$(stat -L -c %s "$fd")
+  wait_event "$dir" '$1 == "sound"' 120
+  # The output grows at real-time pace or slower; wait for it to hit the limit.
+  for i in $(seq 1200); do
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "the program ended (status $?) when its audio output failed ($how)"; }
+    # Through the program's own descriptor: the file system may be mounted
+    # in the program's private namespace only.
+    size=0
+    for fd in /proc/"$pid"/fd/*; do
+      [ "$(readlink "$fd")" = "$dir/out/audio.raw" ] && size=$(stat -L -c %s "$fd" 2>/dev/null || echo 0)
+    done
+    [ "$size" -gt 2000000 ] && break
+    sleep 0.1
   done
-  echo "disk-full: the audio output stopped at ${size:-?} bytes"
-  [ -n "$size" ] && [ "$size" -gt 2000000 ] || fail "disk-full: the output never reached the limit"
-  bounded_audio "disk-full, after the loss" 3
+  echo "disk-full: the audio output reached ${size} bytes"
+  [ "$size" -gt 2000000 ] || fail "disk-full: the output never reached the limit"
+  sleep 1  # past the failed write
+  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "the program ended (status $?) when its audio output failed ($how)"; }
+  no_spin "disk-full, after the loss" 3
   finish_with_escape "$dir"
   echo "disk-full: audio output lost to $how; the run went on and ended normally"
 }
@@ -111,10 +123,10 @@ disk_full() {
 # desktop's sound server crashing looks like to the program.
 pulse_killed() {
   local dir=$work/pulse-killed pulse
-  if ! command -v pulseaudio >/dev/null; then
-    echo "SKIP pulse-killed: pulseaudio is not installed"
-    return
-  fi
+  command -v pulseaudio >/dev/null || skip "pulse-killed: pulseaudio is not installed"
+  make_mp3 ref.mp3 2 44100 2
+  start_xvfb
+  case_dir=$dir
   mkdir -p "$dir/run"
   chmod 700 "$dir/run"
   cp ref.mp3 "$dir/tolmar.mp3"
@@ -123,30 +135,25 @@ pulse_killed() {
     -L "module-native-protocol-unix socket=$dir/run/pulse.sock auth-anonymous=1" >"$dir/pulse.log" 2>&1 &
   pulse=$!
   local i
-  for i in $(seq 50); do [ -S "$dir/run/pulse.sock" ] && break; sleep 0.1; done
+  for i in $(seq 300); do [ -S "$dir/run/pulse.sock" ] && break; sleep 0.1; done
   [ -S "$dir/run/pulse.sock" ] || fail "pulse-killed: the PulseAudio server did not start: $(tail -3 "$dir/pulse.log")"
-  (cd "$dir" && exec env SDL_AUDIODRIVER=pulseaudio "$program" >stdout.txt 2>stderr.txt) &
+  (cd "$dir" && exec env SDL_AUDIODRIVER=pulseaudio $(event_env "$dir") "$program" >stdout.txt 2>stderr.txt) &
   pid=$!
-  sleep 5
-  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "pulse-killed: the program ended early (status $?): $(cat "$dir/stdout.txt")"; }
+  wait_event "$dir" '$1 == "sound"' 120
   kill -9 "$pulse"
   wait "$pulse" 2>/dev/null
-  bounded_audio "pulse-killed, after the loss" 3
+  sleep 1
+  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "pulse-killed: the program ended when the server died (status $?)"; }
+  no_spin "pulse-killed, after the loss" 3
   finish_with_escape "$dir"
   echo "pulse-killed: the sound server died mid-run; the run went on and ended normally"
-}
-
-device_lost() {
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
-  disk_full
-  pulse_killed
 }
 
 case "$case_name" in
 file_changes) file_changes ;;
 signals) signals ;;
-device_lost) device_lost ;;
+disk_full) disk_full ;;
+pulse_killed) pulse_killed ;;
 *) fail "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"

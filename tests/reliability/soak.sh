@@ -9,7 +9,7 @@
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$root" && mkdir -p "${1:-build}" && cd "${1:-build}" && pwd)
 program=$build/tolmar
-. "$root/tests/reliability/lib.sh"
+. "$root/tests/support/program_lib.sh"
 
 RUNS=3
 RUN_LIMIT_S=200  # a run lasts 3 s of lead-in plus 133 s

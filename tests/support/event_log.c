@@ -1,0 +1,109 @@
+// Preloaded into the real program by the end-to-end tests: logs when things
+// happened in the program's own clock (SDL_GetTicks), so a test can check
+// the order of events whatever the speed of the machine. Lines written to
+// the file named by TOLMAR_EVENT_LOG:
+//   clock T            the program's first clock read (the lead-in's start)
+//   frame T LIT N      frame N presented at T, LIT 1 if any pixel sampled on
+//                      three rows is not black; logged for the first frame
+//                      and whenever LIT changes
+//   sound T            the first audio buffer that is not silence
+//   exit T N           the process exits normally after N presented frames
+// Nothing is changed on the way: every call goes on to SDL.
+#define _GNU_SOURCE
+#include <SDL.h>
+#include <GL/gl.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdatomic.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static int logFd = -2;  // -2: not opened yet, -1: no log asked for
+
+static void logLine(const char* format, unsigned a, int b, unsigned long c) {
+    if (logFd == -2) {
+        const char* path = getenv("TOLMAR_EVENT_LOG");
+        logFd = path ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+    }
+    if (logFd < 0) return;
+    char line[96];
+    int n = snprintf(line, sizeof line, format, a, b, c);
+    if (n > 0 && write(logFd, line, (size_t)n) < 0) logFd = -1;
+}
+
+static Uint32 realTicks(void) {
+    static Uint32 (*next)(void);
+    if (!next) next = (Uint32(*)(void))dlsym(RTLD_NEXT, "SDL_GetTicks");
+    return next();
+}
+
+Uint32 SDL_GetTicks(void) {
+    static atomic_int seen;
+    Uint32 t = realTicks();
+    if (!atomic_exchange(&seen, 1)) logLine("clock %u\n", t, 0, 0);
+    return t;
+}
+
+// Any non-black pixel on the rows at a quarter, half and three quarters of
+// the height of the frame about to be shown.
+static int frameLit(SDL_Window* window) {
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(window, &w, &h);
+    if (w <= 0 || h <= 0 || w > 16384) return 0;
+    static unsigned char row[16384 * 4];
+    for (int q = 1; q <= 3; q++) {
+        glReadPixels(0, h * q / 4, w, 1, GL_RGBA, GL_UNSIGNED_BYTE, row);
+        for (int i = 0; i < w * 4; i += 4)
+            if (row[i] | row[i + 1] | row[i + 2]) return 1;
+    }
+    return 0;
+}
+
+static unsigned long frames;
+
+__attribute__((destructor)) static void logExit(void) {
+    if (logFd != -1) logLine("exit %u %d %lu\n", realTicks(), 0, frames);
+}
+
+void SDL_GL_SwapWindow(SDL_Window* window) {
+    static void (*next)(SDL_Window*);
+    static int lastLit = -1;
+    if (!next) next = (void (*)(SDL_Window*))dlsym(RTLD_NEXT, "SDL_GL_SwapWindow");
+    if (logFd != -1) {
+        int lit = frameLit(window);
+        if (lit != lastLit) logLine("frame %u %d %lu\n", realTicks(), lit, frames);
+        lastLit = lit;
+    }
+    frames++;
+    next(window);
+}
+
+static SDL_AudioCallback appCallback;
+static atomic_int heard;
+
+static void watchCallback(void* userdata, Uint8* stream, int len) {
+    appCallback(userdata, stream, len);
+    if (atomic_load(&heard)) return;
+    for (int i = 0; i < len; i++) {
+        if (stream[i] != 0) {
+            atomic_store(&heard, 1);
+            logLine("sound %u\n", realTicks(), 0, 0);
+            return;
+        }
+    }
+}
+
+SDL_AudioDeviceID SDL_OpenAudioDevice(const char* device, int iscapture, const SDL_AudioSpec* desired,
+                                      SDL_AudioSpec* obtained, int allowed_changes) {
+    static SDL_AudioDeviceID (*next)(const char*, int, const SDL_AudioSpec*, SDL_AudioSpec*, int);
+    if (!next)
+        next = (SDL_AudioDeviceID(*)(const char*, int, const SDL_AudioSpec*, SDL_AudioSpec*, int))dlsym(
+            RTLD_NEXT, "SDL_OpenAudioDevice");
+    if (!desired || !desired->callback || iscapture) return next(device, iscapture, desired, obtained, allowed_changes);
+    SDL_AudioSpec wanted = *desired;
+    appCallback = desired->callback;
+    wanted.callback = watchCallback;
+    return next(device, iscapture, &wanted, obtained, allowed_changes);
+}

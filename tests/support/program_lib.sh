@@ -1,0 +1,203 @@
+# Helpers for the end-to-end checks of the real program (tests/program,
+# tests/reliability). Sourced by their scripts; each runs in a private temp
+# folder ($work).
+set -uo pipefail
+
+# The case being run: its folder holds what the program printed (stdout.txt,
+# stderr.txt) and its event log; a failure shows them, so one red run is
+# enough to find the cause.
+case_dir=""
+fail() {
+  echo "FAIL: $*"
+  if [ -n "$case_dir" ]; then
+    show_output "$case_dir"
+  fi
+  exit 1
+}
+show_output() {
+  local f
+  for f in stderr.txt stdout.txt events.txt; do
+    [ -s "$1/$f" ] || continue
+    echo "--- $1/$f (last 40 lines) ---"
+    tail -n 40 "$1/$f" | cut -c1-300
+  done
+}
+
+# ctest counts a script that exits with this status as skipped.
+SKIP_STATUS=77
+skip() { echo "SKIP: $*"; exit "$SKIP_STATUS"; }
+
+# The scripts change folder, so a relative path to the program would break.
+if [ -n "${program:-}" ]; then
+  program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
+fi
+
+work=$(mktemp -d)
+xvfb_pid=""
+cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work" || exit 1
+
+LEAD_IN_S=3            # the program's fixed black lead-in
+CLK_TCK=$(getconf CLK_TCK)
+
+# A stereo tone as WAV, then MP3 through lame with the given options.
+# make_mp3 OUT SECONDS RATE_HZ CHANNELS [lame options...]
+make_mp3() {
+  local out=$1 seconds=$2 rate=$3 channels=$4
+  shift 4
+  sox -q -n -r "$rate" -c "$channels" -b 16 "$out.wav" synth "$seconds" sine 330 sine 440 vol 0.5 ||
+    fail "sox could not make $out.wav"
+  lame --quiet "$@" "$out.wav" "$out" || fail "lame could not encode $out"
+  rm -f "$out.wav"
+}
+
+# Repeatable pseudo-random bytes (an AES keystream): random_bytes COUNT SEED
+random_bytes() {
+  openssl enc -aes-128-ctr -nosalt -pass "pass:$2" -in /dev/zero 2>/dev/null | head -c "$1"
+}
+
+# One Xvfb server of our own for the whole script. -displayfd lets the server
+# pick a free display itself, so parallel tests never race for a number.
+# Extra server options may follow, e.g. -wr for a white root window.
+start_xvfb() {
+  local fifo=$work/xvfb.fd
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp "$@" 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  local number
+  read -r -t 60 number <"$fifo" || fail "Xvfb did not start"
+  export DISPLAY=:$number
+}
+
+# CPU ticks used so far by the program's main thread, which spins by design.
+main_ticks() {
+  sed 's/.*) //' "/proc/$1/task/$1/stat" 2>/dev/null | awk '{ print $12 + $13 }'
+}
+
+# CPU ticks used so far by the threads the audio library runs: SDL's device
+# thread and the decoding threads, which carry the program's own name. The
+# main thread (it spins by design) and the GL driver's threads are left out.
+audio_ticks() {
+  local pid=$1 main_name total=0 t name ticks
+  main_name=$(cat "/proc/$pid/comm" 2>/dev/null) || { echo 0; return; }
+  for t in /proc/"$pid"/task/*; do
+    [ "${t##*/}" = "$pid" ] && continue
+    name=$(cat "$t/comm" 2>/dev/null) || continue
+    case "$name" in
+    SDLAudio* | "$main_name") ;;
+    *) continue ;;
+    esac
+    # Fields 14 and 15 (utime, stime) after the parenthesised name.
+    ticks=$(sed 's/.*) //' "$t/stat" 2>/dev/null | awk '{ print $12 + $13 }') || continue
+    total=$((total + ${ticks:-0}))
+  done
+  echo "$total"
+}
+
+peak_rss_kb() { awk '/^VmHWM/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
+
+# no_spin NAME SECONDS: over SECONDS, the audio threads use far less CPU than
+# the main thread, which spins. Both are slowed alike by a slow or busy
+# machine or a sanitizer, so this holds at any speed; an audio thread that
+# spins competes as hard as the main thread and takes about as much.
+no_spin() {
+  local audio0 main0 audio1 main1
+  audio0=$(audio_ticks "$pid")
+  main0=$(main_ticks "$pid")
+  sleep "$2"
+  audio1=$(audio_ticks "$pid")
+  main1=$(main_ticks "$pid")
+  local audio=$((audio1 - audio0)) main=$((${main1:-0} - ${main0:-0}))
+  echo "$1: audio threads $audio CPU ticks, main thread $main, over $2 s"
+  [ "$main" -gt 0 ] || fail "$1: the main thread did not run (is the program alive?)"
+  [ $((audio * 2)) -lt "$main" ] || fail "$1: the audio threads took $audio ticks beside the main thread's $main: spinning?"
+}
+
+# Offset the program has read up to in the file it opened as NAME (its
+# file position), empty when no such file is open.
+read_position() {
+  local fd
+  for fd in /proc/"$1"/fd/*; do
+    [ "$(readlink "$fd")" = "$2" ] || continue
+    awk '/^pos:/ { print $2 }' "/proc/$1/fdinfo/${fd##*/}"
+    return
+  done
+}
+
+# wait_event DIR AWK-CONDITION SECONDS: waits until the program's event log
+# has a line that the condition picks (e.g. '$1 == "frame" && $3 == 1'),
+# failing when the program ends first or SECONDS go by.
+wait_event() {
+  local i
+  for i in $(seq $(($3 * 10))); do
+    [ -f "$1/events.txt" ] && awk "$2 { found = 1 } END { exit !found }" "$1/events.txt" && return 0
+    kill -0 "$pid" 2>/dev/null || fail "$1: the program ended while waiting for an event ($2)"
+    sleep 0.1
+  done
+  [ -n "${TOLMAR_EVENT_SHIM:-}" ] || fail "TOLMAR_EVENT_SHIM is not set: run this through ctest"
+  fail "$1: no event ($2) within $3 s"
+}
+
+# Value of field F of the first event line of kind K: event_field DIR K F.
+event_field() { awk -v k="$2" -v f="$3" '$1 == k { print $f; exit }' "$1/events.txt" 2>/dev/null; }
+
+# Presses and releases Escape on the X display.
+press_escape() { xdotool keydown Escape; sleep 0.2; xdotool keyup Escape; }
+
+# Waits up to $2 seconds for process $1 to end; true if it did.
+wait_gone() {
+  local i
+  for i in $(seq $(($2 * 10))); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  ! kill -0 "$1" 2>/dev/null
+}
+
+# Starts the program in folder $1 on the disk audio driver (output in
+# $1/audio.raw, standard output in $1/stdout.txt); sets pid.
+start_program() {
+  case_dir=$1
+  (cd "$1" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$1/audio.raw" $(event_env "$1") "$program" \
+    >"$1/stdout.txt" 2>"$1/stderr.txt") &
+  pid=$!
+}
+
+# Environment that preloads the event log (TOLMAR_EVENT_SHIM, set by the test
+# harness) into the program, writing to DIR/events.txt. The sanitizer build
+# must be told to accept a library loaded before its runtime. Leak checking
+# is off for these whole runs: at exit, with the GL driver's and SDL's
+# threads still there, LeakSanitizer's own thread tracer now and then
+# crashes ("Tracer caught signal 11", status 134) on a busy machine. Our
+# code's leaks are checked where the tracer is reliable: the audio library's
+# tests, the music tests and the fuzzers' replays. ASan and UBSan stay on.
+event_env() {
+  [ -n "${TOLMAR_EVENT_SHIM:-}" ] || return 0
+  echo "LD_PRELOAD=$TOLMAR_EVENT_SHIM TOLMAR_EVENT_LOG=$1/events.txt ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0"
+}
+
+# Ends a run with Escape and checks it went as a normal run does: status 0,
+# one newline on standard output. Kills a run that does not end.
+finish_with_escape() {
+  local dir=$1 status
+  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$dir: the program ended early (status $?)"; }
+  press_escape
+  wait_gone "$pid" 10 || { kill -9 "$pid"; fail "$dir: Escape did not end the run"; }
+  wait "$pid"
+  status=$?
+  [ "$status" -eq 0 ] || fail "$dir: status $status"
+  [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] || fail "$dir: standard output is not one newline"
+}
+
+# Seconds of output (32-bit float stereo at 44.1 kHz, the disk driver's
+# format) from which on a non-zero sample appears after $2 seconds; empty
+# when all is silence.
+sound_after() {
+  local skip=$(($2 * 44100 * 2 * 4))
+  od -An -v -w4 -tx4 -j "$skip" "$1" | grep -nvm1 ' 00000000$' | cut -d: -f1 |
+    awk -v s="$2" '{ print s + ($1 - 1) / 2 / 44100 }'
+}
