@@ -14,7 +14,7 @@ ProcessResult probe(const std::vector<std::string>& args, const std::vector<std:
     argv.insert(argv.end(), args.begin(), args.end());
     ProcessOptions options;
     options.environment = env;
-    options.timeout_s = 20;
+    options.timeout_s = 120;
     return runProcess(argv, options);
 }
 

@@ -28,7 +28,7 @@ refused() {
   local dir=$work/$1 status
   case_dir=$dir
   (cd "$dir" && exec env -u DISPLAY -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy ${as_user:-} \
-    timeout 20 "$program" >stdout.txt 2>stderr.txt)
+    timeout 120 "$program" >stdout.txt 2>stderr.txt)
   status=$?
   [ "$status" -eq 255 ] || fail "$1: status $status, expected 255"
   printf 'FMOD error! (%d) %s\n' "$2" "$3" | cmp -s - "$dir/stdout.txt" ||

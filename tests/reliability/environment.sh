@@ -37,7 +37,8 @@ file_changes() {
 }
 
 # signal_ends NAME SIGNAL EVENT: once the event log shows EVENT, the signal
-# ends the process within 3 s, killed by it as any console program is.
+# ends the process (within 30 s, a limit for hangs), killed by it as any
+# console program is.
 signal_ends() {
   local name=$1 sig=$2 dir=$work/$1 status
   mkdir "$dir"
@@ -50,10 +51,10 @@ signal_ends() {
   pid=$!
   wait_event "$dir" "$3" 120
   kill -s "$sig" "$pid"
-  if ! wait_gone "$pid" 3; then
+  if ! wait_gone "$pid" 30; then
     kill -9 "$pid"
     wait "$pid"
-    fail "$name: still running 3 s after SIG$sig"
+    fail "$name: still running 30 s after SIG$sig"
   fi
   wait "$pid"
   status=$?

@@ -186,7 +186,7 @@ finish_with_escape() {
   local dir=$1 status
   kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$dir: the program ended early (status $?)"; }
   press_escape
-  wait_gone "$pid" 10 || { kill -9 "$pid"; fail "$dir: Escape did not end the run"; }
+  wait_gone "$pid" 120 || { kill -9 "$pid"; fail "$dir: Escape did not end the run within 120 s"; }
   wait "$pid"
   status=$?
   [ "$status" -eq 0 ] || fail "$dir: status $status"
