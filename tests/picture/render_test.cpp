@@ -148,7 +148,7 @@ std::vector<unsigned char> drawPixels(float progress) {
 // The pixels (offsets into an RGBA image) that show one triangle alone: well
 // inside it and away from every triangle drawn after it, for the brightest
 // triangle of the frame that shows at least 400 such pixels.
-std::vector<size_t> pixelsOfLargestVisibleTriangle(const std::vector<Triangle>& frame) {
+std::vector<size_t> pixelsOfABrightLargeTriangle(const std::vector<Triangle>& frame) {
     const double margin = 1.5;  // grid units from any edge, so no edge pixel counts
     std::vector<int> owner(512 * 512, -1);
     std::vector<bool> clean(512 * 512, false);
@@ -254,7 +254,7 @@ TEST(RenderFrame, NoiseVariesThePixelsInsideOneTriangle) {
     // Every corner of a triangle has the same colour, so without the texture
     // its inside is one flat value; the noise must spread it.
     const float progress = 0.8f;
-    const std::vector<size_t> inside = pixelsOfLargestVisibleTriangle(captureFrame(progress));
+    const std::vector<size_t> inside = pixelsOfABrightLargeTriangle(captureFrame(progress));
     ASSERT_GE(inside.size(), 400u) << "no large triangle shows alone at this progress";
 
     glDisable(GL_TEXTURE_2D);
