@@ -53,12 +53,14 @@ size_t id3v2TagBytes(const uint8_t* d, size_t size) {
 
 namespace {
 
-// Where a Xing or Info tag starts: right after the side information, whose
-// length depends on the version and on mono or stereo.
+// Where a Xing or Info tag starts: as many bytes after the header as the side
+// information takes, which depends on the version and on mono or stereo. A
+// CRC does not move it: encoders write the tag at the same place with or
+// without one (LAME -p does), and decoders look for it there.
 size_t xingOffset(const Mp3Frame& header) {
     const size_t sideInfo = header.version == 1 ? (header.channels == 1 ? 17 : 32)
                                                 : (header.channels == 1 ? 9 : 17);
-    return MP3_HEADER_BYTES + (header.crc ? 2 : 0) + sideInfo;
+    return MP3_HEADER_BYTES + sideInfo;
 }
 
 bool isXing(const uint8_t* frame, size_t size, size_t at) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 #include <string>
 #include <vector>
 
@@ -105,20 +106,34 @@ TEST(Driver, FirstFrameAtOrPast133SecondsIsDrawnThenTheRunEnds) {
 }
 
 TEST(Driver, ProgressComesFromTheMillisecondsInDoublePrecision) {
+    // Frames 13 ms apart land on whole ten-thousandths of the sweep. Worked by
+    // hand: progress = elapsed_ms / 130000, rounded once to float.
+    //   elapsed_ms  exact    progress (nearest float)  float seconds / 130.0f
+    //        13     0.0001   9.99999975e-05            0.0130000003 / 130 = 0.000100000005
+    //        65     0.0005   0.000500000024            0.0649999976 / 130 = 0.000499999966
+    //      3900     0.03     0.0299999993              3.9000001    / 130 = 0.0300000012
+    //     62400     0.48     0.479999989               62.4000015   / 130 = 0.480000019
+    //     98800     0.76     0.75999999                98.8000031   / 130 = 0.76000005
+    //    128700     0.99     0.99000001                128.699997   / 130 = 0.98999995
+    // Rounding the seconds to float first puts each of these one float step off.
+    const struct {
+        int32_t elapsed_ms;
+        float progress;
+    } expected[] = {{13, 0.0001f},   {65, 0.0005f},   {3900, 0.03f},
+                    {62400, 0.48f},  {98800, 0.76f},  {128700, 0.99f}};
     Script script;
-    script.frame_ms = 13;  // 13000 ms is reached exactly: progress 0.1
+    script.frame_ms = 13;
     Record& record = startScript(script);
     ASSERT_EQ(run(script).status, 0);
-    bool sawOneTenth = false;
-    for (const Frame& frame : record.frames) {
-        const int32_t elapsed_ms = static_cast<int32_t>(frame.ticks - record.musicStart_ms);
-        ASSERT_EQ(frame.progress, static_cast<float>(elapsed_ms / 1000.0 / 130.0));
-        if (elapsed_ms == 13000) {
-            EXPECT_EQ(frame.progress, 0.1f);
-            sawOneTenth = true;
-        }
+    for (const auto& want : expected) {
+        const auto frame = std::find_if(record.frames.begin(), record.frames.end(), [&](const Frame& f) {
+            return static_cast<int32_t>(f.ticks - record.musicStart_ms) == want.elapsed_ms;
+        });
+        ASSERT_NE(frame, record.frames.end()) << "no frame at " << want.elapsed_ms << " ms";
+        EXPECT_EQ(frame->progress, want.progress)
+            << want.elapsed_ms << " ms: " << std::setprecision(9) << frame->progress << " drawn, "
+            << want.progress << " wanted";
     }
-    EXPECT_TRUE(sawOneTenth);
 }
 
 TEST(Driver, TickCounterWrapDoesNotDisturbTiming) {

@@ -1,120 +1,37 @@
 // The committed picture tables, read as raw files, against the properties the
-// stored picture must keep. Coverage is checked point by point with the edge
-// functions, independently of the fitter's scan conversion.
+// stored picture must keep (table_checks.h).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "raster.h"
+#include "table_checks.h"
 
 namespace {
 
-std::vector<uint8_t> readRaw(const std::string& name) {
-    std::vector<uint8_t> bytes;
-    FILE* f = std::fopen((std::string(PICTURE_DIR) + "/" + name).c_str(), "rb");
-    if (!f) return bytes;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) bytes.push_back(uint8_t(c));
-    std::fclose(f);
-    return bytes;
-}
-
 struct CommittedTables : ::testing::Test {
     static void SetUpTestSuite() {
-        tri = readRaw("triangles.bin");
-        shade = readRaw("shades.bin");
-    }
-    static Triangle at(int i) {
-        const uint8_t* r = &tri[size_t(i) * 6];
-        return {r[0], r[1], r[2], r[3], r[4], r[5]};
+        tri = readRaw(std::string(PICTURE_DIR) + "/triangles.bin");
+        shade = readRaw(std::string(PICTURE_DIR) + "/shades.bin");
     }
     static std::vector<uint8_t> tri, shade;
 };
 std::vector<uint8_t> CommittedTables::tri, CommittedTables::shade;
 
-const int N = 18000;
-
-TEST_F(CommittedTables, HaveTheirExactSizes) {
-    EXPECT_EQ(tri.size(), 108000u);
-    EXPECT_EQ(shade.size(), 54000u);
-}
+TEST_F(CommittedTables, HaveTheirExactSizes) { expectExactSizes(tri, shade); }
 
 TEST_F(CommittedTables, GreysAreSixtyFourLevelsAndPaddingIsZero) {
-    ASSERT_EQ(shade.size(), 54000u);
-    int greyMax = 0;
-    for (int i = 0; i < N; ++i) {
-        greyMax = std::max<int>(greyMax, shade[3 * i]);
-        EXPECT_EQ(shade[3 * i + 1], 0) << "record " << i;
-        EXPECT_EQ(shade[3 * i + 2], 0) << "record " << i;
-    }
-    EXPECT_LE(greyMax, 63);
-    EXPECT_GT(greyMax, 40);  // a real picture, not an all-dark one
+    expectSixtyFourGreysAndZeroPadding(shade);
 }
 
-TEST_F(CommittedTables, SizesDoNotTrendAndAGiantReachesHalfTheGrid) {
-    ASSERT_EQ(tri.size(), 108000u);
-    int largest2 = 0;
-    for (int block = 0; block < N / 1500; ++block) {
-        long sum2 = 0;
-        for (int i = block * 1500; i < (block + 1) * 1500; ++i) {
-            int a2 = std::abs(twiceArea(at(i)));
-            sum2 += a2;
-            largest2 = std::max(largest2, a2);
-        }
-        double mean = sum2 / 2.0 / 1500;
-        EXPECT_GE(mean, 460) << "block " << block;
-        EXPECT_LE(mean, 610) << "block " << block;
-    }
-    EXPECT_GE(largest2 / 2.0, 0.45 * 256 * 256);
-}
+TEST_F(CommittedTables, SizesDoNotTrendAndAGiantReachesHalfTheGrid) { expectEvenSizesAndAGiant(tri); }
 
 TEST_F(CommittedTables, WindingsBalanceAndExactly52HaveZeroArea) {
-    ASSERT_EQ(tri.size(), 108000u);
-    int clockwise = 0, counter = 0, flat = 0;
-    for (int i = 0; i < N; ++i) {
-        int a2 = twiceArea(at(i));
-        (a2 > 0 ? clockwise : a2 < 0 ? counter : flat)++;
-    }
-    EXPECT_EQ(flat, 52);
-    EXPECT_NEAR(clockwise, counter, (clockwise + counter) / 50);
+    expectBalancedWindingsAnd52ZeroAreas(tri);
 }
 
-TEST_F(CommittedTables, HoldTheFiveTellingRecords) {
-    ASSERT_EQ(tri.size(), 108000u);
-    ASSERT_EQ(shade.size(), 54000u);
-    const struct { int index; uint8_t corners[6]; uint8_t grey; } records[] = {
-        {0, {255, 5, 255, 194, 3, 9}, 48},
-        {1, {53, 255, 38, 0, 253, 255}, 43},
-        {2, {206, 255, 255, 255, 231, 138}, 5},
-        {17998, {78, 177, 79, 181, 126, 177}, 16},
-        {17999, {241, 173, 236, 172, 243, 197}, 5},
-    };
-    for (const auto& r : records) {
-        for (int k = 0; k < 6; ++k)
-            EXPECT_EQ(tri[6 * r.index + k], r.corners[k]) << "record " << r.index << " byte " << k;
-        EXPECT_EQ(shade[3 * r.index], r.grey) << "record " << r.index;
-    }
-}
+TEST_F(CommittedTables, HoldTheFiveTellingRecords) { expectTheFiveTellingRecords(tri, shade); }
 
-TEST_F(CommittedTables, DrawnWholeCoverEveryGridPoint) {
-    ASSERT_EQ(tri.size(), 108000u);
-    std::vector<uint8_t> covered(256 * 256, 0);
-    for (int i = 0; i < N; ++i) {
-        const Triangle t = at(i);
-        int x0 = std::min({t.x0, t.x1, t.x2}), x1 = std::max({t.x0, t.x1, t.x2});
-        int y0 = std::min({t.y0, t.y1, t.y2}), y1 = std::max({t.y0, t.y1, t.y2});
-        for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x)
-                if (coversPoint(t, x, y)) covered[y * 256 + x] = 1;
-    }
-    int holes = 0;
-    for (int p = 0; p < 256 * 256; ++p)
-        if (!covered[p] && holes++ < 5) ADD_FAILURE() << "hole at " << p % 256 << "," << p / 256;
-    EXPECT_EQ(holes, 0);
-}
+TEST_F(CommittedTables, DrawnWholeCoverEveryGridPoint) { expectEveryGridPointCovered(tri); }
 
 }  // namespace

@@ -1,12 +1,20 @@
-// The picture-fit program run as a user would: a missing or unreadable image
-// is refused with a message naming it, a non-zero status and no tables.
+// The picture-fit program run as a user would: a missing or unreadable image,
+// or a folder it cannot write in, is refused with a message naming it, a
+// non-zero status and no tables; tables are replaced whole or not at all.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include "image.h"
+#include "table_checks.h"
+#include "tables.h"
 
 namespace fs = std::filesystem;
 
@@ -80,6 +88,61 @@ TEST_F(Tool, HelpAndBadArguments) {
     EXPECT_NE(unknown.output.find("--frobnicate"), std::string::npos) << unknown.output;
     ToolRun badThreads = runTool("image.png --threads zero");
     EXPECT_EQ(badThreads.status, 2);
+}
+
+TEST_F(Tool, FolderThatCannotBeMadeIsRefusedBeforeFitting) {
+    const fs::path image = dir / "small.png";
+    GreyImage grey;
+    grey.width = grey.height = 4;
+    grey.pixels.assign(16, 128);
+    std::string error;
+    ASSERT_TRUE(writeGreyPng(image.string(), grey, error)) << error;
+    std::ofstream(dir / "plain-file") << "not a folder\n";
+    const std::string blocked = (dir / "plain-file" / "sub").string();
+    for (const char* option : {"--preview", "--out"}) {
+        ToolRun run = runTool("'" + image.string() + "' --out '" + dir.string() + "' " +
+                              std::string(option) + " '" + blocked + "'");
+        EXPECT_EQ(run.status, 1) << option << ": " << run.output;
+        // One line and nothing else: the fit never started.
+        EXPECT_EQ(run.output,
+                  "picture-fit: cannot create folder " + blocked + " (Not a directory)\n");
+        EXPECT_FALSE(wroteTables());
+    }
+}
+
+TEST_F(Tool, TablesAreReplacedWholeOrNotAtAll) {
+    const std::string tri = (dir / "triangles.bin").string();
+    const std::string shade = (dir / "shades.bin").string();
+    std::ofstream(tri) << "old triangles";
+    std::ofstream(shade) << "old shades";
+    Picture picture;
+    picture.triangles.assign(TRIANGLE_COUNT, Triangle{1, 2, 3, 4, 5, 6});
+    picture.greys.assign(TRIANGLE_COUNT, 7);
+
+    // A file-size limit below one table stands in for a full disk; with
+    // SIGXFSZ ignored the write fails instead of ending the process.
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 50000;  // bytes; the triangle table is 108000
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    const bool wrote = writeTables(picture, tri, shade, error);
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(wrote);
+    EXPECT_EQ(error, "error while writing " + tri + " (File too large)");
+    const std::vector<uint8_t> triAfter = readRaw(tri), shadeAfter = readRaw(shade);
+    EXPECT_EQ(std::string(triAfter.begin(), triAfter.end()), "old triangles");
+    EXPECT_EQ(std::string(shadeAfter.begin(), shadeAfter.end()), "old shades");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2)
+        << "a temporary file was left behind";
+
+    ASSERT_TRUE(writeTables(picture, tri, shade, error)) << error;
+    EXPECT_EQ(fs::file_size(tri), 108000u);
+    EXPECT_EQ(fs::file_size(shade), 54000u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -133,13 +134,110 @@ TEST(RenderFrame, FrameDependsOnProgressAlone) {
     }
 }
 
-TEST(RenderFrame, PixelsAreTintedNoiseOverBlack) {
+namespace {
+
+// Pixels of the frame at `progress` as the whole-grid view shows them.
+std::vector<unsigned char> drawPixels(float progress) {
     setWholeGridView();
-    renderFrame(0.8f);
+    renderFrame(progress);
     std::vector<unsigned char> pixels(512 * 512 * 4);
     glReadPixels(0, 0, 512, 512, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
+// The pixels (offsets into an RGBA image) that show one triangle alone: well
+// inside it and away from every triangle drawn after it, for the brightest
+// triangle of the frame that shows at least 400 such pixels.
+std::vector<size_t> pixelsOfABrightLargeTriangle(const std::vector<Triangle>& frame) {
+    const double margin = 1.5;  // grid units from any edge, so no edge pixel counts
+    std::vector<int> owner(512 * 512, -1);
+    std::vector<bool> clean(512 * 512, false);
+    for (size_t i = 0; i < frame.size(); ++i) {
+        const Corner* c = frame[i].corner;
+        double left = 512, right = -1, top = 512, bottom = -1;
+        for (int k = 0; k < 3; ++k) {
+            left = std::min<double>(left, c[k].gridX);
+            right = std::max<double>(right, c[k].gridX);
+            top = std::min<double>(top, c[k].gridY);
+            bottom = std::max<double>(bottom, c[k].gridY);
+        }
+        const double twiceArea = (c[1].gridX - c[0].gridX) * (c[2].gridY - c[0].gridY) -
+                                 (c[2].gridX - c[0].gridX) * (c[1].gridY - c[0].gridY);
+        const int x0 = std::max(0, static_cast<int>(2 * (left - margin)));
+        const int x1 = std::min(511, static_cast<int>(2 * (right + margin) + 2));
+        const int y0 = std::max(0, static_cast<int>(511 - 2 * (bottom + margin) - 1));
+        const int y1 = std::min(511, static_cast<int>(511 - 2 * (top - margin) + 1));
+        for (int py = y0; py <= y1; ++py) {
+            for (int px = x0; px <= x1; ++px) {
+                // The pixel centre back in grid units.
+                const double gx = (px + 0.5 - 1.0) / 2.0;
+                const double gy = (511.0 - (py + 0.5)) / 2.0;
+                // Distance inside each edge (negative outside), and to the outline.
+                double inside = 1e9;
+                double outline = 1e9;
+                for (int k = 0; k < 3; ++k) {
+                    const Corner& a = c[k];
+                    const Corner& b = c[(k + 1) % 3];
+                    const double ex = b.gridX - a.gridX;
+                    const double ey = b.gridY - a.gridY;
+                    const double length = std::hypot(ex, ey);
+                    const double along =
+                        length > 0 ? std::clamp(((gx - a.gridX) * ex + (gy - a.gridY) * ey) /
+                                                    (length * length), 0.0, 1.0)
+                                   : 0.0;
+                    outline = std::min(outline, std::hypot(gx - a.gridX - along * ex,
+                                                           gy - a.gridY - along * ey));
+                    if (std::fabs(twiceArea) > 1e-6 && length > 0) {
+                        const double cross = ex * (gy - a.gridY) - ey * (gx - a.gridX);
+                        inside = std::min(inside, (twiceArea > 0 ? cross : -cross) / length);
+                    } else {
+                        inside = -1;
+                    }
+                }
+                const size_t at = static_cast<size_t>(py) * 512 + px;
+                if (inside >= margin) {
+                    owner[at] = static_cast<int>(i);
+                    clean[at] = true;
+                } else if (inside > 0 || outline < margin) {
+                    owner[at] = static_cast<int>(i);
+                    clean[at] = false;
+                }
+            }
+        }
+    }
+    std::vector<std::vector<size_t>> shown(frame.size());
+    for (size_t at = 0; at < owner.size(); ++at) {
+        if (owner[at] >= 0 && clean[at]) {
+            shown[static_cast<size_t>(owner[at])].push_back(at * 4);
+        }
+    }
+    // The brightest of the large ones, where the noise has the most to vary.
+    size_t best = 0;
+    for (size_t i = 0; i < frame.size(); ++i) {
+        const bool large = shown[i].size() >= 400;
+        if (large && (shown[best].size() < 400 || frame[i].corner[0].g > frame[best].corner[0].g)) {
+            best = i;
+        }
+    }
+    return shown[best];
+}
+
+double spreadOfGreen(const std::vector<unsigned char>& pixels, const std::vector<size_t>& at) {
+    double sum = 0;
+    double squares = 0;
+    for (size_t p : at) {
+        sum += pixels[p + 1];
+        squares += static_cast<double>(pixels[p + 1]) * pixels[p + 1];
+    }
+    const double mean = sum / static_cast<double>(at.size());
+    return std::sqrt(std::max(0.0, squares / static_cast<double>(at.size()) - mean * mean));
+}
+
+}  // namespace
+
+TEST(RenderFrame, PixelsAreTintedGreyOverBlack) {
+    const std::vector<unsigned char> pixels = drawPixels(0.8f);
     int lit = 0;
-    int greys[256] = {};
     for (size_t p = 0; p < pixels.size(); p += 4) {
         const int r = pixels[p];
         const int g = pixels[p + 1];
@@ -147,15 +245,32 @@ TEST(RenderFrame, PixelsAreTintedNoiseOverBlack) {
         // Green 1.2, red 1.1, blue 0.9 of the same grey, each rounded.
         ASSERT_GE(g + 1, r);
         ASSERT_GE(r + 1, b);
-        if (g > 0) {
-            ++lit;
-            greys[g] = 1;
-        }
+        lit += g > 0;
     }
     EXPECT_GT(lit, 512 * 512 / 10);  // a window of 300 triangles covers much of the grid
-    int levels = 0;
-    for (int used : greys) {
-        levels += used;
+}
+
+TEST(RenderFrame, NoiseVariesThePixelsInsideOneTriangle) {
+    // Every corner of a triangle has the same colour, so without the texture
+    // its inside is one flat value; the noise must spread it.
+    const float progress = 0.8f;
+    const std::vector<size_t> inside = pixelsOfABrightLargeTriangle(captureFrame(progress));
+    ASSERT_GE(inside.size(), 400u) << "no large triangle shows alone at this progress";
+
+    glDisable(GL_TEXTURE_2D);
+    const double flat = spreadOfGreen(drawPixels(progress), inside);
+    glEnable(GL_TEXTURE_2D);
+    const std::vector<unsigned char> textured = drawPixels(progress);
+    const double noisy = spreadOfGreen(textured, inside);
+
+    bool levels[256] = {};
+    int distinct = 0;
+    for (size_t p : inside) {
+        distinct += !levels[textured[p + 1]];
+        levels[textured[p + 1]] = true;
     }
-    EXPECT_GT(levels, 30);  // the noise shows through, not flat shading
+    EXPECT_LT(flat, 0.5) << "the measured pixels are not inside one flat triangle";
+    EXPECT_GT(noisy, 4.0) << "the noise does not show: " << distinct << " levels in "
+                          << inside.size() << " pixels";
+    EXPECT_GT(distinct, 10);
 }

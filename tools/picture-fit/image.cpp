@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "files.h"
 #include "tables.h"
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -36,13 +37,21 @@ bool loadGreyImage(const std::string& path, GreyImage& image, std::string& error
     return true;
 }
 
-bool writeGreyPng(const std::string& path, const GreyImage& image, std::string& error) {
-    if (!stbi_write_png(path.c_str(), image.width, image.height, 1, image.pixels.data(),
-                        image.width)) {
-        error = "cannot write " + path;
+bool writePng(const std::string& path, int width, int height, int channels,
+              const uint8_t* pixels, std::string& error) {
+    int bytes = 0;
+    unsigned char* png = stbi_write_png_to_mem(pixels, width * channels, width, height, channels, &bytes);
+    if (!png) {
+        error = "cannot encode " + path;
         return false;
     }
-    return true;
+    const std::vector<uint8_t> file(png, png + bytes);
+    STBIW_FREE(png);
+    return writeFileAtomically(path, file, error);
+}
+
+bool writeGreyPng(const std::string& path, const GreyImage& image, std::string& error) {
+    return writePng(path, image.width, image.height, 1, image.pixels.data(), error);
 }
 
 std::vector<uint8_t> gridLevels(const GreyImage& image) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "files.h"
 #include "fit.h"
 #include "image.h"
 #include "measure.h"
@@ -126,15 +127,16 @@ bool writePreviews(const std::string& dir, const Picture& picture,
         std::snprintf(name, sizeof name, "picture-window-%05d.png", last);
         ok = ok && write(name, renderRange(picture, last - WINDOW + 1, last));
     }
-    FILE* csv = ok ? std::fopen((dir + "/picture-windows.csv").c_str(), "w") : nullptr;
-    if (csv) {
-        std::fprintf(csv, "last,ssim,psnr_db,black_share\n");
-        for (const WindowQuality& w : quality.windows)
-            std::fprintf(csv, "%d,%.4f,%.2f,%.4f\n", w.last, w.ssim, w.psnr, w.blackShare);
-        ok = std::fclose(csv) == 0;
-    } else if (ok) {
-        error = "cannot write " + dir + "/picture-windows.csv";
-        ok = false;
+    if (ok) {
+        std::string csv = "last,ssim,psnr_db,black_share\n";
+        char line[96];
+        for (const WindowQuality& w : quality.windows) {
+            std::snprintf(line, sizeof line, "%d,%.4f,%.2f,%.4f\n", w.last, w.ssim, w.psnr,
+                          w.blackShare);
+            csv += line;
+        }
+        ok = writeFileAtomically(dir + "/picture-windows.csv",
+                                 std::vector<uint8_t>(csv.begin(), csv.end()), error);
     }
     if (!ok) std::fprintf(stderr, "picture-fit: %s\n", error.c_str());
     return ok;
@@ -170,6 +172,14 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> source = gridLevels(image);
     const std::string trianglesPath = args.out + "/triangles.bin";
     const std::string shadesPath = args.out + "/shades.bin";
+
+    // Folders are made ready before the fit, so a mistyped path costs no fitting time.
+    // Missing ones are created, as the regenerate script does for its previews.
+    if ((!args.measureOnly && !prepareFolder(args.out, error)) ||
+        (!args.preview.empty() && !prepareFolder(args.preview, error))) {
+        std::fprintf(stderr, "picture-fit: %s\n", error.c_str());
+        return 1;
+    }
 
     Picture picture;
     if (args.measureOnly) {

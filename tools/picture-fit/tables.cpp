@@ -1,6 +1,8 @@
 // Raw table files and the properties of a finished picture.
 #include "tables.h"
 
+#include "files.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,19 +14,6 @@ const FixedRecord FIXED_RECORDS[FIXED_RECORD_COUNT] = {
     {17998, {78, 177, 79, 181, 126, 177}, 16},
     {17999, {241, 173, 236, 172, 243, 197}, 5},
 };
-
-static bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                      std::string& error) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error = "cannot write " + path;
-        return false;
-    }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) error = "error while writing " + path;
-    return ok;
-}
 
 static bool readFile(const std::string& path, size_t size, std::vector<uint8_t>& bytes,
                      std::string& error) {
@@ -53,7 +42,19 @@ bool writeTables(const Picture& picture, const std::string& trianglesPath,
         tri.insert(tri.end(), {t.x0, t.y0, t.x1, t.y1, t.x2, t.y2});
         shade.insert(shade.end(), {picture.greys[i], 0, 0});
     }
-    return writeFile(trianglesPath, tri, error) && writeFile(shadesPath, shade, error);
+    // Both tables are complete under temporary names before either replaces
+    // the real one, so a failure on the way leaves the old pair as it was.
+    std::string triTemporary, shadeTemporary;
+    if (!writeTemporary(trianglesPath, tri, triTemporary, error)) return false;
+    if (!writeTemporary(shadesPath, shade, shadeTemporary, error)) {
+        std::remove(triTemporary.c_str());
+        return false;
+    }
+    if (!commitTemporary(triTemporary, trianglesPath, error)) {
+        std::remove(shadeTemporary.c_str());
+        return false;
+    }
+    return commitTemporary(shadeTemporary, shadesPath, error);
 }
 
 bool readTables(const std::string& trianglesPath, const std::string& shadesPath,

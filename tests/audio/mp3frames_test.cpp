@@ -1,0 +1,376 @@
+// The portable MP3 frame parser over bytes it must never trust: frame headers
+// of every version, ID3v2 tag sizes, the encoder's info frame with its delay
+// and padding, every cut of a real frame (in buffers of exactly that size, so
+// the sanitizer build sees any read past the end), and whole MP3s that lame
+// makes here, walked frame by frame.
+#include "audio/mp3frames.h"
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Mp3Frame parsed(std::initializer_list<uint8_t> header) {
+    Mp3Frame frame{};
+    EXPECT_TRUE(mp3ParseHeader(Bytes(header).data(), &frame));
+    return frame;
+}
+
+bool parses(std::initializer_list<uint8_t> header) {
+    Mp3Frame frame{};
+    return mp3ParseHeader(Bytes(header).data(), &frame);
+}
+
+// A copy in a heap block of exactly its size: one byte read past the end is
+// a sanitizer report, not a silent read of the next byte.
+std::unique_ptr<uint8_t[]> exactCopy(const uint8_t* data, size_t size) {
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
+    std::copy(data, data + size, copy.get());
+    return copy;
+}
+
+TEST(Mp3Header, ReadsEveryVersionWithItsFrameSize) {
+    // Layer III frame bytes: samples / 8 * bitrate / rate, plus one when padded.
+    Mp3Frame f = parsed({0xFF, 0xFB, 0x90, 0x00});  // MPEG-1, 128 kbit/s, 44100 Hz, stereo
+    EXPECT_EQ(f.version, 1);
+    EXPECT_EQ(f.rate_hz, 44100);
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_EQ(f.bitrate_kbps, 128);
+    EXPECT_EQ(f.bytes, 417);  // 144 * 128000 / 44100 = 417.96
+    EXPECT_EQ(f.samples, 1152);
+    EXPECT_FALSE(f.crc);
+    EXPECT_EQ(parsed({0xFF, 0xFB, 0x92, 0x00}).bytes, 418);  // padded
+
+    f = parsed({0xFF, 0xFA, 0xE4, 0x00});  // MPEG-1, 320 kbit/s, 48000 Hz, with CRC
+    EXPECT_EQ(f.bytes, 960);               // 144 * 320000 / 48000
+    EXPECT_EQ(f.rate_hz, 48000);
+    EXPECT_TRUE(f.crc);
+
+    f = parsed({0xFF, 0xFB, 0x1A, 0xC0});  // MPEG-1, 32 kbit/s, 32000 Hz, mono, padded
+    EXPECT_EQ(f.channels, 1);
+    EXPECT_EQ(f.bytes, 145);  // 144 + 1
+
+    f = parsed({0xFF, 0xF3, 0x80, 0xC0});  // MPEG-2, 64 kbit/s, 22050 Hz, mono
+    EXPECT_EQ(f.version, 2);
+    EXPECT_EQ(f.rate_hz, 22050);
+    EXPECT_EQ(f.bitrate_kbps, 64);
+    EXPECT_EQ(f.samples, 576);
+    EXPECT_EQ(f.bytes, 208);  // 72 * 64000 / 22050 = 208.98
+
+    f = parsed({0xFF, 0xE3, 0x18, 0x40});  // MPEG-2.5, 8 kbit/s, 8000 Hz, joint stereo
+    EXPECT_EQ(f.version, 25);
+    EXPECT_EQ(f.rate_hz, 8000);
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_EQ(f.bytes, 72);  // 72 * 8000 / 8000
+
+    f = parsed({0xFF, 0xF3, 0xE8, 0x00});  // MPEG-2 at its top rate: 160 kbit/s, 16000 Hz
+    EXPECT_EQ(f.bitrate_kbps, 160);
+    EXPECT_EQ(f.bytes, 720);
+}
+
+TEST(Mp3Header, RefusesWhatIsNoLayerThreeHeader) {
+    EXPECT_FALSE(parses({0x00, 0x00, 0x00, 0x00}));
+    EXPECT_FALSE(parses({0xFE, 0xFB, 0x90, 0x00}));  // sync broken in the first byte
+    EXPECT_FALSE(parses({0xFF, 0xDB, 0x90, 0x00}));  // and in the second
+    EXPECT_FALSE(parses({0xFF, 0xEB, 0x90, 0x00}));  // the reserved version
+    EXPECT_FALSE(parses({0xFF, 0xFF, 0x90, 0x00}));  // Layer I
+    EXPECT_FALSE(parses({0xFF, 0xFD, 0x90, 0x00}));  // Layer II
+    EXPECT_FALSE(parses({0xFF, 0xF9, 0x90, 0x00}));  // the reserved layer
+    EXPECT_FALSE(parses({0xFF, 0xFB, 0x00, 0x00}));  // free format
+    EXPECT_FALSE(parses({0xFF, 0xFB, 0xF0, 0x00}));  // bitrate index 15
+    EXPECT_FALSE(parses({0xFF, 0xFB, 0x9C, 0x00}));  // rate index 3
+    EXPECT_FALSE(parses({0xFF, 0xE3, 0x0C, 0x00}));  // MPEG-2.5 free format, rate index 3
+    // One step inside each edge still parses.
+    EXPECT_TRUE(parses({0xFF, 0xFB, 0x10, 0x00}));  // bitrate index 1
+    EXPECT_TRUE(parses({0xFF, 0xFB, 0xE8, 0x00}));  // bitrate index 14, rate index 2
+}
+
+TEST(Mp3Header, SameStreamMeansSameVersionRateAndChannels) {
+    const Mp3Frame a = parsed({0xFF, 0xFB, 0x90, 0x00});
+    EXPECT_TRUE(mp3SameStream(a, parsed({0xFF, 0xFA, 0xE2, 0x40})));   // other bitrate, CRC, padding
+    EXPECT_FALSE(mp3SameStream(a, parsed({0xFF, 0xFB, 0x90, 0xC0})));  // mono
+    EXPECT_FALSE(mp3SameStream(a, parsed({0xFF, 0xFB, 0x94, 0x00})));  // 48000 Hz
+    EXPECT_FALSE(mp3SameStream(a, parsed({0xFF, 0xF3, 0x90, 0x00})));  // MPEG-2
+}
+
+TEST(Id3v2, SizeIsHeaderBodyAndFooter) {
+    // Body size 0x00 0x00 0x02 0x01: four 7-bit digits, 2 * 128 + 1.
+    const Bytes tag = {'I', 'D', '3', 4, 0, 0x00, 0x00, 0x00, 0x02, 0x01};
+    EXPECT_EQ(id3v2TagBytes(tag.data(), tag.size()), 267u);
+    Bytes footer = tag;
+    footer[5] = 0x10;
+    EXPECT_EQ(id3v2TagBytes(footer.data(), footer.size()), 277u);
+
+    // The largest size the format can state, in a buffer of just the header:
+    // the size is reported, for the caller to find it runs past the end.
+    const Bytes huge = {'I', 'D', '3', 3, 0, 0x00, 0x7F, 0x7F, 0x7F, 0x7F};
+    const auto alone = exactCopy(huge.data(), huge.size());
+    EXPECT_EQ(id3v2TagBytes(alone.get(), huge.size()), 10u + 0x0FFFFFFFu);
+}
+
+TEST(Id3v2, NoTagGivesZero) {
+    const Bytes good = {'I', 'D', '3', 4, 0, 0x00, 0x00, 0x00, 0x02, 0x01};
+    for (size_t size = 0; size < good.size(); ++size) {
+        const auto cut = exactCopy(good.data(), size);
+        EXPECT_EQ(id3v2TagBytes(cut.get(), size), 0u) << size << " bytes";
+    }
+    Bytes bad = good;
+    bad[8] = 0x82;  // a size digit with its top bit set
+    EXPECT_EQ(id3v2TagBytes(bad.data(), bad.size()), 0u);
+    bad = good;
+    bad[3] = 0xFF;
+    EXPECT_EQ(id3v2TagBytes(bad.data(), bad.size()), 0u);
+    bad = good;
+    bad[4] = 0xFF;
+    EXPECT_EQ(id3v2TagBytes(bad.data(), bad.size()), 0u);
+    const Bytes v1 = {'T', 'A', 'G', 'T', 'i', 't', 'l', 'e', ' ', ' '};
+    EXPECT_EQ(id3v2TagBytes(v1.data(), v1.size()), 0u);
+}
+
+// An MPEG-1 stereo info frame built by hand: header, 32 bytes of side
+// information, the Xing header with `flags`, its fields, and a LAME tag.
+Bytes infoFrame(const char* name, uint32_t flags, uint32_t frames, int delay, int padding,
+                const char* encoder = "LAME3.100") {
+    Bytes f = {0xFF, 0xFB, 0x90, 0x00};
+    f.resize(4 + 32, 0);
+    f.insert(f.end(), name, name + 4);
+    f.insert(f.end(), {uint8_t(flags >> 24), uint8_t(flags >> 16), uint8_t(flags >> 8), uint8_t(flags)});
+    if (flags & 1) f.insert(f.end(), {uint8_t(frames >> 24), uint8_t(frames >> 16), uint8_t(frames >> 8), uint8_t(frames)});
+    if (flags & 2) f.insert(f.end(), 4, 0);
+    if (flags & 4) f.insert(f.end(), 100, 0);
+    if (flags & 8) f.insert(f.end(), 4, 0);
+    Bytes tag(24, 0);
+    std::copy(encoder, encoder + 9, tag.begin());
+    tag[21] = uint8_t(delay >> 4);
+    tag[22] = uint8_t((delay & 0x0F) << 4 | padding >> 8);
+    tag[23] = uint8_t(padding);
+    f.insert(f.end(), tag.begin(), tag.end());
+    f.resize(417, 0);
+    return f;
+}
+
+TEST(InfoFrame, DelayAndPaddingAreTwelveBitsEach) {
+    const Mp3Frame header = parsed({0xFF, 0xFB, 0x90, 0x00});
+    Mp3Gap gap{};
+    // Every field present: the LAME tag sits 4 + 4 + 100 + 4 bytes further on.
+    Bytes frame = infoFrame("Info", 15, 40, 576, 1234);
+    ASSERT_TRUE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    EXPECT_EQ(gap.frames, 40u);
+    EXPECT_EQ(gap.delay, 576);
+    EXPECT_EQ(gap.padding, 1234);
+    EXPECT_TRUE(mp3IsInfoFrame(frame.data(), frame.size(), header));
+
+    frame = infoFrame("Xing", 1, 8, 4095, 4095, "Lavf58.76");  // only the frame count
+    ASSERT_TRUE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    EXPECT_EQ(gap.delay, 4095);
+    EXPECT_EQ(gap.padding, 4095);
+}
+
+TEST(InfoFrame, FiguresThatMakeNoSenseAreRefused) {
+    const Mp3Frame header = parsed({0xFF, 0xFB, 0x90, 0x00});
+    Mp3Gap gap{};
+    Bytes frame = infoFrame("Info", 2, 0, 576, 0);  // no frame count
+    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    EXPECT_TRUE(mp3IsInfoFrame(frame.data(), frame.size(), header));
+    frame = infoFrame("Info", 1, 1, 576, 576);  // 1152 samples, all of them gap
+    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    frame = infoFrame("Info", 1, 1, 576, 575);  // one sample of music left
+    EXPECT_TRUE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    frame = infoFrame("Info", 1, 0, 0, 0);  // no frames at all
+    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    frame = infoFrame("Info", 1, 40, 576, 0, "GOGO1.00x");  // another encoder's figures
+    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    EXPECT_TRUE(mp3IsInfoFrame(frame.data(), frame.size(), header));
+    frame = infoFrame("Xinf", 1, 40, 576, 0);
+    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
+    EXPECT_FALSE(mp3IsInfoFrame(frame.data(), frame.size(), header));
+
+    Bytes vbri(417, 0);
+    std::copy_n(frame.begin(), 4, vbri.begin());
+    std::copy_n("VBRI", 4, vbri.begin() + 36);
+    EXPECT_TRUE(mp3IsInfoFrame(vbri.data(), vbri.size(), header));
+    EXPECT_FALSE(mp3ReadGap(vbri.data(), vbri.size(), header, &gap));
+}
+
+TEST(InfoFrame, EveryCutOfTheFrameIsReadSafely) {
+    const Mp3Frame header = parsed({0xFF, 0xFB, 0x90, 0x00});
+    const Bytes frame = infoFrame("Info", 15, 40, 576, 1234);
+    const size_t xingEnd = 4 + 32 + 8;                  // the name and the flags
+    const size_t tagEnd = xingEnd + 4 + 4 + 100 + 4 + 24;  // through delay and padding
+    for (size_t size = 0; size <= frame.size(); ++size) {
+        const auto cut = exactCopy(frame.data(), size);
+        Mp3Gap gap{};
+        EXPECT_EQ(mp3IsInfoFrame(cut.get(), size, header), size >= xingEnd) << size;
+        EXPECT_EQ(mp3ReadGap(cut.get(), size, header, &gap), size >= tagEnd) << size;
+        if (size >= ID3V2_HEADER_BYTES) {
+            EXPECT_EQ(id3v2TagBytes(cut.get(), size), 0u);
+        }
+    }
+}
+
+// MP3s made by lame from sox's tones, walked as the Windows stream walks them.
+class LameFile : public ::testing::Test {
+protected:
+    void SetUp() override { dir = makeTempDir(); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // A tone of `seconds` at rate_hz, encoded with lameOptions. `samples` is
+    // set to the PCM frames the WAV holds, read from its data chunk.
+    Bytes encode(int rate_hz, int channels, const char* seconds,
+                 const std::vector<std::string>& lameOptions, int* samples = nullptr) {
+        const std::string wav = dir + "/tone.wav", mp3 = dir + "/tone.mp3";
+        const ProcessResult sox = runProcess({"/usr/bin/sox", "-n", "-r", std::to_string(rate_hz), "-c",
+                                              std::to_string(channels), "-b", "16", wav, "synth",
+                                              seconds, "sine", "440"});
+        EXPECT_EQ(sox.status, 0) << "sox: " << sox.errors;
+        if (samples) {
+            const Bytes pcm = readAll(wav);
+            const std::string text(pcm.begin(), pcm.end());
+            const size_t data = text.find("data");
+            EXPECT_NE(data, std::string::npos) << "no data chunk in " << wav;
+            *samples = data == std::string::npos
+                           ? 0
+                           : int((pcm[data + 4] | pcm[data + 5] << 8 | pcm[data + 6] << 16 |
+                                  uint32_t(pcm[data + 7]) << 24) / (2 * channels));
+        }
+        std::vector<std::string> lame = {"/usr/bin/lame", "--quiet"};
+        lame.insert(lame.end(), lameOptions.begin(), lameOptions.end());
+        lame.insert(lame.end(), {wav, mp3});
+        const ProcessResult run = runProcess(lame);
+        EXPECT_EQ(run.status, 0) << "lame: " << run.errors << run.output;
+        return readAll(mp3);
+    }
+
+    static Bytes readAll(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::string dir;
+};
+
+struct Walk {
+    size_t audioStart = 0;  // after tags and the info frame
+    bool hasGap = false;
+    Mp3Gap gap{};
+    Mp3Frame first{};
+    uint32_t audioFrames = 0;
+    size_t end = 0;  // where the chain of frames stopped
+};
+
+// Skips ID3v2 tags, reads the first frame's info, then chains frame to frame
+// by the sizes the headers give. Every header must be of the first's stream.
+Walk walk(const Bytes& file) {
+    Walk w;
+    size_t at = 0;
+    while (size_t tag = id3v2TagBytes(file.data() + at, file.size() - at)) at += tag;
+    EXPECT_LE(at + MP3_HEADER_BYTES, file.size());
+    if (at + MP3_HEADER_BYTES > file.size() || !mp3ParseHeader(&file[at], &w.first)) {
+        ADD_FAILURE() << "no frame header after the tags, at byte " << at;
+        return w;
+    }
+    const uint8_t* first = &file[at];
+    w.hasGap = mp3ReadGap(first, size_t(w.first.bytes), w.first, &w.gap);
+    if (mp3IsInfoFrame(first, size_t(w.first.bytes), w.first)) at += size_t(w.first.bytes);
+    w.audioStart = at;
+    Mp3Frame frame{};
+    while (at + MP3_HEADER_BYTES <= file.size() && mp3ParseHeader(&file[at], &frame) &&
+           mp3SameStream(frame, w.first) && at + size_t(frame.bytes) <= file.size()) {
+        at += size_t(frame.bytes);
+        ++w.audioFrames;
+    }
+    w.end = at;
+    return w;
+}
+
+TEST_F(LameFile, FramesChainToTheEndAndTheGapLeavesExactlyTheMusic) {
+    const struct {
+        int rate_hz, channels;
+        const char* seconds;
+        std::vector<std::string> options;
+        int version;
+    } cases[] = {
+        {44100, 2, "1", {"-b", "128"}, 1},
+        {48000, 1, "0.6253", {"-V", "5"}, 1},          // VBR: a "Xing" frame, mono side info
+        {32000, 2, "0.7", {"-b", "96", "-p"}, 1},      // with CRCs
+        {22050, 2, "1", {"-b", "64"}, 2},
+        {16000, 1, "0.4861", {"-b", "64", "-p"}, 2},   // MPEG-2 mono with CRCs
+        {8000, 1, "1", {"-b", "32"}, 25},
+        // Smaller frames than these have no room for the info frame; lame leaves it out.
+        {44100, 2, "0.1", {"--id3v2-only", "--tt", "a title", "--pad-id3v2-size", "3000"}, 1},
+    };
+    for (const auto& c : cases) {
+        std::string lame;
+        for (const std::string& option : c.options) lame += " " + option;
+        SCOPED_TRACE(std::to_string(c.rate_hz) + " Hz, " + std::to_string(c.channels) +
+                     " channel(s), lame" + lame);
+        int samples = 0;
+        const Bytes file = encode(c.rate_hz, c.channels, c.seconds, c.options, &samples);
+        ASSERT_GT(file.size(), 1000u);
+        const Walk w = walk(file);
+        EXPECT_EQ(w.first.version, c.version);
+        EXPECT_EQ(w.first.rate_hz, c.rate_hz);
+        EXPECT_EQ(w.first.channels, c.channels);
+        EXPECT_TRUE(w.hasGap);
+        // The audio frames run to the file's end (lame adds no ID3v1 tag here
+        // unless asked), and the info frame counted them.
+        EXPECT_EQ(w.end, file.size());
+        EXPECT_EQ(w.gap.frames, w.audioFrames);
+        // What remains after the encoder's delay and padding is the input.
+        EXPECT_GT(samples, 0);
+        EXPECT_EQ(int64_t(w.gap.frames) * w.first.samples - w.gap.delay - w.gap.padding, samples);
+    }
+}
+
+TEST_F(LameFile, WithoutTheInfoFrameThereIsNoGap) {
+    const Bytes file = encode(44100, 2, "0.25", {"-b", "128", "-t"});
+    const Walk w = walk(file);
+    EXPECT_FALSE(w.hasGap);
+    EXPECT_EQ(w.audioStart, 0u);
+    EXPECT_EQ(w.end, file.size());
+}
+
+TEST_F(LameFile, EveryCutOfARealFrameIsReadSafely) {
+    const Bytes file = encode(44100, 2, "0.1", {"-b", "128", "-p"});
+    const Walk w = walk(file);
+    ASSERT_TRUE(w.hasGap);
+    // The info frame and the first audio frame, each cut at every length.
+    for (size_t start : {size_t(0), w.audioStart}) {
+        Mp3Frame header{};
+        ASSERT_TRUE(mp3ParseHeader(&file[start], &header));
+        bool wasInfo = false, hadGap = false;
+        for (size_t size = 0; size <= size_t(header.bytes); ++size) {
+            const auto cut = exactCopy(&file[start], size);
+            Mp3Gap gap{};
+            const bool info = mp3IsInfoFrame(cut.get(), size, header);
+            const bool gapRead = mp3ReadGap(cut.get(), size, header, &gap);
+            EXPECT_TRUE(info || !wasInfo) << "a longer cut lost the info frame at " << size;
+            EXPECT_TRUE(gapRead || !hadGap) << "a longer cut lost the gap at " << size;
+            if (gapRead) {
+                EXPECT_EQ(gap.delay, w.gap.delay);
+            }
+            if (size >= MP3_HEADER_BYTES) {
+                Mp3Frame again{};
+                EXPECT_TRUE(mp3ParseHeader(cut.get(), &again));
+            }
+            if (size >= ID3V2_HEADER_BYTES) {
+            EXPECT_EQ(id3v2TagBytes(cut.get(), size), 0u);
+        }
+            wasInfo = info;
+            hadGap = gapRead;
+        }
+        EXPECT_EQ(wasInfo, start == 0);
+        EXPECT_EQ(hadGap, start == 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// frame-shot run as a user would: the PNG it writes holds the frame renderFrame
+// draws for that timeline time, bad arguments and unwritable paths end with
+// one clear message and a non-zero status, and a failed write leaves no file.
+#include "picture/picture.h"
+#include "platform/offscreen.h"
+#include "process.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int WIDTH = 320;  // pixels; small, and not the tool's default size
+const int HEIGHT = 200;
+
+struct Png {
+    int width = 0, height = 0, channels = 0;
+    std::vector<unsigned char> rgb;  // rows top first
+};
+
+Png readPng(const std::string& path) {
+    Png png;
+    unsigned char* data = stbi_load(path.c_str(), &png.width, &png.height, &png.channels, 3);
+    if (data) {
+        png.rgb.assign(data, data + static_cast<size_t>(png.width) * png.height * 3);
+        stbi_image_free(data);
+    }
+    return png;
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What a failing run said, for the failure message.
+std::string said(const ProcessResult& run) {
+    const std::string out = run.output.size() > 2000 ? run.output.substr(run.output.size() - 2000)
+                                                     : run.output;
+    return "status " + std::to_string(run.status) + ", signal " + std::to_string(run.signal) +
+           "\nstderr:\n" + run.errors + "\nstdout (tail):\n" + out;
+}
+
+// The frame for `progress` drawn here as the program draws it: its projection
+// for this size, the noise texture, then renderFrame. RGB rows top first.
+std::vector<unsigned char> drawHere(float progress) {
+    glViewport(0, 0, WIDTH, HEIGHT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(60.0, static_cast<double>(WIDTH) / HEIGHT, 1.0, 100.0);
+    renderFrame(progress);
+    const size_t row = WIDTH * 3;
+    std::vector<unsigned char> bottomFirst(row * HEIGHT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, WIDTH, HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, bottomFirst.data());
+    std::vector<unsigned char> topFirst(bottomFirst.size());
+    for (int y = 0; y < HEIGHT; ++y) {
+        std::copy_n(&bottomFirst[(HEIGHT - 1 - y) * row], row, &topFirst[y * row]);
+    }
+    return topFirst;
+}
+
+int litPixels(const std::vector<unsigned char>& rgb) {
+    int lit = 0;
+    for (size_t p = 0; p < rgb.size(); p += 3) {
+        lit += rgb[p] + rgb[p + 1] + rgb[p + 2] > 0;
+    }
+    return lit;
+}
+
+class FrameShot : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(platformOpenOffscreen(WIDTH, HEIGHT)) << "no offscreen OpenGL";
+        initNoiseTexture();
+    }
+    void SetUp() override { dir = makeTempDir(); }
+    void TearDown() override { fs::remove_all(dir); }
+
+    ProcessResult shoot(const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv = {FRAME_SHOT};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return runProcess(argv);
+    }
+    std::vector<std::string> filesLeft() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    std::string dir;
+};
+
+TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTime) {
+    // 65 s of the 130-s sweep is progress 0.5 exactly; 64.9996 s is the same
+    // frame, as the clock counts whole milliseconds.
+    for (const char* seconds : {"65", "64.9996"}) {
+        const std::string out = dir + "/frame.png";
+        const ProcessResult run = shoot({seconds, out, std::to_string(WIDTH), std::to_string(HEIGHT)});
+        ASSERT_EQ(run.status, 0) << said(run);
+        const Png png = readPng(out);
+        ASSERT_EQ(png.width, WIDTH) << seconds;
+        ASSERT_EQ(png.height, HEIGHT) << seconds;
+        EXPECT_EQ(png.channels, 3);
+        const std::vector<unsigned char> here = drawHere(0.5f);
+        EXPECT_GT(litPixels(png.rgb), WIDTH * HEIGHT / 10) << "the triangles do not show";
+        EXPECT_TRUE(png.rgb == here) << "the PNG at " << seconds << " s is not the frame at progress 0.5";
+        EXPECT_EQ(filesLeft(), std::vector<std::string>{"frame.png"});
+    }
+}
+
+TEST_F(FrameShot, SameTimeSameBytes) {
+    const std::string a = dir + "/a.png";
+    const std::string b = dir + "/b.png";
+    const ProcessResult first = shoot({"124", a, "200", "120"});
+    ASSERT_EQ(first.status, 0) << said(first);
+    const ProcessResult second = shoot({"124", b, "200", "120"});
+    ASSERT_EQ(second.status, 0) << said(second);
+    EXPECT_FALSE(fileBytes(a).empty());
+    EXPECT_EQ(fileBytes(a), fileBytes(b));
+}
+
+TEST_F(FrameShot, StartAndEndOfTheTimelineAreBlackAndTheDefaultSizeIs1280By720) {
+    // Timeline second 0 is the first frame after the lead-in, with nothing
+    // drawn yet; by 133.5 s the sweep has left the table.
+    for (const char* seconds : {"0", "133.5"}) {
+        const std::string out = dir + "/frame.png";
+        const ProcessResult run = shoot({seconds, out});
+        ASSERT_EQ(run.status, 0) << said(run);
+        const Png png = readPng(out);
+        EXPECT_EQ(png.width, 1280);
+        EXPECT_EQ(png.height, 720);
+        EXPECT_EQ(litPixels(png.rgb), 0) << seconds;
+    }
+}
+
+TEST_F(FrameShot, BadArgumentsGetOneMessageAndStatusTwo) {
+    const std::string out = dir + "/frame.png";
+    const struct {
+        std::vector<std::string> arguments;
+        const char* message;
+    } cases[] = {
+        {{}, "needs SECONDS and OUTPUT.png"},
+        {{"12"}, "needs SECONDS and OUTPUT.png"},
+        {{"12", out, "640"}, "WIDTH needs a HEIGHT"},
+        {{"12", out, "640", "480", "extra"}, "too many arguments"},
+        {{"", out}, "SECONDS must be a number from 0 to 133.5, not ''"},
+        {{"twelve", out}, "SECONDS must be a number"},
+        {{"12s", out}, "SECONDS must be a number"},
+        {{"nan", out}, "SECONDS must be a number"},
+        {{"inf", out}, "SECONDS must be a number"},
+        {{"-0.5", out}, "SECONDS must be a number"},
+        {{"133.6", out}, "SECONDS must be a number"},
+        {{"12", out, "15", "480"}, "WIDTH and HEIGHT must be whole numbers from 16 to 8192"},
+        {{"12", out, "640", "8193"}, "WIDTH and HEIGHT must be whole numbers"},
+        {{"12", out, "640x", "480"}, "WIDTH and HEIGHT must be whole numbers"},
+        {{"12", out, "640", ""}, "WIDTH and HEIGHT must be whole numbers"},
+        {{"12", out, "99999999999", "480"}, "WIDTH and HEIGHT must be whole numbers"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult run = shoot(c.arguments);
+        std::string shown;
+        for (const std::string& a : c.arguments) shown += " '" + a + "'";
+        EXPECT_EQ(run.status, 2) << shown << "\n" << said(run);
+        EXPECT_EQ(run.errors.rfind(std::string("frame-shot: ") + c.message, 0), 0u)
+            << shown << "\n" << said(run);
+        EXPECT_NE(run.errors.find("usage: frame-shot"), std::string::npos) << shown;
+        EXPECT_TRUE(filesLeft().empty()) << shown;
+    }
+    const ProcessResult help = shoot({"--help"});
+    EXPECT_EQ(help.status, 0) << said(help);
+    EXPECT_EQ(help.output.rfind("usage: frame-shot", 0), 0u) << said(help);
+}
+
+TEST_F(FrameShot, UnwritableOutputFailsWithTheReasonAndLeavesNothing) {
+    std::ofstream(dir + "/plain-file") << "not a folder\n";
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {dir + "/no-such-folder/frame.png", "No such file or directory"},
+        {dir + "/plain-file/frame.png", "Not a directory"},
+        {dir, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult run = shoot({"12", c.path, "64", "64"});
+        EXPECT_EQ(run.status, 1) << c.path << "\n" << said(run);
+        EXPECT_EQ(run.errors, "frame-shot: cannot write " + c.path + " (" + c.reason + ")\n")
+            << said(run);
+        EXPECT_EQ(filesLeft(), std::vector<std::string>{"plain-file"});
+    }
+}
+
+TEST_F(FrameShot, AWriteCutShortKeepsTheOldFile) {
+    // A file-size limit makes the write fail part way, as a full disk does;
+    // SIGXFSZ is ignored so the write reports the error instead of killing.
+    const std::string out = dir + "/frame.png";
+    std::ofstream(out) << "the previous frame\n";
+    const ProcessResult run = runProcess(
+        {"/bin/sh", "-c", "ulimit -f 2 && trap '' XFSZ && exec \"$0\" 124 \"$1\" 640 400", FRAME_SHOT,
+         out});
+    EXPECT_EQ(run.status, 1) << said(run);
+    EXPECT_EQ(run.errors, "frame-shot: error while writing " + out + " (File too large)\n") << said(run);
+    EXPECT_EQ(fileBytes(out), "the previous frame\n");
+    EXPECT_EQ(filesLeft(), std::vector<std::string>{"frame.png"});
+}
+
+}  // namespace
