@@ -5,7 +5,7 @@
 #   bash bench/run.sh                     everything (about 25 minutes on 2 cores)
 #   bash bench/run.sh --quick             one round each, no fitter quality table
 #   bash bench/run.sh frame screen ...    only these sections, in this order:
-#                                         frame screen startup audio fit
+#                                         frame screen startup audio stream fit
 #
 # Environment: TOLMAR_BENCH_BUILD (build folder, default build-bench),
 # ROUNDS (screen rounds, default 3), TIME_SCALE (clock speed-up for the screen
@@ -13,7 +13,8 @@
 # default 15), FIT_SETTINGS (candidates:moves pairs for the fitter table
 # besides its default effort).
 # Needs: cmake, ninja, g++, libbenchmark-dev, libsdl2-dev, libmpg123-dev, Mesa,
-# xvfb, valgrind, /usr/bin/time (Debian package "time"), python3.
+# xvfb, valgrind, /usr/bin/time (Debian package "time"), python3, sox, lame
+# (tools/setup-debian.sh run test bench).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,11 +27,11 @@ sections=()
 for arg in "$@"; do
   case $arg in
   --quick) quick=1 ;;
-  frame | screen | startup | audio | fit) sections+=("$arg") ;;
+  frame | screen | startup | audio | stream | fit) sections+=("$arg") ;;
   *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
-[ ${#sections[@]} -gt 0 ] || sections=(frame screen startup audio fit)
+[ ${#sections[@]} -gt 0 ] || sections=(frame screen startup audio stream fit)
 if [ $quick = 1 ]; then
   : "${ROUNDS:=1}" "${STARTUP_ROUNDS:=5}" "${REPETITIONS:=5}" "${FIT_SETTINGS:=}"
 fi
@@ -52,7 +53,7 @@ cmake --build "$build" --target tolmar soundtrack picture-fit frame_bench frame_
 
 # Sections run on their own replace only their own raw files, so the summary
 # can combine a full run with a later re-run of one section.
-[ ${#sections[@]} -eq 5 ] && rm -rf "$results"
+[ ${#sections[@]} -eq 6 ] && rm -rf "$results"
 mkdir -p "$raw"
 export BENCH_BIN=$build/bench TOLMAR_BIN=$build/tolmar MUSIC_DIR=$raw/music
 mkdir -p "$MUSIC_DIR"
@@ -105,6 +106,20 @@ for section in "${sections[@]}"; do
     "$BENCH_BIN/audio_gaps" "$raw/audio-1280x720.raw" "$MUSIC_DIR/tolmar.mp3" \
       >"$raw/audio_gaps.txt" 2>"$raw/audio_gaps.err" || true
     rm -f "$raw/audio-1280x720.raw"
+    ;;
+  stream)
+    echo "== streaming: peak memory with a 4 s and a 20-minute music file ($ROUNDS rounds)"
+    rm -rf "$raw"/stream-*
+    mkdir -p "$raw/stream-short" "$raw/stream-long"
+    sox -q -n -r 44100 -c 2 -b 16 "$raw/tone.wav" synth 4 sine 330 sine 440 vol 0.5
+    lame --quiet "$raw/tone.wav" "$raw/stream-short/tolmar.mp3"
+    # 20 minutes: ten seconds without an info frame, repeated 120 times.
+    sox -q -n -r 44100 -c 2 -b 16 "$raw/tone.wav" synth 10 sine 330 sine 440 vol 0.5
+    lame --quiet -t "$raw/tone.wav" "$raw/ten.mp3"
+    for _ in $(seq 120); do cat "$raw/ten.mp3"; done >"$raw/stream-long/tolmar.mp3"
+    rm -f "$raw/tone.wav" "$raw/ten.mp3"
+    xvfb-run -a -s "-screen 0 1280x720x24" \
+      bash "$root/bench/session.sh" stream "$raw" 1280x720 "$ROUNDS" "$TIME_SCALE"
     ;;
   fit)
     # The documented command (docs/picture.md) with the committed seed and the

@@ -6,6 +6,7 @@
 #   session.sh screen  RAW_DIR TAG ROUNDS TIME_SCALE FLOOR_SECONDS
 #   session.sh startup RAW_DIR TAG ROUNDS
 #   session.sh audio   RAW_DIR TAG
+#   session.sh stream  RAW_DIR TAG ROUNDS TIME_SCALE
 #
 # Programs and the music come from the environment run.sh sets: BENCH_BIN,
 # TOLMAR_BIN, MUSIC_DIR. Every run appends its shim line and a maxrss line
@@ -74,6 +75,18 @@ startup)
 audio)
   # The whole piece in real time; the disk driver's output is kept for audio_gaps.
   SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$raw/audio-$tag.raw measure "audio:$tag:tolmar:1" "$TOLMAR_BIN"
+  ;;
+stream)
+  # Whole runs (clock sped up) with a 4 s and a 20-minute music file, from
+  # folders that stream-short/ and stream-long/ under RAW_DIR hold: a streaming
+  # library's peak memory does not depend on the file's length.
+  rounds=$4 scale=$5
+  for round in $(seq "$rounds"); do
+    for length in short long; do
+      TOLMAR_BENCH_TIME_SCALE=$scale SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null \
+        MUSIC_DIR=$raw/stream-$length measure "stream:$tag:$length:$round" "$TOLMAR_BIN"
+    done
+  done
   ;;
 *)
   echo "session.sh: unknown mode $mode" >&2

@@ -229,6 +229,24 @@ if audio:
         say("Disk output against a direct decode: `" + open(gaps).read().strip() + "`")
     say()
 
+# Streaming.
+stream = {l: r for l, r in runs.items() if l.startswith("stream:")}
+if stream:
+    peaks = {length: [num(r, "maxrss_kb") for l, r in stream.items() if l.split(":")[2] == length]
+             for length in ("short", "long")}
+    if peaks["short"] and peaks["long"]:
+        short, long_ = median(peaks["short"]), median(peaks["long"])
+        say("## Streaming: peak memory against the music file's length (whole runs, clock sped up)")
+        say()
+        say("| music file | runs | median max RSS MB |")
+        say("|---|---|---|")
+        say(f"| 4 s, 64 KB | {len(peaks['short'])} | {fmt(short / 1024, 1)} |")
+        say(f"| 20 minutes, 19 MB | {len(peaks['long'])} | {fmt(long_ / 1024, 1)} |")
+        say()
+        say(f"Difference: **{fmt((long_ - short) / 1024, 2)} MB** (a library that read the file whole would add "
+            f"19 MB, one that decoded it whole over 400 MB).")
+        say()
+
 # Picture fitter.
 fits = []
 for d in glob.glob(os.path.join(raw, "fit-*")):
