@@ -26,6 +26,16 @@ bool mp3ParseHeader(const uint8_t* header, Mp3Frame* frame);
 // Two frames belong to one stream when version, rate and channels agree.
 bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b);
 
+// How far past the tags the first frame may lie before a file counts as not
+// being MP3 audio.
+const size_t MP3_SYNC_SEARCH_BYTES = 64 * 1024;
+
+// Finds the first audio frame of a whole file held in memory: skips ID3v2
+// tags, then takes the first header that is followed by another of the same
+// stream (or by the end of the data) within MP3_SYNC_SEARCH_BYTES. False when
+// there is none: the data is not MP3 audio.
+bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Frame* frame);
+
 // Bytes taken by an ID3v2 tag starting at data (header, body and footer), or
 // 0 when there is none. Needs ID3V2_HEADER_BYTES of data.
 size_t id3v2TagBytes(const uint8_t* data, size_t size);
