@@ -16,8 +16,9 @@ const TYPES = {
 
 const root = path.resolve(process.argv[2] || '.');
 const port = Number(process.argv[3] || 8080);
-if (!fs.existsSync(path.join(root, 'index.html')) || !Number.isInteger(port) || port < 0 || port > 65535) {
-  console.error('usage: serve-web DIR [PORT]  (DIR must hold index.html, as build-web/ does after a build)');
+if (!fs.existsSync(root) || !fs.statSync(root).isDirectory() || !Number.isInteger(port) || port < 0 ||
+    port > 65535) {
+  console.error('usage: node serve-web.js DIR [PORT]');
   process.exit(2);
 }
 
