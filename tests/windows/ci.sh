@@ -9,15 +9,7 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-passed=0
-failed=0
-pass() { echo "PASS: $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $1"; failed=$((failed + 1)); }
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-  exit $?
-}
+source tests/support/checks.sh
 
 # --- Build ----------------------------------------------------------------
 if cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null &&
