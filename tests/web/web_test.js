@@ -58,8 +58,8 @@ async function launch(extraArgs = []) {
   });
 }
 
-// A page that keeps its console and the page states it went through, with the
-// page's own clock at each change.
+// A page that keeps its console and the states the page went through, with
+// the page's own clock at each change.
 async function openPage(browser, url, {viewport = {width: 480, height: 270}, beforeLoad} = {}) {
   const page = await browser.newPage();
   page.log = [];
@@ -67,12 +67,8 @@ async function openPage(browser, url, {viewport = {width: 480, height: 270}, bef
   page.on('pageerror', (e) => page.log.push(`pageerror: ${e.message}`));
   await page.setViewport(viewport);
   await page.evaluateOnNewDocument(() => {
-    window.seenStates = [];
-    setInterval(() => {
-      const state = window.tolmar && window.tolmar.state;
-      const last = window.seenStates[window.seenStates.length - 1];
-      if (state && (!last || last.state !== state)) window.seenStates.push({state, at: performance.now()});
-    }, 10);
+    window.seenStates = [{state: 'waiting', at: 0}];
+    window.addEventListener('tolmarstate', (e) => window.seenStates.push({state: e.detail.state, at: performance.now()}));
   });
   if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
   await page.goto(url);
@@ -121,6 +117,8 @@ async function imageStats(page, url, againstUrl, block) {
     const b = await pixels(againstUrl);
     if (b.w !== a.w || b.h !== a.h) return {...stats, sizeMismatch: `${b.w}x${b.h}`};
     let sum = 0;
+    let sumA = 0;
+    let sumB = 0;
     const blocks = new Map();
     for (let i = 0; i < a.data.length; i += 4) {
       const p = i / 4;
@@ -128,6 +126,8 @@ async function imageStats(page, url, againstUrl, block) {
       const entry = blocks.get(key) || {a: 0, b: 0, n: 0};
       for (let c = 0; c < 3; c++) {
         sum += Math.abs(a.data[i + c] - b.data[i + c]);
+        sumA += a.data[i + c];
+        sumB += b.data[i + c];
         entry.a += a.data[i + c];
         entry.b += b.data[i + c];
         entry.n++;
@@ -136,7 +136,8 @@ async function imageStats(page, url, againstUrl, block) {
     }
     let worstBlock = 0;
     for (const e of blocks.values()) worstBlock = Math.max(worstBlock, Math.abs(e.a - e.b) / e.n);
-    return {...stats, meanDiff: sum / (a.w * a.h * 3), worstBlock};
+    const n = a.w * a.h * 3;
+    return {...stats, meanDiff: sum / n, meanLevel: sumA / n, referenceLevel: sumB / n, worstBlock};
   }, url, againstUrl, block);
 }
 
@@ -261,7 +262,10 @@ async function realRun(browser, base) {
   await page.close();
 }
 
-// A second file: MPEG-2 mono at 22.05 kHz, variable bitrate, 576-sample frames.
+// A second file: MPEG-2 mono at 22.05 kHz, variable bitrate, 576-sample
+// frames. In this run full screen is left during the lead-in, as a browser
+// does on Escape without passing the key on: the lead-in runs its full length
+// and the run ends at the timeline's first look at the key.
 async function monoFile(browser, base) {
   const page = await openPage(browser, `${base}mono/`);
   await start(page);
@@ -271,6 +275,17 @@ async function monoFile(browser, base) {
     // reported below
   }
   checkAudio(await audioStats(page, '../mono.f32'), 'a 22.05 kHz mono VBR file', page);
+  await page.evaluate(() => document.exitFullscreen());
+  await new Promise((r) => setTimeout(r, 500));
+  check((await tolmarOf(page)).state === 'lead-in', 'leaving full screen does not shorten the lead-in', '', page);
+  await waitForState(page, ['ended', 'error'], 15000).catch(() => {});
+  const t = await tolmarOf(page);
+  const states = await page.evaluate(() => window.seenStates);
+  const names = states.map((s) => s.state).join(' ');
+  check(t.state === 'ended' && t.status === 0 && names === 'waiting lead-in timeline ended' &&
+        states[2].at - states[1].at >= 2950 && states[3].at - states[2].at < 1000,
+        'leaving full screen in the lead-in ends the run as the timeline starts, status 0',
+        `${JSON.stringify(t)} ${JSON.stringify(states)}`, page);
   await page.close();
 }
 
@@ -311,9 +326,12 @@ async function expectEnd(browser, url, what, status, message, beforeLoad) {
 
 // Still frames against frame-shot's at the same size. Both are the same GL
 // calls on different software rasterisers (SwiftShader here, llvmpipe there):
-// they cover edge pixels differently and, where the 64x64 noise is squeezed
-// into a few pixels, may pick a neighbouring texel. So single pixels may
-// differ a lot; the mean and every 16x16 block's mean must stay close.
+// they cover edge pixels differently and, where about 30 repeats of the 64x64
+// noise are squeezed into a triangle, may pick a neighbouring texel. So
+// single pixels may differ a lot (a third of the picture's mean level, pixel
+// by pixel, is usual); what must agree is the light in every 16x16 block
+// (measured within 3.2 levels of 255; a frame missing its texture or its
+// triangles is off by 11 or more there) and the frame's mean level.
 async function shots(browser, base) {
   const page = await openPage(browser, `${base}ok/`);
   for (const seconds of SHOT_TIMES_S) {
@@ -327,8 +345,11 @@ async function shots(browser, base) {
     if (!check(t.state === 'ended' && t.status === 0, `?shot=${seconds} ends with status 0 and no gesture`, JSON.stringify(t), page)) continue;
     const url = await page.evaluate(() => document.getElementById('canvas').toDataURL('image/png'));
     const s = await imageStats(page, url, `../shots/${seconds}.png`, 16);
-    check(!s.sizeMismatch && s.w === SHOT_W && s.h === SHOT_H && s.meanDiff <= 6 && s.worstBlock <= 8,
-          `?shot=${seconds} matches frame-shot ${seconds} (mean difference <= 6, every 16x16 block <= 8 of 255)`,
+    const close = !s.sizeMismatch && s.w === SHOT_W && s.h === SHOT_H && s.worstBlock <= 6 &&
+                  Math.abs(s.meanLevel - s.referenceLevel) <= 1;
+    check(close, `?shot=${seconds} matches frame-shot ${seconds} (every 16x16 block within 6 of 255, ` +
+                 `mean level within 1): block ${s.worstBlock.toFixed(2)}, mean ${s.meanLevel.toFixed(2)} ` +
+                 `against ${s.referenceLevel.toFixed(2)}, per pixel ${s.meanDiff.toFixed(2)}`,
           JSON.stringify(s), page);
   }
   await page.goto(`${base}ok/?shot=soon`);

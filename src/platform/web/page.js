@@ -6,6 +6,8 @@
 //   state:   'waiting', 'lead-in', 'timeline', 'ended' or 'error'
 //   status:  the exit status once the run is over (null before)
 //   message: what the program printed, without the last newline
+// and a 'tolmarstate' event on window at each change of state (its detail a
+// copy of window.tolmar), since the timeline may last a single frame.
 // index.html?shot=SECONDS draws that one timeline frame at once instead (with
 // &w=WIDTH&h=HEIGHT for a drawing buffer of that size), without music.
 (function () {
@@ -28,6 +30,11 @@
     line.hidden = text === '';
   }
 
+  function setState(state) {
+    tolmar.state = state;
+    window.dispatchEvent(new CustomEvent('tolmarstate', {detail: Object.assign({}, tolmar)}));
+  }
+
   function running() {
     return tolmar.state === 'lead-in' || tolmar.state === 'timeline';
   }
@@ -44,7 +51,7 @@
     var status = code & 255;
     tolmar.message = text !== undefined ? text : printed.join('\n');
     tolmar.status = status;
-    tolmar.state = status === 0 ? 'ended' : 'error';
+    setState(status === 0 ? 'ended' : 'error');
     leaveFullscreen();
     canvas.style.cursor = 'default';
     if (status !== 0) {
@@ -167,7 +174,7 @@
     },
     openView: async function () {
       if (!shot) {
-        tolmar.state = 'lead-in';
+        setState('lead-in');
         // The canvas takes the screen's size only once full screen is in.
         if (fullscreenAsked) {
           await Promise.race([fullscreenAsked, new Promise(function (r) { setTimeout(r, 1000); })]);
@@ -184,7 +191,7 @@
     },
     // The driver polls Escape only in the timeline, so the first poll marks it.
     pollEscape: function () {
-      if (tolmar.state === 'lead-in') tolmar.state = 'timeline';
+      if (tolmar.state === 'lead-in') setState('timeline');
       var pressed = escapePressed || escapeDown;
       escapePressed = false;
       return pressed;
