@@ -119,7 +119,9 @@
     if (ready) startRun();
   }
 
-  window.addEventListener('pointerdown', gesture);
+  // A click, not a pointer press: on touch screens only the end of a touch
+  // lets a page start sound or full screen.
+  window.addEventListener('click', gesture);
   window.addEventListener('keydown', function (event) {
     if (event.key === 'Escape') {
       if (running()) {
