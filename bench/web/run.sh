@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The web build's numbers: download size (gzip -9 of what the browser fetches
 # before the music), then frames per second, load and start-up times in
-# headless chromium at 1280x720 (bench.js). Builds the web preset first.
-# Usage: bash bench/web/run.sh [ROUNDS]   (default 3; about 30 s a round)
+# headless chromium at 1280x720 against two floor pages (bench.js). Builds
+# the web preset first.
+# Usage: bash bench/web/run.sh [ROUNDS]   (default 3; about a minute a round)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -22,6 +23,6 @@ echo "  page total (html + js + wasm, gzip -9): $total"
 site=$(mktemp -d)
 trap 'rm -rf "$site"' EXIT
 ln -s "$root/build-web" "$site/page"
-cp bench/web/clear.html "$site/"
+cp bench/web/clear.html bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
 echo "cores: $(nproc), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 node bench/web/bench.js "$site" "${1:-3}"
