@@ -262,16 +262,13 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
     SystemState* sys = liveState(tables.systems, this);
     if (!sys) return FMOD_ERR_INVALID_HANDLE;
     if (!sys->open) return FMOD_ERR_UNINITIALIZED;
-    if (!sound) return FMOD_ERR_INVALID_PARAM;
-    *sound = nullptr;
-    if (!name) return FMOD_ERR_INVALID_PARAM;
-    if (exinfo && exinfo->cbsize != static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)))
-        return FMOD_ERR_INVALID_PARAM;
+    const FMOD_RESULT arguments = streamArguments(name, exinfo, sound);
+    if (arguments != FMOD_OK) return arguments;
 
     SoundState* snd = new SoundState;
     snd->system = sys;
     snd->id = ++lastId;
-    snd->loop = (mode & (FMOD_LOOP_NORMAL | FMOD_LOOP_BIDI)) && !(mode & FMOD_LOOP_OFF);
+    snd->loop = streamLoops(mode);
     sys->sounds.push_back(snd);
     const FMOD_RESULT result = loadMusic(snd, name);
     // The system may have been closed by another call while the fetch waited.
@@ -295,9 +292,7 @@ FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* so
     SoundState* snd = liveState(tables.sounds, sound);
     if (!snd) return FMOD_ERR_INVALID_HANDLE;
     if (snd->system != sys) return FMOD_ERR_INVALID_PARAM;
-    if (channelid != FMOD_CHANNEL_FREE && channelid != FMOD_CHANNEL_REUSE &&
-        (channelid < 0 || channelid >= sys->maxChannels))
-        return FMOD_ERR_INVALID_PARAM;
+    if (!channelIndexValid(channelid, sys->maxChannels)) return FMOD_ERR_INVALID_PARAM;
     int busy = 0;
     for (SoundState* other : sys->sounds) busy += other != snd && other->channel != nullptr;
     if (busy >= sys->maxChannels) return FMOD_ERR_CHANNEL_ALLOC;
