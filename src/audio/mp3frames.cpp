@@ -64,6 +64,23 @@ bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Fram
     return false;
 }
 
+void mp3MusicSpan(uint64_t decoded, const Mp3Frame& first, const Mp3Gap* gap, uint64_t* start,
+                  uint64_t* length) {
+    *start = 0;
+    *length = decoded;
+    if (!gap) return;
+    const uint64_t frames = uint64_t(gap->frames) * uint64_t(first.samples);
+    const uint64_t cut = uint64_t(gap->delay) + uint64_t(gap->padding);
+    if (cut >= frames || decoded == frames - cut || decoded < frames) return;
+    const uint64_t music = frames - cut;
+    *start = decoded - frames + uint64_t(gap->delay) + MP3_DECODER_DELAY_SAMPLES;
+    if (*start >= decoded) {
+        *start = 0;
+        return;
+    }
+    *length = decoded - *start < music ? decoded - *start : music;
+}
+
 size_t id3v2TagBytes(const uint8_t* d, size_t size) {
     if (size < ID3V2_HEADER_BYTES || std::memcmp(d, "ID3", 3) != 0 || d[3] == 0xFF ||
         d[4] == 0xFF)

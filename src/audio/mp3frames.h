@@ -57,3 +57,16 @@ bool mp3ReadGap(const uint8_t* frame, size_t size, const Mp3Frame& header, Mp3Ga
 // True for the encoder's info frame (a "Xing", "Info" or "VBRI" frame): it
 // carries stream statistics, not audio, and would decode to silence.
 bool mp3IsInfoFrame(const uint8_t* frame, size_t size, const Mp3Frame& header);
+
+// Samples a Layer III decoder puts before the first sample of the stream.
+const int MP3_DECODER_DELAY_SAMPLES = 529;
+
+// Where the music lies in a decode of a whole file that gave `decoded`
+// samples per channel: `*length` samples from `*start`. The encoder put
+// gap->delay samples before the music and gap->padding after it, and the
+// decoder adds its own delay in front. A decoder that already cut all of that
+// gives exactly the music's length; one that hands over every frame (the info
+// frame's silence possibly included, in front) gets it cut here. Anything
+// else, and a file with no gap figures (gap null), is taken whole.
+void mp3MusicSpan(uint64_t decoded, const Mp3Frame& first, const Mp3Gap* gap, uint64_t* start,
+                  uint64_t* length);

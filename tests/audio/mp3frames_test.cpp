@@ -1,6 +1,7 @@
-// Finding the first MP3 frame in a whole file held in memory, as the web
-// backend does before the browser decodes it: tags skipped, stray sync
-// patterns passed over, files with no whole frame refused.
+// The web backend's two steps around the browser's decoder, on the desktop:
+// finding the first MP3 frame in a whole file held in memory (tags skipped,
+// stray sync patterns passed over, files with no whole frame refused), and
+// cutting the encoder's delay and padding from what the browser decoded.
 #include "audio/mp3frames.h"
 
 #include <gtest/gtest.h>
@@ -94,6 +95,65 @@ TEST(Mp3FindFirstFrame, TheSearchWindowAndABrokenTag) {
     addFrames(data, 2);
     ASSERT_TRUE(find(data, &offset));
     EXPECT_EQ(offset, 1000u);
+}
+
+// 100 frames of 1152 samples; LAME's usual 576 samples of delay, 1000 of padding.
+const Mp3Gap GAP = {100, 576, 1000};
+const uint64_t MUSIC = 100 * 1152 - 576 - 1000;
+
+Mp3Frame frameOf(int samples) {
+    Mp3Frame f{};
+    f.samples = samples;
+    return f;
+}
+
+TEST(Mp3MusicSpan, CutOnlyWhatTheDecoderLeftIn) {
+    uint64_t start = 9;
+    uint64_t length = 9;
+    // Already cut by the browser: taken whole.
+    mp3MusicSpan(MUSIC, frameOf(1152), &GAP, &start, &length);
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, MUSIC);
+    // Every frame decoded: the encoder's and the decoder's delay go in front,
+    // the padding at the end.
+    mp3MusicSpan(100 * 1152, frameOf(1152), &GAP, &start, &length);
+    EXPECT_EQ(start, 576u + 529);
+    EXPECT_EQ(length, MUSIC);
+    // The info frame decoded too, as a frame of silence in front.
+    mp3MusicSpan(101 * 1152, frameOf(1152), &GAP, &start, &length);
+    EXPECT_EQ(start, 1152u + 576 + 529);
+    EXPECT_EQ(length, MUSIC);
+    // 576-sample frames (MPEG-2) count as such.
+    const Mp3Gap half = {100, 576, 1000};
+    mp3MusicSpan(100 * 576, frameOf(576), &half, &start, &length);
+    EXPECT_EQ(start, 576u + 529);
+    EXPECT_EQ(length, 100u * 576 - 576 - 1000);
+}
+
+TEST(Mp3MusicSpan, PaddingShorterThanTheDecoderDelayKeepsWhatIsThere) {
+    // The music's last samples would lie in the decoder's flush, which a
+    // browser does not hand over: the span ends with the decoded samples.
+    const Mp3Gap gap = {100, 576, 100};
+    uint64_t start = 0;
+    uint64_t length = 0;
+    mp3MusicSpan(100 * 1152, frameOf(1152), &gap, &start, &length);
+    EXPECT_EQ(start, 576u + 529);
+    EXPECT_EQ(start + length, 100u * 1152);
+}
+
+TEST(Mp3MusicSpan, UnknownOrOddDecodesAreTakenWhole) {
+    uint64_t start = 9;
+    uint64_t length = 9;
+    mp3MusicSpan(12345, frameOf(1152), nullptr, &start, &length);  // no LAME tag
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, 12345u);
+    mp3MusicSpan(MUSIC + 600, frameOf(1152), &GAP, &start, &length);  // partly cut
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, MUSIC + 600);
+    const Mp3Gap silly = {1, 1000, 1000};  // more cut than there is
+    mp3MusicSpan(1152, frameOf(1152), &silly, &start, &length);
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, 1152u);
 }
 
 }  // namespace

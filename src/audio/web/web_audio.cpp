@@ -1,6 +1,7 @@
 // Our audio library in a web browser: the MP3 is fetched from beside the
 // page, decoded whole by the browser (Web Audio's decodeAudioData) at the
-// file's own rate, cut to the music the encoder's LAME tag describes, and
+// file's own rate, cut to the music the encoder's LAME tag describes
+// (mp3MusicSpan: some browsers cut it themselves, others do not), and
 // played by a looping buffer source, which the browser loops sample-exactly.
 // The page is single-threaded, so no lock guards the handle tables; the
 // fetch and the decoding suspend the caller (Asyncify) until they finish.
@@ -16,8 +17,6 @@
 namespace {
 
 const int MAX_CHANNELS = 4093;
-// Samples a Layer III decoder puts before the first sample of the stream.
-const long DECODER_DELAY_SAMPLES = 529;
 
 struct SystemState;
 
@@ -159,23 +158,6 @@ EM_JS(void, closeOutput, (int system), {
     if (context) context.close().catch(function() {});
 });
 
-// Where the music lies in what the browser decoded, in samples per channel.
-// The encoder put `delay` samples before it and `padding` after it, and the
-// decoder adds its own delay in front. Some browsers cut all of that
-// themselves (the length is then exactly the music's); others hand over every
-// frame decoded, the info frame's silence possibly included, and we cut.
-void musicSpan(double decoded, const Mp3Frame& first, bool known, const Mp3Gap& gap,
-               double* start, double* length) {
-    *start = 0.0;
-    *length = decoded;
-    if (!known) return;
-    const double frames = static_cast<double>(gap.frames) * first.samples;
-    const double music = frames - gap.delay - gap.padding;
-    if (music <= 0.0 || decoded == music || decoded < frames) return;
-    *start = decoded - frames + gap.delay + DECODER_DELAY_SAMPLES;
-    *length = decoded - *start < music ? decoded - *start : music;
-}
-
 // Fetches, checks and decodes the file into the sound's buffer.
 FMOD_RESULT loadMusic(SoundState* snd, const char* name) {
     const int size = fetchFile(name, snd->id);
@@ -191,12 +173,13 @@ FMOD_RESULT loadMusic(SoundState* snd, const char* name) {
     bytes = std::vector<uint8_t>();
 
     const double decoded = decodeFile(snd->id, snd->system->id, first.channels, first.rate_hz);
-    if (decoded <= 0.0) return FMOD_ERR_FORMAT;
-    double start = 0.0;
-    double length = 0.0;
-    musicSpan(decoded, first, known, gap, &start, &length);
-    if (length < 1.0) return FMOD_ERR_FORMAT;
-    keepMusic(snd->id, snd->system->id, first.rate_hz, start, length);
+    if (decoded < 1.0) return FMOD_ERR_FORMAT;
+    uint64_t start = 0;
+    uint64_t length = 0;
+    mp3MusicSpan(static_cast<uint64_t>(decoded + 0.5), first, known ? &gap : nullptr, &start, &length);
+    if (length == 0) return FMOD_ERR_FORMAT;
+    keepMusic(snd->id, snd->system->id, first.rate_hz, static_cast<double>(start),
+              static_cast<double>(length));
     return FMOD_OK;
 }
 
