@@ -56,8 +56,8 @@
     canvas.style.cursor = 'default';
     if (status !== 0) {
       show(tolmar.message);
-    } else if (!shot) {
-      show('The end. Reload the page to see it again.');
+    } else {
+      show(shot ? '' : 'The end. Reload the page to see it again.');
     }
   }
 
