@@ -40,6 +40,47 @@ bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b) {
     return a.version == b.version && a.rate_hz == b.rate_hz && a.channels == b.channels;
 }
 
+bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Frame* frame) {
+    size_t at = 0;
+    while (size - at >= ID3V2_HEADER_BYTES) {
+        const size_t tag = id3v2TagBytes(data + at, size - at);
+        if (tag == 0 || tag > size - at) break;
+        at += tag;
+    }
+    const size_t searchEnd = at + MP3_SYNC_SEARCH_BYTES;
+    for (; at < searchEnd && size - at >= MP3_HEADER_BYTES; ++at) {
+        Mp3Frame f;
+        if (!mp3ParseHeader(data + at, &f)) continue;
+        const size_t next = at + static_cast<size_t>(f.bytes);
+        Mp3Frame g;
+        // One stray sync pattern in other data rarely passes this.
+        if (next + MP3_HEADER_BYTES > size ? next <= size
+                                           : mp3ParseHeader(data + next, &g) && mp3SameStream(f, g)) {
+            *offset = at;
+            *frame = f;
+            return true;
+        }
+    }
+    return false;
+}
+
+void mp3MusicSpan(uint64_t decoded, const Mp3Frame& first, const Mp3Gap* gap, uint64_t* start,
+                  uint64_t* length) {
+    *start = 0;
+    *length = decoded;
+    if (!gap) return;
+    const uint64_t frames = uint64_t(gap->frames) * uint64_t(first.samples);
+    const uint64_t cut = uint64_t(gap->delay) + uint64_t(gap->padding);
+    if (cut >= frames || decoded == frames - cut || decoded < frames) return;
+    const uint64_t music = frames - cut;
+    *start = decoded - frames + uint64_t(gap->delay) + MP3_DECODER_DELAY_SAMPLES;
+    if (*start >= decoded) {
+        *start = 0;
+        return;
+    }
+    *length = decoded - *start < music ? decoded - *start : music;
+}
+
 size_t id3v2TagBytes(const uint8_t* d, size_t size) {
     if (size < ID3V2_HEADER_BYTES || std::memcmp(d, "ID3", 3) != 0 || d[3] == 0xFF ||
         d[4] == 0xFF)

@@ -26,6 +26,16 @@ bool mp3ParseHeader(const uint8_t* header, Mp3Frame* frame);
 // Two frames belong to one stream when version, rate and channels agree.
 bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b);
 
+// How far past the tags the first frame may lie before a file counts as not
+// being MP3 audio.
+const size_t MP3_SYNC_SEARCH_BYTES = 64 * 1024;
+
+// Finds the first audio frame of a whole file held in memory: skips ID3v2
+// tags, then takes the first header that is followed by another of the same
+// stream (or by the end of the data) within MP3_SYNC_SEARCH_BYTES. False when
+// there is none: the data is not MP3 audio.
+bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Frame* frame);
+
 // Bytes taken by an ID3v2 tag starting at data (header, body and footer), or
 // 0 when there is none. Needs ID3V2_HEADER_BYTES of data.
 size_t id3v2TagBytes(const uint8_t* data, size_t size);
@@ -47,3 +57,16 @@ bool mp3ReadGap(const uint8_t* frame, size_t size, const Mp3Frame& header, Mp3Ga
 // True for the encoder's info frame (a "Xing", "Info" or "VBRI" frame): it
 // carries stream statistics, not audio, and would decode to silence.
 bool mp3IsInfoFrame(const uint8_t* frame, size_t size, const Mp3Frame& header);
+
+// Samples a Layer III decoder puts before the first sample of the stream.
+const int MP3_DECODER_DELAY_SAMPLES = 529;
+
+// Where the music lies in a decode of a whole file that gave `decoded`
+// samples per channel: `*length` samples from `*start`. The encoder put
+// gap->delay samples before the music and gap->padding after it, and the
+// decoder adds its own delay in front. A decoder that already cut all of that
+// gives exactly the music's length; one that hands over every frame (the info
+// frame's silence possibly included, in front) gets it cut here. Anything
+// else, and a file with no gap figures (gap null), is taken whole.
+void mp3MusicSpan(uint64_t decoded, const Mp3Frame& first, const Mp3Gap* gap, uint64_t* start,
+                  uint64_t* length);

@@ -9,22 +9,7 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-passed=0
-failed=0
-pass() { echo "PASS: $1"; passed=$((passed + 1)); }
-# A failure shows what the last program run said on its standard error.
-last_err=/dev/null
-fail() {
-  echo "FAIL: $1"
-  failed=$((failed + 1))
-  [ -s "$last_err" ] && tail -n 20 "$last_err" | sed 's/^/  stderr: /'
-  return 0
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-  exit $?
-}
+source tests/support/checks.sh
 
 # --- Build ----------------------------------------------------------------
 if cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null &&

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The web build's numbers: download size (gzip -9 of what the browser fetches
+# before the music), then frames per second, load and start-up times in
+# headless chromium at 1280x720 against two floor pages (bench.js). Builds
+# the web preset first.
+# Usage: bash bench/web/run.sh [ROUNDS]   (default 3; about a minute a round)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+cmake --preset web >/dev/null && cmake --build --preset web >/dev/null
+[ -d tests/web/node_modules/puppeteer-core ] || npm ci --prefix tests/web --no-audit --no-fund >/dev/null
+
+echo "download (bytes): file, as served, gzip -9"
+total=0
+for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
+  raw=$(stat -c %s "build-web/$f")
+  gz=$(gzip -9c "build-web/$f" | wc -c)
+  echo "  $f $raw $gz"
+  [ "$f" = tolmar.mp3 ] || total=$((total + gz))
+done
+echo "  page total (html + js + wasm, gzip -9): $total"
+
+site=$(mktemp -d)
+trap 'rm -rf "$site"' EXIT
+ln -s "$root/build-web" "$site/page"
+cp bench/web/clear.html bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
+echo "cores: $(nproc), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+node bench/web/bench.js "$site" "${1:-3}"

@@ -1,0 +1,21 @@
+# The web build's page around the program (build-web/): the page script is
+# linked into tolmar.js, and the default soundtrack tolmar.mp3 is composed by
+# the native tools/soundtrack, built on its own (cmake/soundtrack) in a native
+# folder, when the folder has none. A tolmar.mp3 already there is left alone
+# and played.
+get_property(page_script GLOBAL PROPERTY TOLMAR_PAGE_SCRIPT)
+set_property(TARGET tolmar APPEND PROPERTY LINK_DEPENDS ${page_script})
+
+set(native ${PROJECT_BINARY_DIR}/native)
+set(music ${PROJECT_BINARY_DIR}/tolmar.mp3)
+add_custom_command(
+  OUTPUT ${music}
+  COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR}/cmake/soundtrack -B ${native} -G Ninja
+          -DCMAKE_BUILD_TYPE=Release
+  COMMAND ${CMAKE_COMMAND} --build ${native} --target soundtrack -j 2
+  # Written beside and renamed, so a stopped build leaves no half file.
+  COMMAND ${native}/soundtrack/soundtrack --quiet ${PROJECT_BINARY_DIR}/tolmar.part.mp3
+  COMMAND ${CMAKE_COMMAND} -E rename ${PROJECT_BINARY_DIR}/tolmar.part.mp3 ${music}
+  COMMENT "Composing the default soundtrack tolmar.mp3 with the native tools/soundtrack"
+  VERBATIM)
+add_custom_target(web_soundtrack ALL DEPENDS ${music})

@@ -1,0 +1,159 @@
+// The web backend's two steps around the browser's decoder, on the desktop:
+// finding the first MP3 frame in a whole file held in memory (tags skipped,
+// stray sync patterns passed over, files with no whole frame refused), and
+// cutting the encoder's delay and padding from what the browser decoded.
+#include "audio/mp3frames.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// MPEG-1 Layer III, 128 kbit/s, 44.1 kHz, stereo, no padding: 417 bytes.
+const uint8_t HEADER[4] = {0xFF, 0xFB, 0x90, 0x64};
+const size_t FRAME_BYTES = 417;
+
+void addFrames(std::vector<uint8_t>& data, int count) {
+    for (int k = 0; k < count; ++k) {
+        data.insert(data.end(), HEADER, HEADER + 4);
+        data.insert(data.end(), FRAME_BYTES - 4, 0x55);
+    }
+}
+
+// An ID3v2.3 tag with `body` bytes after its 10-byte header (sync-safe size).
+void addTag(std::vector<uint8_t>& data, size_t body) {
+    const uint8_t header[10] = {'I', 'D', '3', 3, 0, 0, static_cast<uint8_t>((body >> 21) & 0x7F),
+                                static_cast<uint8_t>((body >> 14) & 0x7F),
+                                static_cast<uint8_t>((body >> 7) & 0x7F), static_cast<uint8_t>(body & 0x7F)};
+    data.insert(data.end(), header, header + 10);
+    // A sync pattern inside the tag must not be taken for audio.
+    data.insert(data.end(), HEADER, HEADER + 4);
+    data.insert(data.end(), body - 4, 0);
+}
+
+bool find(const std::vector<uint8_t>& data, size_t* offset) {
+    Mp3Frame frame;
+    *offset = 12345;
+    const bool found = mp3FindFirstFrame(data.data(), data.size(), offset, &frame);
+    if (found) {
+        EXPECT_EQ(frame.rate_hz, 44100);
+        EXPECT_EQ(frame.bytes, static_cast<int>(FRAME_BYTES));
+    }
+    return found;
+}
+
+TEST(Mp3FindFirstFrame, FramesAfterTagsAndJunk) {
+    size_t offset = 0;
+    std::vector<uint8_t> data;
+    addFrames(data, 3);
+    ASSERT_TRUE(find(data, &offset));
+    EXPECT_EQ(offset, 0u);
+
+    data.clear();
+    addTag(data, 700);
+    addTag(data, 30);  // two tags in a row
+    addFrames(data, 2);
+    ASSERT_TRUE(find(data, &offset));
+    EXPECT_EQ(offset, 10u + 700 + 10 + 30);
+
+    // A lone header whose "next frame" is junk is passed over.
+    data.assign(100, 0x11);
+    data.insert(data.end(), HEADER, HEADER + 4);
+    data.insert(data.end(), 600, 0x22);
+    const size_t audio = data.size();
+    addFrames(data, 2);
+    ASSERT_TRUE(find(data, &offset));
+    EXPECT_EQ(offset, audio);
+}
+
+TEST(Mp3FindFirstFrame, OneWholeFrameIsEnoughButACutOneIsNot) {
+    size_t offset = 0;
+    std::vector<uint8_t> data;
+    addFrames(data, 1);
+    EXPECT_TRUE(find(data, &offset));
+    data.pop_back();
+    EXPECT_FALSE(find(data, &offset));
+    data.assign(HEADER, HEADER + 3);
+    EXPECT_FALSE(find(data, &offset));
+    EXPECT_FALSE(mp3FindFirstFrame(nullptr, 0, &offset, nullptr));
+}
+
+TEST(Mp3FindFirstFrame, TheSearchWindowAndABrokenTag) {
+    size_t offset = 0;
+    // Audio starting just inside, then just past, the search window.
+    std::vector<uint8_t> data(MP3_SYNC_SEARCH_BYTES - 1, 0);
+    addFrames(data, 2);
+    EXPECT_TRUE(find(data, &offset));
+    data.assign(MP3_SYNC_SEARCH_BYTES, 0);
+    addFrames(data, 2);
+    EXPECT_FALSE(find(data, &offset));
+    // A tag claiming more bytes than the file has is searched through.
+    data.clear();
+    addTag(data, 5000);
+    data.resize(1000);
+    addFrames(data, 2);
+    ASSERT_TRUE(find(data, &offset));
+    EXPECT_EQ(offset, 1000u);
+}
+
+// 100 frames of 1152 samples; LAME's usual 576 samples of delay, 1000 of padding.
+const Mp3Gap GAP = {100, 576, 1000};
+const uint64_t MUSIC = 100 * 1152 - 576 - 1000;
+
+Mp3Frame frameOf(int samples) {
+    Mp3Frame f{};
+    f.samples = samples;
+    return f;
+}
+
+TEST(Mp3MusicSpan, CutOnlyWhatTheDecoderLeftIn) {
+    uint64_t start = 9;
+    uint64_t length = 9;
+    // Already cut by the browser: taken whole.
+    mp3MusicSpan(MUSIC, frameOf(1152), &GAP, &start, &length);
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, MUSIC);
+    // Every frame decoded: the encoder's and the decoder's delay go in front,
+    // the padding at the end.
+    mp3MusicSpan(100 * 1152, frameOf(1152), &GAP, &start, &length);
+    EXPECT_EQ(start, 576u + 529);
+    EXPECT_EQ(length, MUSIC);
+    // The info frame decoded too, as a frame of silence in front.
+    mp3MusicSpan(101 * 1152, frameOf(1152), &GAP, &start, &length);
+    EXPECT_EQ(start, 1152u + 576 + 529);
+    EXPECT_EQ(length, MUSIC);
+    // 576-sample frames (MPEG-2) count as such.
+    const Mp3Gap half = {100, 576, 1000};
+    mp3MusicSpan(100 * 576, frameOf(576), &half, &start, &length);
+    EXPECT_EQ(start, 576u + 529);
+    EXPECT_EQ(length, 100u * 576 - 576 - 1000);
+}
+
+TEST(Mp3MusicSpan, PaddingShorterThanTheDecoderDelayKeepsWhatIsThere) {
+    // The music's last samples would lie in the decoder's flush, which a
+    // browser does not hand over: the span ends with the decoded samples.
+    const Mp3Gap gap = {100, 576, 100};
+    uint64_t start = 0;
+    uint64_t length = 0;
+    mp3MusicSpan(100 * 1152, frameOf(1152), &gap, &start, &length);
+    EXPECT_EQ(start, 576u + 529);
+    EXPECT_EQ(start + length, 100u * 1152);
+}
+
+TEST(Mp3MusicSpan, UnknownOrOddDecodesAreTakenWhole) {
+    uint64_t start = 9;
+    uint64_t length = 9;
+    mp3MusicSpan(12345, frameOf(1152), nullptr, &start, &length);  // no LAME tag
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, 12345u);
+    mp3MusicSpan(MUSIC + 600, frameOf(1152), &GAP, &start, &length);  // partly cut
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, MUSIC + 600);
+    const Mp3Gap silly = {1, 1000, 1000};  // more cut than there is
+    mp3MusicSpan(1152, frameOf(1152), &silly, &start, &length);
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, 1152u);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The web build, checked in a real browser: builds the web preset and the
+# native frame-shot, makes test MP3s with sox and lame and their reference
+# decodes with libmpg123 (mpg123), lays out one folder per case, then drives
+# Debian's headless chromium with puppeteer-core (web_test.js). Prints
+# PASS/FAIL per check and "N passed, M failed"; exits non-zero on any failure.
+# Needs npm for puppeteer-core (installed from package-lock.json when
+# missing). Takes about two minutes.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+source tests/support/checks.sh
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM  # through the EXIT trap
+
+# Runs a build step quietly; on failure shows the tail of what it printed.
+step() {
+  local what=$1
+  shift
+  if "$@" >"$work/step.log" 2>&1; then
+    pass "$what"
+  else
+    fail "$what"
+    tail -n 30 "$work/step.log"
+    finish
+  fi
+}
+
+# --- Builds ------------------------------------------------------------------
+step "web build (cmake --preset web)" \
+  bash -c 'cmake --preset web && cmake --build --preset web'
+for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
+  [ -s "build-web/$f" ] && pass "build-web/$f is there" || fail "build-web/$f is missing"
+done
+step "native frame-shot (default preset)" \
+  bash -c 'cmake --preset default && cmake --build --preset default --target frame-shot'
+if [ ! -d tests/web/node_modules/puppeteer-core ]; then
+  step "puppeteer-core from npm (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
+fi
+
+# --- The site: one folder per case --------------------------------------------
+site=$work/site
+mkdir -p "$site/shots"
+cd "$work"
+# Tones of whole periods fill each file, so any silence at an end is a gap.
+sox -q -n -r 44100 -c 2 -b 16 tone.wav synth 4 sine 441 vol 0.5 &&
+  lame --quiet tone.wav tone.mp3 &&
+  sox -q -n -r 22050 -c 1 -b 16 mono.wav synth 3 sine 300 vol 0.6 &&
+  lame --quiet -V 4 mono.wav mono.mp3 &&
+  mpg123 -q -e f32 -s tone.mp3 >"$site/tone.f32" &&
+  mpg123 -q -e f32 -s mono.mp3 >"$site/mono.f32" ||
+  { fail "making the test MP3s (sox, lame) and their decodes (mpg123)"; finish; }
+page_folder() {
+  mkdir -p "$site/$1"
+  for f in index.html tolmar.js tolmar.wasm; do ln -s "$root/build-web/$f" "$site/$1/$f"; done
+}
+page_folder ok && cp tone.mp3 "$site/ok/tolmar.mp3"
+page_folder mono && cp mono.mp3 "$site/mono/tolmar.mp3"
+page_folder missing
+page_folder text && echo "This is not music." >"$site/text/tolmar.mp3"
+page_folder empty && : >"$site/empty/tolmar.mp3"
+page_folder wav && cp tone.wav "$site/wav/tolmar.mp3"
+page_folder folder && mkdir "$site/folder/tolmar.mp3"
+
+shot_times="0 4 60 125"
+for t in $shot_times; do
+  "$root/build/tools/frame-shot/frame-shot" "$t" "$site/shots/$t.png" 480 270 >"$work/step.log" 2>&1 ||
+    { fail "frame-shot $t"; cat "$work/step.log"; finish; }
+done
+
+# --- The browser --------------------------------------------------------------
+cd "$root"
+SHOT_TIMES=$shot_times timeout 900 node tests/web/web_test.js "$site" | tee "$work/browser.log"
+status=${PIPESTATUS[0]}
+passed=$((passed + $(grep -c '^PASS:' "$work/browser.log")))
+failed=$((failed + $(grep -c '^FAIL:' "$work/browser.log")))
+[ "$status" -eq 0 ] || [ "$failed" -gt 0 ] || fail "the browser tests ended with status $status"
+finish

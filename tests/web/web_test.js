@@ -1,0 +1,405 @@
+// The web build in a real browser: Debian's chromium, headless, driven by
+// puppeteer-core. Usage: node web_test.js SITE, where SITE (made by ci.sh)
+// holds one folder per case, each with the page and its own tolmar.mp3 (or
+// none), plus the reference decodes and frame-shot's PNGs. Prints PASS/FAIL
+// per check, and a page's console when a check on it fails; exits 1 on any
+// failure.
+'use strict';
+const puppeteer = require('puppeteer-core');
+const {spawn} = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+
+const site = path.resolve(process.argv[2] || '');
+const SHOT_TIMES_S = (process.env.SHOT_TIMES || '0 4 60 125').split(' ').map(Number);
+const SHOT_W = 480;
+const SHOT_H = 270;
+const BROWSER_ARGS = [
+  '--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+  '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+  '--autoplay-policy=no-user-gesture-required',
+];
+// Generous: the machine is shared and SwiftShader draws on the CPU.
+const LOAD_MS = 60000;
+
+let passed = 0;
+let failed = 0;
+const userDirs = [];
+
+function check(ok, what, detail, page) {
+  if (ok) {
+    passed++;
+    console.log(`PASS: ${what}`);
+  } else {
+    failed++;
+    console.log(`FAIL: ${what}${detail !== undefined ? `: ${detail}` : ''}`);
+    if (page) console.log(`--- the page's console ---\n${page.log.join('\n')}\n---`);
+  }
+  return ok;
+}
+
+function startServer() {
+  const server = spawn(process.execPath, [path.join(__dirname, '../../tools/serve-web.js'), site, '0'],
+                       {stdio: ['ignore', 'pipe', 'inherit']});
+  return new Promise((resolve, reject) => {
+    server.stdout.once('data', (data) => resolve({server, base: String(data).trim()}));
+    server.once('exit', (code) => reject(new Error(`the server ended with status ${code}`)));
+  });
+}
+
+async function launch(extraArgs = []) {
+  const userDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-chromium-'));
+  userDirs.push(userDir);
+  return puppeteer.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: [...BROWSER_ARGS, `--user-data-dir=${userDir}`, ...extraArgs],
+  });
+}
+
+// A page that keeps its console and the states the page went through, with
+// the page's own clock at each change.
+async function openPage(browser, url, {viewport = {width: 480, height: 270}, beforeLoad} = {}) {
+  const page = await browser.newPage();
+  page.log = [];
+  page.on('console', (m) => page.log.push(`${m.type()}: ${m.text()}`));
+  page.on('pageerror', (e) => page.log.push(`pageerror: ${e.message}`));
+  await page.setViewport(viewport);
+  await page.evaluateOnNewDocument(() => {
+    window.seenStates = [{state: 'waiting', at: 0}];
+    window.addEventListener('tolmarstate', (e) => window.seenStates.push({state: e.detail.state, at: performance.now()}));
+  });
+  if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
+  await page.goto(url);
+  return page;
+}
+
+async function waitForState(page, states, timeout) {
+  await page.waitForFunction((s) => s.includes(window.tolmar.state), {timeout, polling: 20}, states);
+}
+
+async function tolmarOf(page) {
+  return page.evaluate(() => ({...window.tolmar, line: document.getElementById('line').textContent,
+                               lineShown: !document.getElementById('line').hidden}));
+}
+
+// Waits for the start line and clicks, a real user gesture.
+async function start(page) {
+  await page.waitForFunction(() => document.getElementById('line').textContent.startsWith('click'),
+                             {timeout: LOAD_MS});
+  await page.mouse.click(20, 20);
+}
+
+// Reads an image (a URL or data URL) into RGBA pixels in the page and sums
+// what the checks need.
+async function imageStats(page, url, againstUrl, block) {
+  return page.evaluate(async (url, againstUrl, block) => {
+    async function pixels(src) {
+      const image = new Image();
+      image.src = src;
+      await image.decode();
+      const canvas = new OffscreenCanvas(image.width, image.height);
+      const context = canvas.getContext('2d');
+      context.drawImage(image, 0, 0);
+      return {w: image.width, h: image.height, data: context.getImageData(0, 0, image.width, image.height).data};
+    }
+    const a = await pixels(url);
+    let brightest = 0;
+    let lit = 0;
+    for (let i = 0; i < a.data.length; i += 4) {
+      const v = Math.max(a.data[i], a.data[i + 1], a.data[i + 2]);
+      brightest = Math.max(brightest, v);
+      if (v > 4) lit++;
+    }
+    const stats = {w: a.w, h: a.h, brightest, litShare: lit / (a.w * a.h)};
+    if (!againstUrl) return stats;
+    const b = await pixels(againstUrl);
+    if (b.w !== a.w || b.h !== a.h) return {...stats, sizeMismatch: `${b.w}x${b.h}`};
+    let sum = 0;
+    let sumA = 0;
+    let sumB = 0;
+    const blocks = new Map();
+    for (let i = 0; i < a.data.length; i += 4) {
+      const p = i / 4;
+      const key = `${Math.floor((p % a.w) / block)},${Math.floor(p / a.w / block)}`;
+      const entry = blocks.get(key) || {a: 0, b: 0, n: 0};
+      for (let c = 0; c < 3; c++) {
+        sum += Math.abs(a.data[i + c] - b.data[i + c]);
+        sumA += a.data[i + c];
+        sumB += b.data[i + c];
+        entry.a += a.data[i + c];
+        entry.b += b.data[i + c];
+        entry.n++;
+      }
+      blocks.set(key, entry);
+    }
+    let worstBlock = 0;
+    for (const e of blocks.values()) worstBlock = Math.max(worstBlock, Math.abs(e.a - e.b) / e.n);
+    const n = a.w * a.h * 3;
+    return {...stats, meanDiff: sum / n, meanLevel: sumA / n, referenceLevel: sumB / n, worstBlock};
+  }, url, againstUrl, block);
+}
+
+// The music the audio library kept, against libmpg123's decode of the same
+// file, and the loop as Web Audio plays it, rendered offline across the end.
+async function audioStats(page, referenceUrl) {
+  return page.evaluate(async (referenceUrl) => {
+    const buffers = Object.values(Module.tolmarAudio.buffers);
+    if (buffers.length !== 1) return {error: `${buffers.length} decoded buffers`};
+    const music = buffers[0];
+    const channels = music.numberOfChannels;
+    const n = music.length;
+    const reference = new Float32Array(await (await fetch(referenceUrl)).arrayBuffer());
+    let maxDiff = 0;
+    for (let c = 0; c < channels; c++) {
+      const x = music.getChannelData(c);
+      for (let i = 0; i < Math.min(n, reference.length / channels); i++) {
+        maxDiff = Math.max(maxDiff, Math.abs(x[i] - reference[i * channels + c]));
+      }
+    }
+    // Silence at either end of a tone that fills the file is a gap in the loop.
+    const x = music.getChannelData(0);
+    let lead = 0;
+    while (lead < n && Math.abs(x[lead]) < 1e-3) lead++;
+    let trail = 0;
+    while (trail < n && Math.abs(x[n - 1 - trail]) < 1e-3) trail++;
+    const offline = new OfflineAudioContext(channels, 2 * n, music.sampleRate);
+    const source = offline.createBufferSource();
+    source.buffer = music;
+    source.loop = true;
+    source.connect(offline.destination);
+    source.start();
+    const played = await offline.startRendering();
+    let loopDiff = 0;
+    for (let c = 0; c < channels; c++) {
+      const y = played.getChannelData(c);
+      const x = music.getChannelData(c);
+      for (let i = Math.max(0, n - 4096); i < Math.min(2 * n, n + 4096); i++) {
+        loopDiff = Math.max(loopDiff, Math.abs(y[i] - x[i % n]));
+      }
+    }
+    return {frames: n, referenceFrames: reference.length / channels, rate: music.sampleRate, channels,
+            maxDiff, gapMs: ((lead + trail) / music.sampleRate) * 1000, loopDiff};
+  }, referenceUrl);
+}
+
+function checkAudio(a, what, page) {
+  if (!check(!a.error, `${what}: one decoded buffer`, a.error, page)) return;
+  check(a.frames === a.referenceFrames, `${what}: as many samples as libmpg123's gapless decode`,
+        `${a.frames} against ${a.referenceFrames}`, page);
+  // Two float decoders of one stream differ by rounding in their filter
+  // banks; a wrong cut or a decoding fault differs by far more.
+  check(a.maxDiff < 2e-3, `${what}: the samples match libmpg123's within 2e-3`, `largest difference ${a.maxDiff}`, page);
+  check(a.gapMs < 0.25, `${what}: no gap at the loop point`, `${a.gapMs.toFixed(3)} ms of silence`, page);
+  check(a.loopDiff < 1e-6, `${what}: Web Audio loops it sample for sample`, `largest difference ${a.loopDiff}`, page);
+}
+
+// The whole way through: waiting, the black lead-in, the lit timeline with
+// music, Escape.
+async function realRun(browser, base) {
+  const viewport = {width: 480, height: 270, deviceScaleFactor: 2};
+  const page = await openPage(browser, `${base}ok/`, {viewport});
+  await start(page);
+  try {
+    await waitForState(page, ['lead-in', 'error'], LOAD_MS);
+  } catch (e) {
+    check(false, 'the run reaches its lead-in', e.message, page);
+    return;
+  }
+  if (!check((await tolmarOf(page)).state === 'lead-in', 'the run reaches its lead-in', JSON.stringify(await tolmarOf(page)), page)) return;
+  // The state is read before the screenshot is taken; should a slow machine
+  // finish the lead-in meanwhile, the timeline's first 0.97 s are black too.
+  await new Promise((r) => setTimeout(r, 500));
+  const stillLeadIn = (await tolmarOf(page)).state === 'lead-in';
+  const black = await imageStats(page, `data:image/png;base64,${await page.screenshot({encoding: 'base64'})}`);
+  check(stillLeadIn && black.brightest <= 2, 'the screen is black during the lead-in',
+        `brightest ${black.brightest}, state still lead-in: ${stillLeadIn}`, page);
+  const view = await page.evaluate(() => {
+    const c = document.getElementById('canvas');
+    return {w: c.width, h: c.height, cw: c.clientWidth, ch: c.clientHeight, ratio: devicePixelRatio,
+            cursor: getComputedStyle(c).cursor, fullscreen: document.fullscreenElement === c};
+  });
+  check(view.w === Math.round(view.cw * view.ratio) && view.h === Math.round(view.ch * view.ratio) && view.ratio === 2,
+        'the canvas draws at the device pixels', JSON.stringify(view), page);
+  check(view.cursor === 'none', 'the cursor is hidden over the canvas', view.cursor, page);
+  check(view.fullscreen, 'the canvas is full screen', JSON.stringify(view), page);
+
+  try {
+    await waitForState(page, ['timeline'], 10000);
+  } catch (e) {
+    check(false, 'the timeline follows the lead-in', JSON.stringify(await tolmarOf(page)), page);
+    return;
+  }
+  await new Promise((r) => setTimeout(r, 4500));
+  const lit = await imageStats(page, `data:image/png;base64,${await page.screenshot({encoding: 'base64'})}`);
+  check(lit.litShare > 0.1 && lit.brightest > 10, 'the picture is lit 4.5 s into the timeline',
+        JSON.stringify(lit), page);
+  const sound = await page.evaluate(async () => {
+    const context = Object.values(Module.tolmarAudio.contexts)[0];
+    const before = context.currentTime;
+    await new Promise((r) => setTimeout(r, 300));
+    return {state: context.state, advanced: context.currentTime - before,
+            sources: Object.keys(Module.tolmarAudio.sources).length};
+  });
+  check(sound.state === 'running' && sound.advanced > 0.1 && sound.sources === 1, 'the music plays during the timeline',
+        JSON.stringify(sound), page);
+  checkAudio(await audioStats(page, '../tone.f32'), 'tolmar.mp3 (44.1 kHz stereo CBR) as played', page);
+
+  await page.keyboard.press('Escape');
+  try {
+    await waitForState(page, ['ended', 'error'], 10000);
+  } catch (e) {
+    // reported below
+  }
+  const after = await tolmarOf(page);
+  check(after.state === 'ended' && after.status === 0 && after.message === '', 'Escape ends the run with status 0',
+        JSON.stringify(after), page);
+  const left = await page.evaluate(() => ({fullscreen: !!document.fullscreenElement, states: window.seenStates}));
+  check(!left.fullscreen, 'the end leaves full screen', '', page);
+  const names = left.states.map((s) => s.state).join(' ');
+  check(names === 'waiting lead-in timeline ended', 'the states go waiting, lead-in, timeline, ended', names, page);
+  const leadIn = left.states[2].at - left.states[1].at;
+  check(leadIn >= 2950, 'the lead-in lasts 3000 ms', `${leadIn.toFixed(0)} ms`, page);
+  await page.close();
+}
+
+// A second file: MPEG-2 mono at 22.05 kHz, variable bitrate, 576-sample
+// frames. In this run full screen is left during the lead-in, as a browser
+// does on Escape without passing the key on: the lead-in runs its full length
+// and the run ends at the timeline's first look at the key.
+async function monoFile(browser, base) {
+  const page = await openPage(browser, `${base}mono/`);
+  await start(page);
+  try {
+    await waitForState(page, ['lead-in', 'error'], LOAD_MS);
+  } catch (e) {
+    // reported below
+  }
+  checkAudio(await audioStats(page, '../mono.f32'), 'a 22.05 kHz mono VBR file', page);
+  await page.evaluate(() => document.exitFullscreen());
+  await new Promise((r) => setTimeout(r, 500));
+  check((await tolmarOf(page)).state === 'lead-in', 'leaving full screen does not shorten the lead-in', '', page);
+  await waitForState(page, ['ended', 'error'], 15000).catch(() => {});
+  const t = await tolmarOf(page);
+  const states = await page.evaluate(() => window.seenStates);
+  const names = states.map((s) => s.state).join(' ');
+  check(t.state === 'ended' && t.status === 0 && names === 'waiting lead-in timeline ended' &&
+        states[2].at - states[1].at >= 2950 && states[3].at - states[2].at < 1000,
+        'leaving full screen in the lead-in ends the run as the timeline starts, status 0',
+        `${JSON.stringify(t)} ${JSON.stringify(states)}`, page);
+  await page.close();
+}
+
+// Each failure ends the run with the program's own text and status.
+async function failures(browser, base) {
+  const cases = [
+    ['missing', 'no tolmar.mp3 (HTTP 404)', 255, 'FMOD error! (23) File not found. '],
+    ['text', 'a text file as tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
+    ['empty', 'an empty tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
+    ['wav', 'a WAV file renamed tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
+    ['folder', 'tolmar.mp3 is a folder (HTTP 403)', 255, 'FMOD error! (19) Error loading file. '],
+  ];
+  const noWebAudio = () => {
+    delete window.AudioContext;
+    delete window.webkitAudioContext;
+  };
+  for (const [folder, what, status, message] of cases) {
+    await expectEnd(browser, `${base}${folder}/`, what, status, message);
+  }
+  await expectEnd(browser, `${base}ok/`, 'a browser without Web Audio', 255,
+                  'FMOD error! (62) Error initializing output device. ', noWebAudio);
+}
+
+async function expectEnd(browser, url, what, status, message, beforeLoad) {
+  const page = await openPage(browser, url, {beforeLoad});
+  await start(page);
+  try {
+    await waitForState(page, ['ended', 'error'], LOAD_MS);
+  } catch (e) {
+    // reported below
+  }
+  const t = await tolmarOf(page);
+  const state = status === 0 ? 'ended' : 'error';
+  check(t.state === state && t.status === status && t.message === message && t.line === message && t.lineShown,
+        `${what}: status ${status}, "${message}" on the page`, JSON.stringify(t), page);
+  await page.close();
+}
+
+// Still frames against frame-shot's at the same size. Both are the same GL
+// calls on different software rasterisers (SwiftShader here, llvmpipe there):
+// they cover edge pixels differently and, where about 30 repeats of the 64x64
+// noise are squeezed into a triangle, may pick a neighbouring texel. So
+// single pixels may differ a lot (a third of the picture's mean level, pixel
+// by pixel, is usual); what must agree is the light in every 16x16 block
+// (measured within 3.2 levels of 255; a frame missing its texture or its
+// triangles is off by 11 or more there) and the frame's mean level.
+async function shots(browser, base) {
+  const page = await openPage(browser, `${base}ok/`);
+  for (const seconds of SHOT_TIMES_S) {
+    await page.goto(`${base}ok/?shot=${seconds}&w=${SHOT_W}&h=${SHOT_H}`);
+    try {
+      await waitForState(page, ['ended', 'error'], LOAD_MS);
+    } catch (e) {
+      // reported below
+    }
+    const t = await tolmarOf(page);
+    if (!check(t.state === 'ended' && t.status === 0 && !t.lineShown,
+               `?shot=${seconds} ends with status 0, no gesture and no text over the frame`, JSON.stringify(t), page)) {
+      continue;
+    }
+    const url = await page.evaluate(() => document.getElementById('canvas').toDataURL('image/png'));
+    const s = await imageStats(page, url, `../shots/${seconds}.png`, 16);
+    const close = !s.sizeMismatch && s.w === SHOT_W && s.h === SHOT_H && s.worstBlock <= 6 &&
+                  Math.abs(s.meanLevel - s.referenceLevel) <= 1;
+    check(close, `?shot=${seconds} matches frame-shot ${seconds} (every 16x16 block within 6 of 255, ` +
+                 `mean level within 1): block ${s.worstBlock.toFixed(2)}, mean ${s.meanLevel.toFixed(2)} ` +
+                 `against ${s.referenceLevel.toFixed(2)}, per pixel ${s.meanDiff.toFixed(2)}`,
+          JSON.stringify(s), page);
+  }
+  await page.goto(`${base}ok/?shot=soon`);
+  await waitForState(page, ['ended', 'error'], LOAD_MS).catch(() => {});
+  const bad = await tolmarOf(page);
+  check(bad.state === 'error' && bad.status === 2 && bad.message.startsWith('shot:'), '?shot= with no number is refused',
+        JSON.stringify(bad), page);
+  await page.close();
+}
+
+async function noWebGL(base) {
+  const browser = await launch(['--disable-3d-apis']);
+  try {
+    await expectEnd(browser, `${base}ok/`, 'a browser without WebGL', 1,
+                    'Cannot create the WebGL context: this browser has no WebGL, or it is switched off');
+  } finally {
+    await browser.close();
+  }
+}
+
+async function main() {
+  const {server, base} = await startServer();
+  let browser;
+  try {
+    browser = await launch();
+    for (const group of [realRun, monoFile, failures, shots]) {
+      try {
+        await group(browser, base);
+      } catch (e) {
+        check(false, `${group.name} ran to its end`, e.stack);
+      }
+    }
+    await browser.close();
+    browser = null;
+    await noWebGL(base).catch((e) => check(false, 'noWebGL ran to its end', e.stack));
+  } finally {
+    if (browser) await browser.close().catch(() => {});
+    server.kill();
+    for (const dir of userDirs) fs.rmSync(dir, {recursive: true, force: true});
+  }
+  console.log(`browser checks: ${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 && passed > 0 ? 0 : 1);
+}
+
+main().catch((e) => {
+  console.log(`FAIL: the browser tests could not run: ${e.stack}`);
+  process.exit(1);
+});

@@ -1,0 +1,58 @@
+// Serves a folder over HTTP on 127.0.0.1 only, for the web build (browsers
+// refuse WebAssembly from file:// pages). Usage: node serve-web.js DIR [PORT];
+// port 0 picks a free one. Prints the page's address once listening.
+'use strict';
+const http = require('http');
+const fs = require('fs');
+const path = require('path');
+
+const TYPES = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.wasm': 'application/wasm',
+  '.mp3': 'audio/mpeg',
+  '.png': 'image/png',
+};
+
+const root = path.resolve(process.argv[2] || '.');
+const port = Number(process.argv[3] || 8080);
+if (!fs.existsSync(root) || !fs.statSync(root).isDirectory() || !Number.isInteger(port) || port < 0 ||
+    port > 65535) {
+  console.error('usage: node serve-web.js DIR [PORT]');
+  process.exit(2);
+}
+
+http.createServer((request, response) => {
+  let name;
+  try {
+    name = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+  } catch (e) {
+    response.writeHead(400).end();
+    return;
+  }
+  if (name.endsWith('/')) name += 'index.html';
+  const file = path.join(root, path.normalize(name));
+  if (!file.startsWith(root + path.sep)) {
+    response.writeHead(403).end();
+    return;
+  }
+  fs.stat(file, (error, stat) => {
+    if (error || !stat.isFile()) {
+      response.writeHead(error && error.code === 'ENOENT' ? 404 : 403, {'Content-Type': 'text/plain'});
+      response.end(error && error.code === 'ENOENT' ? 'not found\n' : 'forbidden\n');
+      return;
+    }
+    response.writeHead(200, {
+      'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
+      'Content-Length': stat.size,
+      'Cache-Control': 'no-cache',
+    });
+    if (request.method === 'HEAD') {
+      response.end();
+      return;
+    }
+    fs.createReadStream(file).pipe(response);
+  });
+}).listen(port, '127.0.0.1', function () {
+  console.log(`http://127.0.0.1:${this.address().port}/`);
+});
