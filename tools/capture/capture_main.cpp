@@ -34,6 +34,8 @@ const char* const USAGE =
     "  --music FILE    the MP3 (default tolmar.mp3 in the working directory)\n"
     "  --crf N         quality: lower is better and bigger (H.264 0-51, default 18;\n"
     "                  VP9 0-63, default 31)\n"
+    "  --preset NAME   H.264's speed against size: ultrafast, superfast, veryfast\n"
+    "                  (default), faster, fast, medium, slow, slower, veryslow\n"
     "  --lossless      exact RGB video and FLAC audio (.mkv only)\n"
     "  --quiet         no progress bar\n";
 
@@ -110,13 +112,20 @@ void parseArguments(int argc, char** argv) {
             quiet = true;
         } else if (arg == "--lossless") {
             settings.lossless = true;
-        } else if (arg == "--size" || arg == "--fps" || arg == "--music" || arg == "--crf") {
+        } else if (arg == "--size" || arg == "--fps" || arg == "--music" || arg == "--crf" ||
+                   arg == "--preset") {
             if (!hasValue) refuse(arg + " needs a value");
             const char* value = argv[++i];
             long crf = 0;
             if (arg == "--size") parseSize(value);
             if (arg == "--fps") parseFps(value);
             if (arg == "--music") musicPath = value;
+            if (arg == "--preset") {
+                const std::string names = " ultrafast superfast veryfast faster fast medium slow slower veryslow ";
+                if (names.find(std::string(" ") + value + " ") == std::string::npos)
+                    refuse(std::string("bad --preset '") + value + "': give one of" + names);
+                settings.preset = value;
+            }
             if (arg == "--crf") {
                 if (!parseInt(value, &crf) || crf < 0 || crf > 63)
                     refuse(std::string("bad --crf '") + value + "': give 0 to 51 (H.264) or 0 to 63 (VP9)");

@@ -257,7 +257,7 @@ bool encodeOpenVideo(const EncodeSettings& wanted, std::string* error) {
     } else {
         const int crf = settings.crf >= 0 ? settings.crf : DEFAULT_CRF_H264;
         av_dict_set_int(&options, "crf", crf, 0);
-        av_dict_set(&options, "preset", "veryfast", 0);
+        av_dict_set(&options, "preset", settings.preset.c_str(), 0);
     }
     if (!settings.lossless) {
         // What players assume for HD video; the conversion below matches it.
@@ -383,23 +383,30 @@ bool encodeBegin(long music_rate_hz, int music_channels, std::string* error) {
     return true;
 }
 
-void encodePushFrame(int64_t index) {
-    unsigned char* buffer = nullptr;
-    {
-        std::unique_lock<std::mutex> g(queueLock);
-        queueChanged.wait(g, [] { return failed || !freeBuffers.empty(); });
-        if (failed) return;
-        buffer = freeBuffers.back();
-        freeBuffers.pop_back();
-    }
-    // BGRA is the layout llvmpipe keeps, so the read is a plain copy.
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, settings.width, settings.height, GL_BGRA, GL_UNSIGNED_BYTE, buffer);
+unsigned char* encodeTakeBuffer() {
+    std::unique_lock<std::mutex> g(queueLock);
+    queueChanged.wait(g, [] { return failed || !freeBuffers.empty(); });
+    if (failed) return nullptr;
+    unsigned char* buffer = freeBuffers.back();
+    freeBuffers.pop_back();
+    return buffer;
+}
+
+void encodeQueueFrame(unsigned char* buffer, int64_t index) {
     {
         std::lock_guard<std::mutex> g(queueLock);
         queued.emplace_back(buffer, index);
     }
     queueChanged.notify_all();
+}
+
+void encodePushFrame(int64_t index) {
+    unsigned char* buffer = encodeTakeBuffer();
+    if (!buffer) return;
+    // BGRA is the layout llvmpipe keeps, so the read is a plain copy.
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, settings.width, settings.height, GL_BGRA, GL_UNSIGNED_BYTE, buffer);
+    encodeQueueFrame(buffer, index);
 }
 
 int64_t encodeFramesDone() { return framesDone; }

@@ -13,6 +13,7 @@ struct EncodeSettings {
     Container container = CONTAINER_MP4;
     bool lossless = false;  // RGB video and FLAC, for exact comparisons (mkv)
     int crf = -1;           // quality; -1: our default for the codec
+    std::string preset = "veryfast";  // H.264's speed against size
     int width = 0;          // pixels
     int height = 0;
     int fps_num = 60;  // frames per fps_den seconds
@@ -27,8 +28,15 @@ bool encodeOpenVideo(const EncodeSettings& settings, std::string* error);
 // encoder thread.
 bool encodeBegin(long music_rate_hz, int music_channels, std::string* error);
 
-// On the rendering thread with the GL context current: reads the frame back
-// and queues it, waiting while the queue is full. Drops it after a failure.
+// A free frame buffer of width * height * 4 bytes (BGRA, bottom row first, as
+// glReadPixels writes it), waiting while the queue is full; null after a
+// failure.
+unsigned char* encodeTakeBuffer();
+
+// Queues the filled buffer as frame `index` of the video.
+void encodeQueueFrame(unsigned char* buffer, int64_t index);
+
+// With the GL context current: reads the frame back and queues it.
 void encodePushFrame(int64_t index);
 
 // Frames encoded so far, and whether writing has failed.
