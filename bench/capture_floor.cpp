@@ -1,10 +1,14 @@
-// The two floors of the capture bench, each half of tolmar-capture alone:
-//   capture_floor render WxH FPS          the program's run on the capture
-//       platform with every frame read back, and nothing encoded;
-//   capture_floor encode WxH FPS FRAMES OUTPUT   the encoder half on FRAMES
-//       frames of the piece: the first two seconds of its timeline, captured
-//       once into memory, then queued back and forth as the frames to encode.
-// Run in a folder holding tolmar.mp3. Prints wall_s=... for the timed part.
+// The two floors of the capture bench, each half of tolmar-capture alone, in
+// one run: capture_floor WxH FPS FRAMES OUTPUT
+//   render  the program's run on the capture platform for FRAMES frames
+//           (the whole piece is 8161 at 60 fps), every frame read back and
+//           nothing encoded;
+//   encode  the encoder half (conversion, H.264 + AAC, muxing to OUTPUT) on
+//           FRAMES frames taken from memory: eight blocks of frames kept from
+//           the render run, spread evenly over it, each played back and forth
+//           for its eighth of the video, so the content changes over the
+//           video as the piece's does.
+// Run in a folder holding tolmar.mp3. Prints render_s=... encode_s=...
 #include "audio/capture/capture_music.h"
 #include "driver/driver.h"
 #include "encode.h"
@@ -21,23 +25,29 @@
 
 namespace {
 
-const int RING_FRAMES = 120;  // two seconds at 60 fps
+const int64_t BLOCKS = 8;
+const int64_t BLOCK_FRAMES = 20;
 
 int width = 0;
 int height = 0;
+int64_t frames = 0;
 std::vector<unsigned char> readBack;
-std::vector<std::vector<unsigned char>> ring;
+std::vector<std::vector<unsigned char>> kept;  // BLOCKS * BLOCK_FRAMES frames
 
 bool begin(const char**) { return true; }
 
-void readOnly(int64_t) {
-    glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, readBack.data());
-}
+// First frame of block b: in the middle of its eighth of the video.
+int64_t blockStart(int64_t b) { return b * frames / BLOCKS + frames / BLOCKS / 2; }
 
-void keepTimeline(int64_t) {
-    if (captureMusicStartFrame() < 0 || static_cast<int>(ring.size()) == RING_FRAMES) return;
-    ring.emplace_back(static_cast<size_t>(width) * height * 4);
-    glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, ring.back().data());
+void readFrame(int64_t frame) {
+    unsigned char* target = readBack.data();
+    for (int64_t b = 0; b < BLOCKS; ++b) {
+        if (frame >= blockStart(b) && frame < blockStart(b) + BLOCK_FRAMES) {
+            kept.emplace_back(readBack.size());
+            target = kept.back().data();
+        }
+    }
+    glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, target);
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -47,31 +57,27 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4 || std::sscanf(argv[2], "%dx%d", &width, &height) != 2) {
-        std::fprintf(stderr, "usage: capture_floor render|encode WxH FPS [FRAMES OUTPUT]\n");
+    if (argc != 5 || std::sscanf(argv[1], "%dx%d", &width, &height) != 2) {
+        std::fprintf(stderr, "usage: capture_floor WxH FPS FRAMES OUTPUT.mp4\n");
         return 2;
     }
-    const int fps = std::atoi(argv[3]);
-    const std::string mode = argv[1];
+    const int fps = std::atoi(argv[2]);
+    frames = std::atoll(argv[3]);
     captureSetView(width, height, fps, 1);
+    captureSetHooks(begin, readFrame);
+    captureSetFrameLimit(frames);
     readBack.resize(static_cast<size_t>(width) * height * 4);
-    if (mode == "render") {
-        captureSetHooks(begin, readOnly);
-        const auto start = std::chrono::steady_clock::now();
-        if (runDemo() != 0) return 1;
-        std::printf("wall_s=%.3f frames=%lld\n", secondsSince(start),
-                    static_cast<long long>(captureFramesPresented()));
-        return 0;
-    }
-    if (mode != "encode" || argc != 6) return 2;
-    const int64_t frames = std::atoll(argv[4]);
-    captureSetHooks(begin, keepTimeline);
-    captureSetFrameLimit(3 * fps + RING_FRAMES + 1);
+    const auto renderStart = std::chrono::steady_clock::now();
     if (runDemo() != 0) return 1;
+    const double render_s = secondsSince(renderStart);
+    if (captureFramesPresented() != frames || static_cast<int64_t>(kept.size()) != BLOCKS * BLOCK_FRAMES) {
+        std::fprintf(stderr, "capture_floor: the run gave %lld frames, not %lld\n",
+                     static_cast<long long>(captureFramesPresented()), static_cast<long long>(frames));
+        return 1;
+    }
 
     EncodeSettings settings;
-    settings.path = argv[5];
-    settings.container = CONTAINER_MP4;
+    settings.path = argv[4];
     settings.width = width;
     settings.height = height;
     settings.fps_num = fps;
@@ -83,20 +89,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "capture_floor: %s\n", error.c_str());
         return 1;
     }
-    const auto start = std::chrono::steady_clock::now();
+    const auto encodeStart = std::chrono::steady_clock::now();
     for (int64_t i = 0; i < frames; ++i) {
-        // Forth and back through the ring, so the motion stays as smooth as the piece's.
-        const int64_t turn = i % (2 * RING_FRAMES);
-        const size_t at = static_cast<size_t>(turn < RING_FRAMES ? turn : 2 * RING_FRAMES - 1 - turn);
+        const int64_t block = i * BLOCKS / frames;
+        const int64_t turn = i % (2 * BLOCK_FRAMES);
+        const int64_t at = turn < BLOCK_FRAMES ? turn : 2 * BLOCK_FRAMES - 1 - turn;
+        const std::vector<unsigned char>& frame = kept[static_cast<size_t>(block * BLOCK_FRAMES + at)];
         unsigned char* buffer = encodeTakeBuffer();
         if (!buffer) break;
-        std::memcpy(buffer, ring[at].data(), ring[at].size());
+        std::memcpy(buffer, frame.data(), frame.size());
         encodeQueueFrame(buffer, i);
     }
     if (!encodeFinish(frames, &error)) {
         std::fprintf(stderr, "capture_floor: %s\n", error.c_str());
         return 1;
     }
-    std::printf("wall_s=%.3f frames=%lld\n", secondsSince(start), static_cast<long long>(frames));
+    std::printf("render_s=%.3f encode_s=%.3f\n", render_s, secondsSince(encodeStart));
     return 0;
 }

@@ -32,7 +32,7 @@ const char* const USAGE =
     "  --size WxH      frame size in pixels (default 1920x1080)\n"
     "  --fps N[/D]     frames per second, e.g. 60, 25 or 30000/1001 (default 60)\n"
     "  --music FILE    the MP3 (default tolmar.mp3 in the working directory)\n"
-    "  --crf N         quality: lower is better and bigger (H.264 0-51, default 18;\n"
+    "  --crf N         quality: lower is better and bigger (H.264 0-51, default 20;\n"
     "                  VP9 0-63, default 31)\n"
     "  --preset NAME   H.264's speed against size: ultrafast, superfast, veryfast\n"
     "                  (default), faster, fast, medium, slow, slower, veryslow\n"

@@ -31,7 +31,7 @@ namespace {
 // on either side, few enough to keep memory small at 1080p (8 MB each).
 const int QUEUE_FRAMES = 4;
 const int AUDIO_CHUNK_FRAMES = 4096;  // sample frames decoded per step
-const int DEFAULT_CRF_H264 = 18;
+const int DEFAULT_CRF_H264 = 20;
 const int DEFAULT_CRF_VP9 = 31;
 
 EncodeSettings settings;
