@@ -3,14 +3,10 @@
 // that decodes ahead into a converter; the device callback only copies out.
 #include "audio/fmod.hpp"
 #include "audio/handles.h"
+#include "audio/mpg123_file.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <mpg123.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -37,10 +33,9 @@ struct SoundState {
     FMOD::Sound* handle = nullptr;
     SystemState* system = nullptr;
     bool loop = false;
-    int fd = -1;
 
     std::mutex decodeMutex;
-    mpg123_handle* decoder = nullptr;  // guarded by decodeMutex
+    Mpg123File file;                   // its decoder is guarded by decodeMutex
     size_t passBytes = 0;              // decoded since the last rewind; decodeMutex
     bool played = false;               // playSound seen once; library lock only
     FMOD::Channel* channel = nullptr;  // the current play's handle; library lock only
@@ -121,7 +116,7 @@ void mixCallback(void* userdata, Uint8* out, int len) {
 void decodeSome(SoundState* snd) {
     unsigned char chunk[DECODE_CHUNK_BYTES];
     size_t done = 0;
-    int r = mpg123_read(snd->decoder, chunk, sizeof chunk, &done);
+    int r = mpg123_read(snd->file.decoder, chunk, sizeof chunk, &done);
     if (done > 0) {
         std::lock_guard<std::mutex> b(snd->bufferMutex);
         if (SDL_AudioStreamPut(snd->converted, chunk, static_cast<int>(done)) == 0)
@@ -129,7 +124,7 @@ void decodeSome(SoundState* snd) {
     }
     // NEW_FORMAT cannot change what we get: the output format is locked.
     if (r == MPG123_OK || r == MPG123_NEW_FORMAT) return;
-    if (snd->loop && snd->passBytes > 0 && mpg123_seek(snd->decoder, 0, SEEK_SET) >= 0) {
+    if (snd->loop && snd->passBytes > 0 && mpg123_seek(snd->file.decoder, 0, SEEK_SET) >= 0) {
         snd->passBytes = 0;
         return;
     }
@@ -188,8 +183,7 @@ void destroySound(SoundState* snd) {
         snd->wake.notify_all();
         snd->feeder.join();
     }
-    if (snd->decoder) mpg123_delete(snd->decoder);  // closes the stream too
-    if (snd->fd >= 0) close(snd->fd);
+    mpg123FileClose(&snd->file);
     if (snd->converted) SDL_FreeAudioStream(snd->converted);
     retireChannel(snd);
     if (snd->handle) registry().sounds[snd->handle] = nullptr;
@@ -205,45 +199,13 @@ void closeSystem(SystemState* sys) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-// Maps a path that cannot be streamed to its result; FMOD_OK if it is a
-// regular file we may open.
-FMOD_RESULT checkPath(const char* name) {
-    struct stat st;
-    if (stat(name, &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
-    return S_ISREG(st.st_mode) ? FMOD_OK : FMOD_ERR_FILE_BAD;
-}
-
-// Opens the decoder on fd with its output locked to 32-bit float at the
-// first frame's rate and channel count; later frames are converted to that
-// by libmpg123. libmpg123 accepts any data at open: the first format query
-// is where non-MP3 data fails.
-FMOD_RESULT openDecoder(SoundState* snd) {
-    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
-    if (!mh) return FMOD_ERR_MEMORY;
-    snd->decoder = mh;
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
-    long rate_hz = 0;
-    int channels = 0, encoding = 0;
-    if (mpg123_open_fd(mh, snd->fd) != MPG123_OK) return FMOD_ERR_FILE_BAD;
-    if (mpg123_getformat(mh, &rate_hz, &channels, &encoding) != MPG123_OK) return FMOD_ERR_FORMAT;
-    mpg123_close(mh);
-
-    if (lseek(snd->fd, 0, SEEK_SET) != 0) return FMOD_ERR_FILE_BAD;
-    if (mpg123_format_none(mh) != MPG123_OK ||
-        mpg123_format(mh, rate_hz, channels, MPG123_ENC_FLOAT_32) != MPG123_OK)
-        return FMOD_ERR_FORMAT;
-    if (mpg123_open_fd(mh, snd->fd) != MPG123_OK) return FMOD_ERR_FILE_BAD;
-    long locked_hz = 0;
-    int locked_channels = 0;
-    if (mpg123_getformat(mh, &locked_hz, &locked_channels, &encoding) != MPG123_OK ||
-        locked_hz != rate_hz || locked_channels != channels || encoding != MPG123_ENC_FLOAT_32)
-        return FMOD_ERR_FORMAT;
-
+// The converter from the decoder's float output to the device's format, and
+// the read-ahead in device bytes.
+FMOD_RESULT openConverter(SoundState* snd) {
     const SDL_AudioSpec& dev = snd->system->output;
-    snd->converted = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(channels),
-                                        static_cast<int>(rate_hz), dev.format, dev.channels,
-                                        dev.freq);
+    snd->converted = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(snd->file.channels),
+                                        static_cast<int>(snd->file.rate_hz), dev.format,
+                                        dev.channels, dev.freq);
     if (!snd->converted) return FMOD_ERR_OUTPUT_FORMAT;
     int frameBytes = SDL_AUDIO_BITSIZE(dev.format) / 8 * dev.channels;
     snd->readAheadBytes = std::max(static_cast<int>(dev.size) * 4,
@@ -254,7 +216,7 @@ FMOD_RESULT openDecoder(SoundState* snd) {
 // Back to the first sample with the read-ahead refilled. Library lock held.
 void rewind(SoundState* snd) {
     std::lock_guard<std::mutex> d(snd->decodeMutex);
-    bool ok = mpg123_seek(snd->decoder, 0, SEEK_SET) >= 0;
+    bool ok = mpg123_seek(snd->file.decoder, 0, SEEK_SET) >= 0;
     {
         std::lock_guard<std::mutex> b(snd->bufferMutex);
         SDL_AudioStreamClear(snd->converted);
@@ -335,16 +297,14 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
     if (exinfo && exinfo->cbsize != static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)))
         return FMOD_ERR_INVALID_PARAM;
 
-    FMOD_RESULT result = checkPath(name);
+    Mpg123File file;
+    FMOD_RESULT result = mpg123FileOpen(name, &file);
     if (result != FMOD_OK) return result;
     SoundState* snd = new SoundState;
     snd->system = sys;
     snd->loop = (mode & (FMOD_LOOP_NORMAL | FMOD_LOOP_BIDI)) && !(mode & FMOD_LOOP_OFF);
-    snd->fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (snd->fd < 0)
-        result = errno == ENOENT ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
-    else
-        result = openDecoder(snd);
+    snd->file = file;
+    result = openConverter(snd);
     if (result == FMOD_OK) {
         std::lock_guard<std::mutex> d(snd->decodeMutex);
         prefill(snd);

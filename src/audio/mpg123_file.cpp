@@ -1,0 +1,67 @@
+// Opening an MP3 for streaming: the path is checked first, so that a pipe or
+// device is refused instead of read forever, then libmpg123 is asked for the
+// first frame's format, which is where data that is not MP3 fails.
+#include "audio/mpg123_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// FMOD_OK if name is a regular file we may try to open.
+FMOD_RESULT checkPath(const char* name) {
+    struct stat st;
+    if (stat(name, &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
+    return S_ISREG(st.st_mode) ? FMOD_OK : FMOD_ERR_FILE_BAD;
+}
+
+// libmpg123 accepts any data at open: the first format query is where
+// non-MP3 data fails. The decoder is then reopened with its output locked to
+// 32-bit float at that rate and channel count.
+FMOD_RESULT openDecoder(Mpg123File* file) {
+    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
+    if (!mh) return FMOD_ERR_MEMORY;
+    file->decoder = mh;
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    long rate_hz = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_open_fd(mh, file->fd) != MPG123_OK) return FMOD_ERR_FILE_BAD;
+    if (mpg123_getformat(mh, &rate_hz, &channels, &encoding) != MPG123_OK) return FMOD_ERR_FORMAT;
+    mpg123_close(mh);
+
+    if (lseek(file->fd, 0, SEEK_SET) != 0) return FMOD_ERR_FILE_BAD;
+    if (mpg123_format_none(mh) != MPG123_OK ||
+        mpg123_format(mh, rate_hz, channels, MPG123_ENC_FLOAT_32) != MPG123_OK)
+        return FMOD_ERR_FORMAT;
+    if (mpg123_open_fd(mh, file->fd) != MPG123_OK) return FMOD_ERR_FILE_BAD;
+    long locked_hz = 0;
+    int locked_channels = 0;
+    if (mpg123_getformat(mh, &locked_hz, &locked_channels, &encoding) != MPG123_OK ||
+        locked_hz != rate_hz || locked_channels != channels || encoding != MPG123_ENC_FLOAT_32)
+        return FMOD_ERR_FORMAT;
+    file->rate_hz = rate_hz;
+    file->channels = channels;
+    return FMOD_OK;
+}
+
+}  // namespace
+
+FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
+    *file = Mpg123File{};
+    FMOD_RESULT result = checkPath(name);
+    if (result != FMOD_OK) return result;
+    file->fd = open(name, O_RDONLY | O_CLOEXEC);
+    if (file->fd < 0) return errno == ENOENT ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
+    result = openDecoder(file);
+    if (result != FMOD_OK) mpg123FileClose(file);
+    return result;
+}
+
+void mpg123FileClose(Mpg123File* file) {
+    if (file->decoder) mpg123_delete(file->decoder);  // closes the stream too
+    if (file->fd >= 0) close(file->fd);
+    *file = Mpg123File{};
+}

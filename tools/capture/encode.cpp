@@ -1,0 +1,481 @@
+// Encoding and muxing with libavcodec, libswscale, libswresample and
+// libavformat. The rendering thread reads each frame back into a free buffer
+// of a small pool and queues it; the encoder thread converts it, encodes it,
+// then encodes the music up to that frame's end, so audio and video are
+// interleaved as they are made.
+#include "encode.h"
+
+#include "audio/capture/capture_music.h"
+
+#include <GL/gl.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Frames in flight between the threads: enough to ride out an uneven frame
+// on either side, few enough to keep memory small at 1080p (8 MB each).
+const int QUEUE_FRAMES = 4;
+const int AUDIO_CHUNK_FRAMES = 4096;  // sample frames decoded per step
+const int DEFAULT_CRF_H264 = 20;
+const int DEFAULT_CRF_VP9 = 31;
+
+EncodeSettings settings;
+AVFormatContext* output = nullptr;
+AVCodecContext* videoCodec = nullptr;
+AVCodecContext* audioCodec = nullptr;
+AVStream* videoStream = nullptr;
+AVStream* audioStream = nullptr;
+SwsContext* scaler = nullptr;
+SwrContext* resampler = nullptr;
+AVAudioFifo* audioFifo = nullptr;
+AVFrame* videoFrame = nullptr;
+AVFrame* audioFrame = nullptr;
+AVPacket* packet = nullptr;
+long musicRate = 0;  // Hz
+int musicChannels = 0;
+int64_t musicFramesDone = 0;   // sample frames at the music's rate taken so far
+int64_t audioSamplesSent = 0;  // sample frames at the encoder's rate sent to it
+std::vector<float> musicChunk;
+
+// The queue: buffers of width * height * 4 bytes, free or holding a frame.
+std::mutex queueLock;
+std::condition_variable queueChanged;
+std::vector<std::vector<unsigned char>> buffers;
+std::vector<unsigned char*> freeBuffers;
+std::deque<std::pair<unsigned char*, int64_t>> queued;
+bool finishing = false;
+std::thread worker;
+
+std::atomic<int64_t> framesDone{0};
+std::atomic<bool> failed{false};
+std::string failure;  // written once, by whoever sets failed first
+
+std::string averror(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+void fail(const std::string& why) {
+    std::lock_guard<std::mutex> g(queueLock);
+    if (!failed) {
+        failure = why;
+        failed = true;
+    }
+    queueChanged.notify_all();
+}
+
+// Sends one frame (null: flush) and writes every packet that comes out.
+bool encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
+    int r = avcodec_send_frame(codec, frame);
+    if (r < 0) {
+        fail("the encoder failed: " + averror(r));
+        return false;
+    }
+    for (;;) {
+        r = avcodec_receive_packet(codec, packet);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+        if (r < 0) {
+            fail("the encoder failed: " + averror(r));
+            return false;
+        }
+        av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+        packet->stream_index = stream->index;
+        r = av_interleaved_write_frame(output, packet);
+        if (r < 0) {
+            fail(averror(r));
+            return false;
+        }
+    }
+}
+
+int64_t scaled(int64_t frames, int64_t rate) {
+    return frames * settings.fps_den * rate / settings.fps_num;
+}
+
+// Sends whole encoder frames from the FIFO; with `last`, also the rest.
+bool drainAudio(bool last) {
+    const int size = audioCodec->frame_size > 0 ? audioCodec->frame_size : 4096;
+    while (av_audio_fifo_size(audioFifo) >= size || (last && av_audio_fifo_size(audioFifo) > 0)) {
+        const int n = std::min(size, av_audio_fifo_size(audioFifo));
+        av_frame_unref(audioFrame);
+        audioFrame->nb_samples = n;
+        audioFrame->format = audioCodec->sample_fmt;
+        audioFrame->sample_rate = audioCodec->sample_rate;
+        av_channel_layout_copy(&audioFrame->ch_layout, &audioCodec->ch_layout);
+        if (av_frame_get_buffer(audioFrame, 0) < 0 ||
+            av_audio_fifo_read(audioFifo, reinterpret_cast<void**>(audioFrame->data), n) != n) {
+            fail("out of memory for audio");
+            return false;
+        }
+        audioFrame->pts = audioSamplesSent;
+        audioSamplesSent += n;
+        if (!encode(audioCodec, audioStream, audioFrame)) return false;
+    }
+    return true;
+}
+
+// Converts sample frames (null: what the resampler still holds) into the FIFO.
+bool resample(const float* in, int frames) {
+    const int room = swr_get_out_samples(resampler, frames);
+    if (room <= 0) return true;
+    if (av_audio_fifo_realloc(audioFifo, av_audio_fifo_size(audioFifo) + room) < 0) return false;
+    int lineSize = 0;
+    uint8_t** out = nullptr;
+    if (av_samples_alloc_array_and_samples(&out, &lineSize, audioCodec->ch_layout.nb_channels,
+                                           room, audioCodec->sample_fmt, 0) < 0)
+        return false;
+    const uint8_t* input = reinterpret_cast<const uint8_t*>(in);
+    const int got = swr_convert(resampler, out, room, in ? &input : nullptr, frames);
+    const bool ok = got >= 0 && av_audio_fifo_write(audioFifo, reinterpret_cast<void**>(out), got) == got;
+    av_freep(&out[0]);
+    av_freep(&out);
+    return ok;
+}
+
+// The music's share of the video up to the end of `videoFrames` frames:
+// silence until the frame the program started the music at, the looped
+// stream after it.
+bool encodeAudioUntil(int64_t videoFrames) {
+    const int64_t target = scaled(videoFrames, musicRate);
+    while (musicFramesDone < target) {
+        const int64_t startFrame = captureMusicStartFrame();
+        const int64_t start = startFrame < 0 ? target : scaled(startFrame, musicRate);
+        int64_t n = std::min<int64_t>(target - musicFramesDone, AUDIO_CHUNK_FRAMES);
+        musicChunk.assign(static_cast<size_t>(n * musicChannels), 0.0f);
+        if (musicFramesDone < start) {
+            n = std::min(n, start - musicFramesDone);
+        } else {
+            captureMusicRead(musicChunk.data(), static_cast<size_t>(n));
+        }
+        if (!resample(musicChunk.data(), static_cast<int>(n))) {
+            fail("out of memory for audio");
+            return false;
+        }
+        musicFramesDone += n;
+    }
+    return drainAudio(false);
+}
+
+bool encodeVideo(const unsigned char* pixels, int64_t index) {
+    if (av_frame_make_writable(videoFrame) < 0) {
+        fail("out of memory for video");
+        return false;
+    }
+    // GL's first row is the bottom one: read the buffer from its end.
+    const int stride = settings.width * 4;
+    const uint8_t* source[1] = {pixels + static_cast<size_t>(stride) * (settings.height - 1)};
+    const int sourceStride[1] = {-stride};
+    sws_scale(scaler, source, sourceStride, 0, settings.height, videoFrame->data,
+              videoFrame->linesize);
+    videoFrame->pts = index;
+    return encode(videoCodec, videoStream, videoFrame);
+}
+
+void work() {
+    for (;;) {
+        std::pair<unsigned char*, int64_t> item;
+        {
+            std::unique_lock<std::mutex> g(queueLock);
+            queueChanged.wait(g, [] { return finishing || !queued.empty(); });
+            if (queued.empty()) return;
+            item = queued.front();
+            queued.pop_front();
+        }
+        if (!failed && encodeVideo(item.first, item.second)) {
+            encodeAudioUntil(item.second + 1);
+        }
+        framesDone = item.second + 1;
+        {
+            std::lock_guard<std::mutex> g(queueLock);
+            freeBuffers.push_back(item.first);
+        }
+        queueChanged.notify_all();
+    }
+}
+
+const AVCodec* findEncoder(const char* name, std::string* error) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    if (!codec) *error = std::string("this FFmpeg has no ") + name + " encoder";
+    return codec;
+}
+
+const char* videoEncoderName() {
+    if (settings.container == CONTAINER_WEBM) return "libvpx-vp9";
+    if (settings.lossless) return "ffv1";
+    return "libx264";
+}
+
+const char* audioEncoderName() {
+    if (settings.container == CONTAINER_WEBM) return "libopus";
+    if (settings.container == CONTAINER_MKV) return "flac";
+    return "aac";
+}
+
+}  // namespace
+
+bool encodeOpenVideo(const EncodeSettings& wanted, std::string* error) {
+    settings = wanted;
+    const AVCodec* codec = findEncoder(videoEncoderName(), error);
+    if (!codec) return false;
+    videoCodec = avcodec_alloc_context3(codec);
+    videoCodec->width = settings.width;
+    videoCodec->height = settings.height;
+    videoCodec->time_base = AVRational{settings.fps_den, settings.fps_num};
+    videoCodec->framerate = AVRational{settings.fps_num, settings.fps_den};
+    AVDictionary* options = nullptr;
+    AVPixelFormat format = AV_PIX_FMT_YUV420P;
+    if (settings.lossless) {
+        // Exact RGB: every pixel decodes back to what GL drew.
+        format = AV_PIX_FMT_BGR0;
+        av_dict_set(&options, "level", "3", 0);
+        av_dict_set(&options, "slices", "4", 0);
+        av_dict_set(&options, "threads", "2", 0);
+    } else if (settings.container == CONTAINER_WEBM) {
+        const int crf = settings.crf >= 0 ? settings.crf : DEFAULT_CRF_VP9;
+        av_dict_set_int(&options, "crf", crf, 0);
+        av_dict_set(&options, "b", "0", 0);
+        av_dict_set(&options, "deadline", "realtime", 0);
+        av_dict_set(&options, "cpu-used", "8", 0);
+        av_dict_set(&options, "row-mt", "1", 0);
+        av_dict_set(&options, "threads", "2", 0);
+    } else {
+        const int crf = settings.crf >= 0 ? settings.crf : DEFAULT_CRF_H264;
+        av_dict_set_int(&options, "crf", crf, 0);
+        av_dict_set(&options, "preset", settings.preset.c_str(), 0);
+    }
+    if (!settings.lossless) {
+        // What players assume for HD video; the conversion below matches it.
+        videoCodec->colorspace = AVCOL_SPC_BT709;
+        videoCodec->color_primaries = AVCOL_PRI_BT709;
+        videoCodec->color_trc = AVCOL_TRC_BT709;
+        videoCodec->color_range = AVCOL_RANGE_MPEG;
+    }
+    videoCodec->pix_fmt = format;
+    videoCodec->gop_size = 2 * settings.fps_num / settings.fps_den + 1;  // a key frame every 2 s
+    videoCodec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // every container here wants it
+    av_log_set_level(AV_LOG_ERROR);
+    const int r = avcodec_open2(videoCodec, codec, &options);
+    av_dict_free(&options);
+    if (r < 0) {
+        *error = std::string("the ") + codec->name + " encoder refuses " +
+                 std::to_string(settings.width) + "x" + std::to_string(settings.height) +
+                 " at this rate or quality: " + averror(r);
+        return false;
+    }
+    scaler = sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGRA, settings.width,
+                            settings.height, format, SWS_POINT, nullptr, nullptr, nullptr);
+    if (!scaler) {
+        *error = "no pixel conversion to the encoder's format";
+        return false;
+    }
+    if (!settings.lossless) {
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(scaler, sws_getCoefficients(SWS_CS_DEFAULT), 1, bt709, 0, 0,
+                                 1 << 16, 1 << 16);
+    }
+    videoFrame = av_frame_alloc();
+    videoFrame->format = format;
+    videoFrame->width = settings.width;
+    videoFrame->height = settings.height;
+    if (av_frame_get_buffer(videoFrame, 0) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+bool encodeBegin(long music_rate_hz, int music_channels, std::string* error) {
+    musicRate = music_rate_hz;
+    musicChannels = music_channels;
+    const AVCodec* codec = findEncoder(audioEncoderName(), error);
+    if (!codec) return false;
+    audioCodec = avcodec_alloc_context3(codec);
+    // The music's own rate where the codec takes it (no resampling, so the
+    // samples stay where they were); else 48 kHz.
+    int rate = static_cast<int>(music_rate_hz);
+    if (codec->supported_samplerates) {
+        bool supported = false;
+        for (const int* r = codec->supported_samplerates; *r; ++r) supported |= *r == rate;
+        if (!supported) rate = 48000;
+    }
+    audioCodec->sample_rate = rate;
+    av_channel_layout_default(&audioCodec->ch_layout, music_channels);
+    audioCodec->sample_fmt = codec->sample_fmts[0];
+    if (settings.container == CONTAINER_MKV) {
+        audioCodec->sample_fmt = AV_SAMPLE_FMT_S32;
+        audioCodec->bits_per_raw_sample = 24;
+    } else if (settings.container == CONTAINER_WEBM) {
+        audioCodec->sample_fmt = AV_SAMPLE_FMT_FLT;
+    }
+    if (settings.container != CONTAINER_MKV) audioCodec->bit_rate = 96000 * music_channels;
+    audioCodec->time_base = AVRational{1, rate};
+    audioCodec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int r = avcodec_open2(audioCodec, codec, nullptr);
+    if (r < 0) {
+        *error = std::string("the ") + codec->name + " encoder refuses the music's format: " +
+                 averror(r);
+        return false;
+    }
+    AVChannelLayout inLayout;
+    av_channel_layout_default(&inLayout, music_channels);
+    if (swr_alloc_set_opts2(&resampler, &audioCodec->ch_layout, audioCodec->sample_fmt, rate,
+                            &inLayout, AV_SAMPLE_FMT_FLT, static_cast<int>(music_rate_hz), 0,
+                            nullptr) < 0 ||
+        swr_init(resampler) < 0) {
+        *error = "no audio conversion to the encoder's format";
+        return false;
+    }
+    audioFifo = av_audio_fifo_alloc(audioCodec->sample_fmt, music_channels, 1);
+    audioFrame = av_frame_alloc();
+    packet = av_packet_alloc();
+
+    const char* formatName = settings.container == CONTAINER_MP4    ? "mp4"
+                             : settings.container == CONTAINER_WEBM ? "webm"
+                                                                     : "matroska";
+    r = avformat_alloc_output_context2(&output, nullptr, formatName, settings.path.c_str());
+    if (r < 0) {
+        *error = "no " + std::string(formatName) + " muxer: " + averror(r);
+        return false;
+    }
+    videoStream = avformat_new_stream(output, nullptr);
+    audioStream = avformat_new_stream(output, nullptr);
+    avcodec_parameters_from_context(videoStream->codecpar, videoCodec);
+    avcodec_parameters_from_context(audioStream->codecpar, audioCodec);
+    videoStream->time_base = videoCodec->time_base;
+    videoStream->avg_frame_rate = videoCodec->framerate;
+    videoStream->r_frame_rate = videoCodec->framerate;
+    audioStream->time_base = audioCodec->time_base;
+    r = avio_open(&output->pb, settings.path.c_str(), AVIO_FLAG_WRITE);
+    if (r < 0) {
+        *error = averror(r);
+        return false;
+    }
+    AVDictionary* options = nullptr;
+    // The index at the front, so a player can start before the whole file is there.
+    if (settings.container == CONTAINER_MP4) av_dict_set(&options, "movflags", "+faststart", 0);
+    r = avformat_write_header(output, &options);
+    av_dict_free(&options);
+    if (r < 0) {
+        *error = averror(r);
+        return false;
+    }
+
+    const size_t bytes = static_cast<size_t>(settings.width) * settings.height * 4;
+    buffers.assign(QUEUE_FRAMES, std::vector<unsigned char>(bytes));
+    for (auto& buffer : buffers) freeBuffers.push_back(buffer.data());
+    worker = std::thread(work);
+    return true;
+}
+
+unsigned char* encodeTakeBuffer() {
+    std::unique_lock<std::mutex> g(queueLock);
+    queueChanged.wait(g, [] { return failed || !freeBuffers.empty(); });
+    if (failed) return nullptr;
+    unsigned char* buffer = freeBuffers.back();
+    freeBuffers.pop_back();
+    return buffer;
+}
+
+void encodeQueueFrame(unsigned char* buffer, int64_t index) {
+    {
+        std::lock_guard<std::mutex> g(queueLock);
+        queued.emplace_back(buffer, index);
+    }
+    queueChanged.notify_all();
+}
+
+void encodePushFrame(int64_t index) {
+    unsigned char* buffer = encodeTakeBuffer();
+    if (!buffer) return;
+    // BGRA is the layout llvmpipe keeps, so the read is a plain copy.
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, settings.width, settings.height, GL_BGRA, GL_UNSIGNED_BYTE, buffer);
+    encodeQueueFrame(buffer, index);
+}
+
+int64_t encodeFramesDone() { return framesDone; }
+
+bool encodeFailed() { return failed; }
+
+bool encodeFinish(int64_t frames, std::string* error) {
+    if (worker.joinable()) {
+        {
+            std::lock_guard<std::mutex> g(queueLock);
+            finishing = true;
+        }
+        queueChanged.notify_all();
+        worker.join();
+    }
+    if (!failed && output) {
+        encodeAudioUntil(frames);
+        // The resampler's tail, then exactly the video's length of audio.
+        if (!failed && musicRate != audioCodec->sample_rate && !resample(nullptr, 0))
+            fail("out of memory for audio");
+        const int64_t wanted =
+            std::max<int64_t>(0, scaled(frames, audioCodec->sample_rate) - audioSamplesSent);
+        const int64_t held = av_audio_fifo_size(audioFifo);
+        if (held > wanted) {
+            // The FIFO reads only from its front: keep the wanted part, drop the rest.
+            uint8_t** keep = nullptr;
+            int lineSize = 0;
+            av_samples_alloc_array_and_samples(&keep, &lineSize, audioCodec->ch_layout.nb_channels,
+                                               static_cast<int>(wanted) + 1,
+                                               audioCodec->sample_fmt, 0);
+            av_audio_fifo_read(audioFifo, reinterpret_cast<void**>(keep), static_cast<int>(wanted));
+            av_audio_fifo_reset(audioFifo);
+            av_audio_fifo_write(audioFifo, reinterpret_cast<void**>(keep), static_cast<int>(wanted));
+            av_freep(&keep[0]);
+            av_freep(&keep);
+        } else if (held < wanted) {
+            uint8_t** silence = nullptr;
+            int lineSize = 0;
+            const int missing = static_cast<int>(wanted - held);
+            av_samples_alloc_array_and_samples(&silence, &lineSize, audioCodec->ch_layout.nb_channels,
+                                               missing, audioCodec->sample_fmt, 0);
+            av_samples_set_silence(silence, 0, missing, audioCodec->ch_layout.nb_channels,
+                                   audioCodec->sample_fmt);
+            av_audio_fifo_write(audioFifo, reinterpret_cast<void**>(silence), missing);
+            av_freep(&silence[0]);
+            av_freep(&silence);
+        }
+        if (!failed && drainAudio(true) && encode(audioCodec, audioStream, nullptr) &&
+            encode(videoCodec, videoStream, nullptr)) {
+            const int r = av_write_trailer(output);
+            if (r < 0) fail(averror(r));
+        }
+    }
+    captureMusicClose();
+    if (output && output->pb) {
+        const int r = avio_closep(&output->pb);
+        if (r < 0) fail(averror(r));
+    }
+    avformat_free_context(output);
+    output = nullptr;
+    avcodec_free_context(&videoCodec);
+    avcodec_free_context(&audioCodec);
+    sws_freeContext(scaler);
+    swr_free(&resampler);
+    if (audioFifo) av_audio_fifo_free(audioFifo);
+    av_frame_free(&videoFrame);
+    av_frame_free(&audioFrame);
+    av_packet_free(&packet);
+    buffers.clear();
+    if (failed) *error = failure;
+    return !failed;
+}
