@@ -193,11 +193,8 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
     SystemState* sys = liveState(registry().systems, this);
     if (!sys) return FMOD_ERR_INVALID_HANDLE;
     if (!sys->initialised || sys->closed) return FMOD_ERR_UNINITIALIZED;
-    if (!sound) return FMOD_ERR_INVALID_PARAM;
-    *sound = nullptr;
-    if (!name) return FMOD_ERR_INVALID_PARAM;
-    if (exinfo && exinfo->cbsize != static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)))
-        return FMOD_ERR_INVALID_PARAM;
+    FMOD_RESULT argumentsResult = streamArguments(name, exinfo, sound);
+    if (argumentsResult != FMOD_OK) return argumentsResult;
 
     Music& m = music();
     std::lock_guard<std::mutex> ml(m.lock);
@@ -207,7 +204,7 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
     if (result != FMOD_OK) return result;
     m.file = file;
     m.channels = file.channels;
-    m.loop = (mode & (FMOD_LOOP_NORMAL | FMOD_LOOP_BIDI)) && !(mode & FMOD_LOOP_OFF);
+    m.loop = streamLoops(mode);
     m.ended = false;
     m.passFrames = 0;
     // A file whose frames hold no samples has nothing to play.

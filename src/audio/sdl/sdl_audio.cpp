@@ -291,18 +291,15 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
     SystemState* sys = liveState(registry().systems, this);
     if (!sys) return FMOD_ERR_INVALID_HANDLE;
     if (!sys->device) return FMOD_ERR_UNINITIALIZED;
-    if (!sound) return FMOD_ERR_INVALID_PARAM;
-    *sound = nullptr;
-    if (!name) return FMOD_ERR_INVALID_PARAM;
-    if (exinfo && exinfo->cbsize != static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)))
-        return FMOD_ERR_INVALID_PARAM;
+    FMOD_RESULT argumentsResult = streamArguments(name, exinfo, sound);
+    if (argumentsResult != FMOD_OK) return argumentsResult;
 
     Mpg123File file;
     FMOD_RESULT result = mpg123FileOpen(name, &file);
     if (result != FMOD_OK) return result;
     SoundState* snd = new SoundState;
     snd->system = sys;
-    snd->loop = (mode & (FMOD_LOOP_NORMAL | FMOD_LOOP_BIDI)) && !(mode & FMOD_LOOP_OFF);
+    snd->loop = streamLoops(mode);
     snd->file = file;
     result = openConverter(snd);
     if (result == FMOD_OK) {
@@ -337,9 +334,7 @@ FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* so
     SoundState* snd = liveState(registry().sounds, sound);
     if (!snd) return FMOD_ERR_INVALID_HANDLE;
     if (snd->system != sys) return FMOD_ERR_INVALID_PARAM;
-    if (channelid != FMOD_CHANNEL_FREE && channelid != FMOD_CHANNEL_REUSE &&
-        (channelid < 0 || channelid >= sys->maxChannels))
-        return FMOD_ERR_INVALID_PARAM;
+    if (!channelIndexValid(channelid, sys->maxChannels)) return FMOD_ERR_INVALID_PARAM;
 
     int busy = 0;
     SDL_LockAudioDevice(sys->device);
