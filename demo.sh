@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 bash tools/setup-debian.sh run
-cmake --preset default -DTOLMAR_TESTS=OFF >/dev/null
+cmake --preset default -DTOLMAR_TESTS=OFF -DTOLMAR_CAPTURE=AUTO >/dev/null
 cmake --build --preset default --target tolmar soundtrack
 if [ ! -e tolmar.mp3 ]; then
   echo "Composing the default soundtrack into tolmar.mp3 ..."

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The "run" package set (tools/packages/run.txt) is enough to build the
-# piece: every system file that configuring and building `tolmar` and
-# `soundtrack` read (headers, libraries, the tools themselves, the CMake
-# and pkg-config files found at configure time) belongs to a package of the
-# set, to one of their dependencies, or to a package every Debian system has.
+# piece: every system file that building `tolmar` and `soundtrack` reads
+# (the headers each object was compiled from, the libraries on their link
+# lines, the tools themselves) belongs to a package of the set, to one of
+# their dependencies, or to a package every Debian system has. The CMake and
+# pkg-config files found at configure time come with the same -dev packages;
+# optional finds (FFmpeg for the capture tool) are not needed to build these.
 # Installs nothing: it reads this build's records and dpkg's and apt's.
 # Usage: run_set_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
@@ -25,8 +27,6 @@ for word in $(ninja -t commands $targets | grep -v ' -c ' | grep ' -o '); do
   -l*) c++ -print-file-name="lib${word#-l}.so" >>"$files" ;;
   esac
 done
-# Configure-time finds: CMake package files, pkg-config files, libraries.
-grep -o '=/usr/[^;]*' CMakeCache.txt | cut -c2- >>"$files"
 for tool in cmake ninja pkg-config c++ cc; do
   command -v "$tool" >>"$files" || fail "$tool is not installed"
 done
