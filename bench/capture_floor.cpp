@@ -57,8 +57,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 || std::sscanf(argv[1], "%dx%d", &width, &height) != 2) {
-        std::fprintf(stderr, "usage: capture_floor WxH FPS FRAMES OUTPUT.mp4\n");
+    if (argc < 5 || argc > 6 || std::sscanf(argv[1], "%dx%d", &width, &height) != 2) {
+        std::fprintf(stderr, "usage: capture_floor WxH FPS FRAMES OUTPUT.mp4 [PRESET]\n");
         return 2;
     }
     const int fps = std::atoi(argv[2]);
@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     settings.width = width;
     settings.height = height;
     settings.fps_num = fps;
+    if (argc == 6) settings.preset = argv[5];  // to compare x264's presets
     std::string error;
     long rate_hz = 0;
     int channels = 0;

@@ -59,7 +59,9 @@ std::vector<std::vector<unsigned char>> buffers;
 std::vector<unsigned char*> freeBuffers;
 std::deque<std::pair<unsigned char*, int64_t>> queued;
 bool finishing = false;
-std::thread worker;
+// A pointer, so that exit() with the thread running (the audio library's
+// failure path) does not run a joinable std::thread's destructor and abort.
+std::thread* worker = nullptr;
 
 std::atomic<int64_t> framesDone{0};
 std::atomic<bool> failed{false};
@@ -379,7 +381,7 @@ bool encodeBegin(long music_rate_hz, int music_channels, std::string* error) {
     const size_t bytes = static_cast<size_t>(settings.width) * settings.height * 4;
     buffers.assign(QUEUE_FRAMES, std::vector<unsigned char>(bytes));
     for (auto& buffer : buffers) freeBuffers.push_back(buffer.data());
-    worker = std::thread(work);
+    worker = new std::thread(work);
     return true;
 }
 
@@ -414,13 +416,15 @@ int64_t encodeFramesDone() { return framesDone; }
 bool encodeFailed() { return failed; }
 
 bool encodeFinish(int64_t frames, std::string* error) {
-    if (worker.joinable()) {
+    if (worker) {
         {
             std::lock_guard<std::mutex> g(queueLock);
             finishing = true;
         }
         queueChanged.notify_all();
-        worker.join();
+        worker->join();
+        delete worker;
+        worker = nullptr;
     }
     if (!failed && output) {
         encodeAudioUntil(frames);
