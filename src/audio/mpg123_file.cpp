@@ -60,6 +60,20 @@ FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
     return result;
 }
 
+bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size, size_t* done) {
+    *done = 0;
+    const int r = mpg123_read(file->decoder, out, size, done);
+    file->passBytes += *done;
+    // NEW_FORMAT cannot change what we get: the output format is locked.
+    if (r == MPG123_OK || r == MPG123_NEW_FORMAT) return true;
+    return loop && file->passBytes > 0 && mpg123FileRewind(file);
+}
+
+bool mpg123FileRewind(Mpg123File* file) {
+    file->passBytes = 0;
+    return mpg123_seek(file->decoder, 0, SEEK_SET) >= 0;
+}
+
 void mpg123FileClose(Mpg123File* file) {
     if (file->decoder) mpg123_delete(file->decoder);  // closes the stream too
     if (file->fd >= 0) close(file->fd);

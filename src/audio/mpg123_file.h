@@ -12,6 +12,7 @@ struct Mpg123File {
     mpg123_handle* decoder = nullptr;  // gapless, output locked to 32-bit float
     long rate_hz = 0;                  // of the first frame; later frames are converted to it
     int channels = 0;
+    size_t passBytes = 0;              // decoded since the open or the last rewind
 };
 
 // Opens name and a decoder on it. A missing file (or a link to nothing) gives
@@ -19,6 +20,15 @@ struct Mpg123File {
 // FMOD_ERR_FILE_BAD; data that is not MP3 audio FMOD_ERR_FORMAT. On failure
 // nothing is left open.
 FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file);
+
+// Decodes up to `size` bytes of samples into out and sets *done to how many.
+// At the end of the file a looping stream rewinds, unless the pass since the
+// last rewind gave nothing (a file without audio would rewind forever).
+// Returns false once the stream has ended: nothing more until a rewind.
+bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size, size_t* done);
+
+// Back to the first sample; false when the file cannot seek.
+bool mpg123FileRewind(Mpg123File* file);
 
 // Frees the decoder and closes the file; harmless on a closed one.
 void mpg123FileClose(Mpg123File* file);

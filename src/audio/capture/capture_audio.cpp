@@ -39,7 +39,6 @@ struct Music {
     int channels = 0;            // kept after closing, for the silence that follows
     std::vector<float> pending;  // decoded, not yet read
     size_t pendingAt = 0;        // first unread float in pending
-    size_t passFrames = 0;       // decoded since the last rewind
     bool ended = false;
 };
 
@@ -63,13 +62,12 @@ std::atomic<int64_t> startFrame{-1};
 
 constexpr size_t DECODE_CHUNK_BYTES = 16384;
 
-// Decodes one chunk into pending. At the end of the file a looping stream
-// rewinds; a pass that gave nothing ends it, so a file without audio gives
-// silence instead of rewinding forever. Caller holds the music lock.
+// Decodes one chunk into pending (rewinding a looping stream at the end of
+// the file, as mpg123FileRead does). Caller holds the music lock.
 void decodeSome(Music& m) {
     unsigned char chunk[DECODE_CHUNK_BYTES];
     size_t done = 0;
-    const int r = mpg123_read(m.file.decoder, chunk, sizeof chunk, &done);
+    const bool more = mpg123FileRead(&m.file, m.loop, chunk, sizeof chunk, &done);
     const size_t floats = done / sizeof(float);
     if (floats > 0) {
         m.pending.erase(m.pending.begin(), m.pending.begin() + static_cast<long>(m.pendingAt));
@@ -77,14 +75,8 @@ void decodeSome(Music& m) {
         const size_t old = m.pending.size();
         m.pending.resize(old + floats);
         std::memcpy(m.pending.data() + old, chunk, floats * sizeof(float));
-        m.passFrames += floats / static_cast<size_t>(m.file.channels);
     }
-    if (r == MPG123_OK || r == MPG123_NEW_FORMAT) return;
-    if (m.loop && m.passFrames > 0 && mpg123_seek(m.file.decoder, 0, SEEK_SET) >= 0) {
-        m.passFrames = 0;
-        return;
-    }
-    m.ended = true;
+    if (!more) m.ended = true;
 }
 
 void closeMusicFile(Music& m) {
@@ -206,7 +198,6 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
     m.channels = file.channels;
     m.loop = streamLoops(mode);
     m.ended = false;
-    m.passFrames = 0;
     // A file whose frames hold no samples has nothing to play.
     while (m.pending.empty() && !m.ended) decodeSome(m);
     if (m.pending.empty()) {

@@ -36,7 +36,6 @@ struct SoundState {
 
     std::mutex decodeMutex;
     Mpg123File file;                   // its decoder is guarded by decodeMutex
-    size_t passBytes = 0;              // decoded since the last rewind; decodeMutex
     bool played = false;               // playSound seen once; library lock only
     FMOD::Channel* channel = nullptr;  // the current play's handle; library lock only
 
@@ -116,18 +115,12 @@ void mixCallback(void* userdata, Uint8* out, int len) {
 void decodeSome(SoundState* snd) {
     unsigned char chunk[DECODE_CHUNK_BYTES];
     size_t done = 0;
-    int r = mpg123_read(snd->file.decoder, chunk, sizeof chunk, &done);
+    const bool more = mpg123FileRead(&snd->file, snd->loop, chunk, sizeof chunk, &done);
     if (done > 0) {
         std::lock_guard<std::mutex> b(snd->bufferMutex);
-        if (SDL_AudioStreamPut(snd->converted, chunk, static_cast<int>(done)) == 0)
-            snd->passBytes += done;
+        SDL_AudioStreamPut(snd->converted, chunk, static_cast<int>(done));
     }
-    // NEW_FORMAT cannot change what we get: the output format is locked.
-    if (r == MPG123_OK || r == MPG123_NEW_FORMAT) return;
-    if (snd->loop && snd->passBytes > 0 && mpg123_seek(snd->file.decoder, 0, SEEK_SET) >= 0) {
-        snd->passBytes = 0;
-        return;
-    }
+    if (more) return;
     std::lock_guard<std::mutex> b(snd->bufferMutex);
     SDL_AudioStreamFlush(snd->converted);
     snd->ended = true;
@@ -216,13 +209,12 @@ FMOD_RESULT openConverter(SoundState* snd) {
 // Back to the first sample with the read-ahead refilled. Library lock held.
 void rewind(SoundState* snd) {
     std::lock_guard<std::mutex> d(snd->decodeMutex);
-    bool ok = mpg123_seek(snd->file.decoder, 0, SEEK_SET) >= 0;
+    bool ok = mpg123FileRewind(&snd->file);
     {
         std::lock_guard<std::mutex> b(snd->bufferMutex);
         SDL_AudioStreamClear(snd->converted);
         snd->ended = !ok;
     }
-    snd->passBytes = 0;
     prefill(snd);
     snd->wake.notify_one();
 }
@@ -306,7 +298,7 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
         std::lock_guard<std::mutex> d(snd->decodeMutex);
         prefill(snd);
         // A file whose frames hold no samples has nothing to play.
-        if (snd->passBytes == 0 && snd->ended) result = FMOD_ERR_FORMAT;
+        if (snd->file.passBytes == 0 && snd->ended) result = FMOD_ERR_FORMAT;
     }
 
     if (result != FMOD_OK) {
