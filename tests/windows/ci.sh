@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # The Windows build, checked under Wine: cross-builds tolmar.exe (the windows
 # preset) and the test programs beside it, then runs them in a throwaway Wine
-# prefix with a private PulseAudio null sink and Xvfb. Prints PASS/FAIL per
-# check and "N passed, M failed"; exits non-zero on any failure.
-# Environment: WINEDEBUG=-all, the prefix's X11 driver unmanaged (or the
-# window stays 1x1), a 1280x720 Xvfb screen. Takes about a minute and a half.
+# prefix with a private PulseAudio null sink and Xvfb (tests/support/wine_lib.sh).
+# Prints PASS/FAIL per check and "N passed, M failed"; exits non-zero on any
+# failure. Takes about a minute and a half.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
 source tests/support/checks.sh
+source tests/support/wine_lib.sh
 
 # --- Build ----------------------------------------------------------------
 if cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null &&
@@ -30,50 +30,10 @@ fi
 exe=$root/build-windows/tolmar.exe
 tests=$root/build-windows/tests
 
-# Linked statically: only DLLs that every Windows has may be imported.
-imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' ')
-if [ "$imports" = "gdi32.dll glu32.dll kernel32.dll msacm32.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ]; then
-  pass "tolmar.exe imports only system DLLs"
-else
-  fail "tolmar.exe imports: $imports"
-fi
+check_imports "$exe"
 
 # --- Wine, sound server, test files ---------------------------------------
-wine=$(dpkg -L wine64 | grep -m1 '/wine64$')  # Debian keeps it off the PATH
-wineserver=$(dirname "$wine")/wineserver
-work=$(mktemp -d)
-pulse_pid=""
-cleanup() {
-  [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
-  WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM  # through the EXIT trap, so nothing is left running
-
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1; then
-  pass "fresh Wine prefix"
-else
-  fail "fresh Wine prefix"
-  finish
-fi
-
-# A null sink on a private socket: a real output device for waveOut that
-# plays at real-time pace and touches no other sound server.
-mkdir -p "$work/pulse"
-XDG_RUNTIME_DIR=$work/pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-  -L "module-native-protocol-unix socket=$work/pulse/socket auth-anonymous=1" \
-  -L "module-null-sink sink_name=tolmar_sink" >"$work/pulse/log" 2>&1 &
-pulse_pid=$!
-export PULSE_SERVER=unix:$work/pulse/socket
-for _ in $(seq 300); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-if pactl info >/dev/null 2>&1; then
-  pass "PulseAudio null sink"
-else
-  fail "PulseAudio null sink: $(tail -n 3 "$work/pulse/log")"
-fi
-no_sound_server=unix:$work/no-such-socket
+wine_start
 
 mkdir -p "$work/files" "$work/run"
 cd "$work/files"
@@ -85,15 +45,6 @@ sox -q -n -r 44100 -c 2 -b 16 tone.wav synth 4 sine 330 sine 440 vol 0.5 &&
   sox -q -n -r 44100 -c 2 -b 16 music.wav synth 20 sine 220 sine 277 vol 0.5 &&
   lame --quiet music.wav music.mp3 ||
   { fail "making the test MP3s with sox and lame"; finish; }
-
-# Runs a Windows program; sets out (stdout, as bytes) and status.
-# The time limit is for hangs only.
-run_wine() {
-  last_err=$work/stderr.txt
-  out=$(timeout 300 "$wine" "$@" 2>"$last_err"; echo "status=$?")
-  status=${out##*status=}
-  out=${out%status=*}
-}
 
 # --- The program's audio failures -------------------------------------------
 cd "$work/run"
@@ -203,75 +154,7 @@ decode_check "decode of an MP3 behind an ID3v2 tag vs mpg123" tagged.mp3 2 tagge
 decode_check "decode of an MP3 without an info frame vs mpg123" untagged.mp3 2 untagged.mpg123.raw 0 0
 
 # --- A run with music under Xvfb ---------------------------------------------
-# The root window is white (-wr), so a black screen means the window is up
-# and covers it. Waits for that (the lead-in), looks again 8 s later
-# (triangles), records the null sink meanwhile, and ends the run with Escape.
-# Every wait is a lower bound or a limit for hangs, so a slow machine only
-# makes it take longer.
-# The Wine runs above had no display; their desktop process must be gone, or
-# the next window would be made on that display-less desktop and fail.
-timeout 120 "$wineserver" -w
-cd "$work/run"
-cat >inner.sh <<'INNER'
-set -u
-# Mean grey (0..255) and share of pixels that are not black, as "mean share".
-screen_stats() {
-  import -window root "$1" 2>/dev/null || { echo "none none"; return; }
-  convert "$1" -colorspace Gray -format "%[fx:mean*255] " info:
-  convert "$1" -colorspace Gray -threshold 1% -format "%[fx:mean]\n" info:
-}
-parec -d tolmar_sink.monitor --format=s16le --rate=44100 --channels=2 --raw recorded.raw &
-rec=$!
-"$WINE" "$EXE" >stdout.txt 2>stderr.txt &
-pid=$!
-black=""
-for i in $(seq 600); do
-  read -r mean share <<<"$(screen_stats wait.png)"
-  if [ "$share" = 0 ]; then black=$i; break; fi
-  sleep 0.2
-done
-echo "black-after-polls ${black:-never}"
-sleep 8
-echo "timeline $(screen_stats timeline.png)"
-kill -0 $pid 2>/dev/null || echo "ended-early"
-xdotool key Escape
-for i in $(seq 600); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-if kill -0 $pid 2>/dev/null; then
-  echo "escape-ignored"
-  kill $pid
-fi
-wait $pid
-echo "status $?"
-kill $rec 2>/dev/null
-wait $rec 2>/dev/null
-INNER
-report=$(WINE=$wine EXE=$exe timeout 900 xvfb-run -a -s "-screen 0 1280x720x24 -wr" bash inner.sh)
-last_err=$work/run/stderr.txt
-read -r _ line_mean line_share <<<"$(grep '^timeline' <<<"$report")"
-if grep -q '^black-after-polls [0-9]' <<<"$report"; then
-  pass "black window during the lead-in"
-else
-  fail "lead-in: the screen never turned black all over"
-fi
-if awk -v s="${line_share:-0}" 'BEGIN { exit !(s > 0.05) }'; then
-  pass "triangles during the timeline (share $line_share, mean grey $line_mean)"
-else
-  fail "timeline: share ${line_share:-none}"
-fi
-status_line=$(grep '^status' <<<"$report")
-stdout_bytes=$(od -An -c stdout.txt 2>/dev/null | tr -d ' ')
-if [ "$status_line" = "status 0" ] && [ "$stdout_bytes" = '\r\n' ] &&
-   ! grep -qE '^(ended-early|escape-ignored)' <<<"$report"; then
-  pass "Escape ends the run: status 0 and one newline"
-else
-  fail "Escape: $(grep -E '^(status|ended|escape)' <<<"$report" | tr '\n' ' ') stdout '$stdout_bytes'"
-fi
-# The music reached the output device: at least a second of sound.
-loud=$(od -An -v -w4 -td2 recorded.raw 2>/dev/null | awk '$1 > 1000 || $1 < -1000 { n++ } END { print n + 0 }')
-if [ "$loud" -gt 44100 ]; then
-  pass "music heard on the output device ($loud loud frames)"
-else
-  fail "music heard on the output device: $loud loud frames"
-fi
+# In a folder with tolmar.mp3 (a 20 s two-tone chord), as a viewer has it.
+wine_music_run "$work/run" "$exe"
 
 finish

@@ -1,0 +1,146 @@
+# Running tolmar.exe under Wine, for the scripts that check the Windows build
+# (tests/windows/ci.sh, tests/release/windows_zip.sh). Sourced after
+# tests/support/checks.sh. Sourcing makes a private temp folder ($work); an
+# EXIT trap removes it and stops the sound server and Wine started here.
+# Environment: WINEDEBUG=-all, the prefix's X11 driver unmanaged (or the
+# window stays 1x1), a 1280x720 Xvfb screen with a white root window.
+
+wine=$(dpkg -L wine64 | grep -m1 '/wine64$')  # Debian keeps it off the PATH
+wineserver=$(dirname "$wine")/wineserver
+work=$(mktemp -d)
+pulse_pid=""
+cleanup() {
+  [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
+  [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM  # through the EXIT trap, so nothing is left running
+
+# Linked statically: only DLLs that every Windows has may be imported.
+check_imports() {  # EXE
+  local imports
+  imports=$(x86_64-w64-mingw32-objdump -p "$1" | awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' ')
+  if [ "$imports" = "gdi32.dll glu32.dll kernel32.dll msacm32.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ]; then
+    pass "tolmar.exe imports only system DLLs"
+  else
+    fail "tolmar.exe imports: $imports"
+  fi
+}
+
+# A throwaway prefix in $work and a private sound server; stops the script
+# when there is no prefix. Sets PULSE_SERVER, and no_sound_server to a socket
+# nothing listens on.
+wine_start() {
+  export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1; then
+    pass "fresh Wine prefix"
+  else
+    fail "fresh Wine prefix"
+    finish
+  fi
+
+  # A null sink on a private socket: a real output device for waveOut that
+  # plays at real-time pace and touches no other sound server.
+  mkdir -p "$work/pulse"
+  XDG_RUNTIME_DIR=$work/pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+    -L "module-native-protocol-unix socket=$work/pulse/socket auth-anonymous=1" \
+    -L "module-null-sink sink_name=tolmar_sink" >"$work/pulse/log" 2>&1 &
+  pulse_pid=$!
+  export PULSE_SERVER=unix:$work/pulse/socket
+  for _ in $(seq 300); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  if pactl info >/dev/null 2>&1; then
+    pass "PulseAudio null sink"
+  else
+    fail "PulseAudio null sink: $(tail -n 3 "$work/pulse/log")"
+  fi
+  no_sound_server=unix:$work/no-such-socket
+}
+
+# Runs a Windows program; sets out (stdout, as bytes) and status.
+# The time limit is for hangs only.
+run_wine() {
+  last_err=$work/stderr.txt
+  out=$(timeout 300 "$wine" "$@" 2>"$last_err"; echo "status=$?")
+  status=${out##*status=}
+  out=${out%status=*}
+}
+
+# A run with music under Xvfb: EXE started in DIR, as Explorer starts it on a
+# double-click, so DIR must hold tolmar.mp3. What the run leaves (its stdout
+# and stderr, screenshots, the recording) goes to $work/music, so DIR holds
+# only what it held before.
+# The root window is white (-wr), so a black screen means the window is up
+# and covers it. Waits for that (the lead-in), looks again 8 s later
+# (triangles), records the null sink meanwhile, and ends the run with Escape.
+# Every wait is a lower bound or a limit for hangs, so a slow machine only
+# makes it take longer.
+wine_music_run() {  # DIR EXE
+  local dir=$1 exe=$2 report line_mean line_share status_line stdout_bytes loud
+  # Wine runs without a display must be gone, or the next window would be
+  # made on their display-less desktop and fail.
+  timeout 120 "$wineserver" -w
+  mkdir -p "$work/music"
+  cd "$work/music" || return
+  cat >inner.sh <<'INNER'
+set -u
+# Mean grey (0..255) and share of pixels that are not black, as "mean share".
+screen_stats() {
+  import -window root "$1" 2>/dev/null || { echo "none none"; return; }
+  convert "$1" -colorspace Gray -format "%[fx:mean*255] " info:
+  convert "$1" -colorspace Gray -threshold 1% -format "%[fx:mean]\n" info:
+}
+parec -d tolmar_sink.monitor --format=s16le --rate=44100 --channels=2 --raw recorded.raw &
+rec=$!
+(cd "$DIR" && exec "$WINE" "$EXE") >stdout.txt 2>stderr.txt &
+pid=$!
+black=""
+for i in $(seq 600); do
+  read -r mean share <<<"$(screen_stats wait.png)"
+  if [ "$share" = 0 ]; then black=$i; break; fi
+  sleep 0.2
+done
+echo "black-after-polls ${black:-never}"
+sleep 8
+echo "timeline $(screen_stats timeline.png)"
+kill -0 $pid 2>/dev/null || echo "ended-early"
+xdotool key Escape
+for i in $(seq 600); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then
+  echo "escape-ignored"
+  kill $pid
+fi
+wait $pid
+echo "status $?"
+kill $rec 2>/dev/null
+wait $rec 2>/dev/null
+INNER
+  report=$(DIR=$dir WINE=$wine EXE=$exe timeout 900 xvfb-run -a -s "-screen 0 1280x720x24 -wr" bash inner.sh)
+  last_err=$work/music/stderr.txt
+  read -r _ line_mean line_share <<<"$(grep '^timeline' <<<"$report")"
+  if grep -q '^black-after-polls [0-9]' <<<"$report"; then
+    pass "black window during the lead-in"
+  else
+    fail "lead-in: the screen never turned black all over"
+  fi
+  if awk -v s="${line_share:-0}" 'BEGIN { exit !(s > 0.05) }'; then
+    pass "triangles during the timeline (share $line_share, mean grey $line_mean)"
+  else
+    fail "timeline: share ${line_share:-none}"
+  fi
+  status_line=$(grep '^status' <<<"$report")
+  stdout_bytes=$(od -An -c stdout.txt 2>/dev/null | tr -d ' ')
+  if [ "$status_line" = "status 0" ] && [ "$stdout_bytes" = '\r\n' ] &&
+     ! grep -qE '^(ended-early|escape-ignored)' <<<"$report"; then
+    pass "Escape ends the run: status 0 and one newline"
+  else
+    fail "Escape: $(grep -E '^(status|ended|escape)' <<<"$report" | tr '\n' ' ') stdout '$stdout_bytes'"
+  fi
+  # The music reached the output device: at least a second of sound.
+  loud=$(od -An -v -w4 -td2 recorded.raw 2>/dev/null | awk '$1 > 1000 || $1 < -1000 { n++ } END { print n + 0 }')
+  if [ "$loud" -gt 44100 ]; then
+    pass "music heard on the output device ($loud loud frames)"
+  else
+    fail "music heard on the output device: $loud loud frames"
+  fi
+}
