@@ -31,17 +31,19 @@ const char* const USAGE =
     ".mkv (H.264 + FLAC; with --lossless RGB FFV1 + FLAC).\n"
     "  --size WxH      frame size in pixels (default 1920x1080)\n"
     "  --fps N[/D]     frames per second, e.g. 60, 25 or 30000/1001 (default 60)\n"
-    "  --music FILE    the MP3 (default tolmar.mp3 in the working directory)\n"
+    "  --music FILE    the MP3 (default tolmar.mp3 in the working directory, else\n"
+    "                  the soundtrack installed with the tool)\n"
     "  --crf N         quality: lower is better and bigger (H.264 0-51, default 20;\n"
     "                  VP9 0-63, default 31)\n"
     "  --preset NAME   H.264's speed against size: ultrafast, superfast, veryfast\n"
     "                  (default), faster, fast, medium, slow, slower, veryslow\n"
     "  --lossless      exact RGB video and FLAC audio (.mkv only)\n"
-    "  --quiet         no progress bar\n";
+    "  --quiet         no progress bar\n"
+    "  --version       show the version\n";
 
 EncodeSettings settings;
 std::string outputPath;
-std::string musicPath = "tolmar.mp3";
+std::string musicPath;
 bool quiet = false;
 int64_t expectedFrames = 0;
 
@@ -99,7 +101,24 @@ void parseFps(const char* text) {
     settings.fps_den = static_cast<int>(den);
 }
 
+// Like the installed program's launcher: a tolmar.mp3 in the working
+// directory comes first, else the soundtrack installed beside the tool
+// (../share/tolmar from its folder). Run from a build tree, that is only
+// ever the working directory's file.
+std::string defaultMusic() {
+    const std::string own = "tolmar.mp3";
+    if (access(own.c_str(), F_OK) == 0) return own;
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return own;
+    std::string installed(exe, static_cast<size_t>(n));
+    installed.erase(installed.rfind('/') + 1);
+    installed += "../share/tolmar/tolmar.mp3";
+    return access(installed.c_str(), F_OK) == 0 ? installed : own;
+}
+
 void parseArguments(int argc, char** argv) {
+    bool musicGiven = false;
     settings.width = 1920;
     settings.height = 1080;
     for (int i = 1; i < argc; ++i) {
@@ -107,6 +126,9 @@ void parseArguments(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             std::fputs(USAGE, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::puts("tolmar-capture " TOLMAR_VERSION);
             std::exit(0);
         } else if (arg == "--quiet") {
             quiet = true;
@@ -119,7 +141,10 @@ void parseArguments(int argc, char** argv) {
             long crf = 0;
             if (arg == "--size") parseSize(value);
             if (arg == "--fps") parseFps(value);
-            if (arg == "--music") musicPath = value;
+            if (arg == "--music") {
+                musicPath = value;
+                musicGiven = true;
+            }
             if (arg == "--preset") {
                 const std::string names = " ultrafast superfast veryfast faster fast medium slow slower veryslow ";
                 if (names.find(std::string(" ") + value + " ") == std::string::npos)
@@ -140,6 +165,7 @@ void parseArguments(int argc, char** argv) {
         }
     }
     if (outputPath.empty()) refuse("no OUTPUT given (see --help)");
+    if (!musicGiven) musicPath = defaultMusic();
 
     const size_t dot = outputPath.rfind('.');
     std::string ext = dot == std::string::npos ? "" : outputPath.substr(dot);

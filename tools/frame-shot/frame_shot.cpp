@@ -21,7 +21,8 @@ const char* USAGE =
     "usage: frame-shot SECONDS OUTPUT.png [WIDTH HEIGHT]\n"
     "Saves the frame shown SECONDS into the timeline (0..133.5) as a PNG of\n"
     "WIDTH x HEIGHT pixels (16..8192; default 1280 x 720).\n"
-    "Exit status: 0 written, 1 no OpenGL or the file cannot be written, 2 bad arguments.\n";
+    "Exit status: 0 written, 1 no OpenGL or the file cannot be written, 2 bad arguments.\n"
+    "frame-shot --version shows the version.\n";
 
 const double LAST_SECONDS = 133.5;  // a little past the end, where the frame is black
 const int MIN_SIZE = 16;            // pixels
@@ -50,6 +51,10 @@ int refuse(const std::string& what) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
         std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::puts("frame-shot " TOLMAR_VERSION);
         return 0;
     }
     if (argc != 3 && argc != 5) {

@@ -31,6 +31,7 @@ const char* USAGE =
     "      --moves N        hill-climbing moves per triangle (default 6000)\n"
     "  -m, --measure        fit nothing: measure the tables already in DIR\n"
     "  -h, --help           show this text\n"
+    "      --version        show the version\n"
     "\n"
     "Exit status: 0 done, 1 unreadable image or file error, 2 bad arguments,\n"
     "3 tables written but a property of the stored picture does not hold.\n";
@@ -56,6 +57,9 @@ int parseArguments(int argc, char** argv, Arguments& args) {
         bool valueOk = true;
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("picture-fit " TOLMAR_VERSION);
             return 0;
         } else if (arg == "-o" || arg == "--out" || arg == "-p" || arg == "--preview") {
             valueOk = v != nullptr;

@@ -30,6 +30,7 @@ struct Options {
     double seconds = soundtrack::kFormSeconds;
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::string output;
 };
 
@@ -46,6 +47,7 @@ void printUsage(std::FILE* to) {
                  "               arc of the piece is fitted into that length\n"
                  "  --quiet      print neither progress nor the closing summary\n"
                  "  -h, --help   show this help and exit\n"
+                 "  --version    show the version and exit\n"
                  "\n"
                  "Exit status: 0 on success, 1 if the output cannot be written,\n"
                  "2 on bad arguments.\n",
@@ -83,6 +85,8 @@ bool parseArgs(int argc, char** argv, Options& opt) {
             endOfOptions = true;
         } else if (!endOfOptions && (arg == "-h" || arg == "--help")) {
             opt.help = true;
+        } else if (!endOfOptions && arg == "--version") {
+            opt.version = true;
         } else if (!endOfOptions && arg == "--quiet") {
             opt.quiet = true;
         } else if (!endOfOptions && arg == "--seconds") {
@@ -100,7 +104,7 @@ bool parseArgs(int argc, char** argv, Options& opt) {
                               "' and '" + arg + "')");
         }
     }
-    if (!opt.help && opt.output.empty()) return usageError("no output file given");
+    if (!opt.help && !opt.version && opt.output.empty()) return usageError("no output file given");
     return true;
 }
 
@@ -142,6 +146,10 @@ int main(int argc, char** argv) {
     if (!parseArgs(argc, argv, opt)) return kExitUsage;
     if (opt.help) {
         printUsage(stdout);
+        return 0;
+    }
+    if (opt.version) {
+        std::puts("soundtrack " TOLMAR_VERSION);
         return 0;
     }
 
