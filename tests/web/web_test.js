@@ -4,6 +4,11 @@
 // none), plus the reference decodes and frame-shot's PNGs. Prints PASS/FAIL
 // per check, and a page's console when a check on it fails; exits 1 on any
 // failure.
+//
+// With REAL_RUN=FOLDER only the whole-way-through run is made, on the page in
+// SITE/FOLDER with whatever music it has: REFERENCE names libmpg123's decode
+// of that music (a path in SITE), MUSIC what the checks call it. That is how
+// a packed release is tried (tests/release/web_zip.sh).
 'use strict';
 const puppeteer = require('puppeteer-core');
 const {spawn} = require('child_process');
@@ -13,6 +18,13 @@ const path = require('path');
 
 const site = path.resolve(process.argv[2] || '');
 const SHOT_TIMES_S = (process.env.SHOT_TIMES || '0 4 60 125').split(' ').map(Number);
+// The run's music: ci.sh's tone, which fills its file, so silence at an end
+// is a gap; real music may begin and end quietly, so that check is the tone's.
+const ONLY_REAL_RUN = !!process.env.REAL_RUN;
+const RUN_MUSIC = ONLY_REAL_RUN
+  ? {folder: `${process.env.REAL_RUN.replace(/\/*$/, '')}/`, reference: process.env.REFERENCE,
+     what: process.env.MUSIC || 'tolmar.mp3', tone: false}
+  : {folder: 'ok/', reference: 'tone.f32', what: 'tolmar.mp3 (44.1 kHz stereo CBR)', tone: true};
 const SHOT_W = 480;
 const SHOT_H = 270;
 const BROWSER_ARGS = [
@@ -164,7 +176,10 @@ async function audioStats(page, referenceUrl) {
     while (lead < n && Math.abs(x[lead]) < 1e-3) lead++;
     let trail = 0;
     while (trail < n && Math.abs(x[n - 1 - trail]) < 1e-3) trail++;
-    const offline = new OfflineAudioContext(channels, 2 * n, music.sampleRate);
+    // Rendered only as far as the checked span past the loop point: a whole
+    // soundtrack twice over would be 95 MB of floats for nothing.
+    const span = Math.min(n, 4096);
+    const offline = new OfflineAudioContext(channels, n + span, music.sampleRate);
     const source = offline.createBufferSource();
     source.buffer = music;
     source.loop = true;
@@ -175,7 +190,7 @@ async function audioStats(page, referenceUrl) {
     for (let c = 0; c < channels; c++) {
       const y = played.getChannelData(c);
       const x = music.getChannelData(c);
-      for (let i = Math.max(0, n - 4096); i < Math.min(2 * n, n + 4096); i++) {
+      for (let i = n - span; i < n + span; i++) {
         loopDiff = Math.max(loopDiff, Math.abs(y[i] - x[i % n]));
       }
     }
@@ -184,14 +199,14 @@ async function audioStats(page, referenceUrl) {
   }, referenceUrl);
 }
 
-function checkAudio(a, what, page) {
+function checkAudio(a, what, page, tone = true) {
   if (!check(!a.error, `${what}: one decoded buffer`, a.error, page)) return;
   check(a.frames === a.referenceFrames, `${what}: as many samples as libmpg123's gapless decode`,
         `${a.frames} against ${a.referenceFrames}`, page);
   // Two float decoders of one stream differ by rounding in their filter
   // banks; a wrong cut or a decoding fault differs by far more.
   check(a.maxDiff < 2e-3, `${what}: the samples match libmpg123's within 2e-3`, `largest difference ${a.maxDiff}`, page);
-  check(a.gapMs < 0.25, `${what}: no gap at the loop point`, `${a.gapMs.toFixed(3)} ms of silence`, page);
+  if (tone) check(a.gapMs < 0.25, `${what}: no gap at the loop point`, `${a.gapMs.toFixed(3)} ms of silence`, page);
   check(a.loopDiff < 1e-6, `${what}: Web Audio loops it sample for sample`, `largest difference ${a.loopDiff}`, page);
 }
 
@@ -199,9 +214,9 @@ function checkAudio(a, what, page) {
 // music, Escape.
 async function realRun(browser, base) {
   const viewport = {width: 480, height: 270, deviceScaleFactor: 2};
-  const page = await openPage(browser, `${base}ok/`, {viewport});
-  await start(page);
+  const page = await openPage(browser, `${base}${RUN_MUSIC.folder}`, {viewport});
   try {
+    await start(page);
     await waitForState(page, ['lead-in', 'error'], LOAD_MS);
   } catch (e) {
     check(false, 'the run reaches its lead-in', e.message, page);
@@ -244,7 +259,8 @@ async function realRun(browser, base) {
   });
   check(sound.state === 'running' && sound.advanced > 0.1 && sound.sources === 1, 'the music plays during the timeline',
         JSON.stringify(sound), page);
-  checkAudio(await audioStats(page, '../tone.f32'), 'tolmar.mp3 (44.1 kHz stereo CBR) as played', page);
+  checkAudio(await audioStats(page, `${base}${RUN_MUSIC.reference}`), `${RUN_MUSIC.what} as played`, page,
+             RUN_MUSIC.tone);
 
   await page.keyboard.press('Escape');
   try {
@@ -376,11 +392,12 @@ async function noWebGL(base) {
 }
 
 async function main() {
+  if (ONLY_REAL_RUN && !RUN_MUSIC.reference) throw new Error('REAL_RUN needs REFERENCE, the decode of its music');
   const {server, base} = await startServer();
   let browser;
   try {
     browser = await launch();
-    for (const group of [realRun, monoFile, failures, shots]) {
+    for (const group of ONLY_REAL_RUN ? [realRun] : [realRun, monoFile, failures, shots]) {
       try {
         await group(browser, base);
       } catch (e) {
@@ -389,7 +406,7 @@ async function main() {
     }
     await browser.close();
     browser = null;
-    await noWebGL(base).catch((e) => check(false, 'noWebGL ran to its end', e.stack));
+    if (!ONLY_REAL_RUN) await noWebGL(base).catch((e) => check(false, 'noWebGL ran to its end', e.stack));
   } finally {
     if (browser) await browser.close().catch(() => {});
     server.kill();
