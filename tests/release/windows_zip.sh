@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# A packed Windows release, tried as a viewer would get it. Usage:
+#   bash tests/release/windows_zip.sh dist/tolmar-VERSION-windows.zip
+# Unpacks the zip into an empty folder and checks what came out (one folder
+# named as the zip, holding exactly tolmar.exe, tolmar.mp3 and README.txt as
+# plain files), that README.txt is text with CRLF line ends, and that the exe
+# imports only system DLLs; then starts the unpacked exe under Wine in its own
+# folder, as Explorer does on a double-click, and watches the run with the
+# zip's music (tests/support/wine_lib.sh): black lead-in, triangles, music on
+# the output device, Escape ending with status 0. Needs only the zip and the
+# source tree, no build. Prints PASS/FAIL per check and "N passed, M failed";
+# exits non-zero on any failure. Takes about half a minute.
+set -uo pipefail
+[ $# -eq 1 ] && [ -f "$1" ] ||
+  { echo "usage: bash $0 ZIP   (e.g. dist/tolmar-1.0.0-windows.zip)" >&2; exit 2; }
+zip=$(realpath -- "$1")  # the Wine run changes folder
+
+support=$(dirname "$0")/../support
+source "$support/checks.sh"
+source "$support/wine_lib.sh"
+
+# --- What the zip unpacks to ------------------------------------------------------
+# The zip's name says the version, and its one folder must say the same, so
+# that two releases unpacked side by side stay apart.
+top=$(basename "$zip" .zip)
+if [[ ! $top =~ ^tolmar-[0-9A-Za-z.+~-]+-windows$ ]]; then
+  fail "the zip is named tolmar-VERSION-windows.zip: $(basename "$zip")"
+  finish
+fi
+unpacked=$work/unpacked
+mkdir "$unpacked"
+# Never asks about a name stored twice (stdin is empty, -n keeps the first):
+# the listing below then shows one file where the zip had more.
+if ! unzip -q -n "$zip" -d "$unpacked" </dev/null >"$work/unzip.log" 2>&1; then
+  fail "unzip unpacks the zip:"
+  sed 's/^/  /' "$work/unzip.log"
+  finish
+fi
+# What Explorer's "Extract all" would leave: each entry with its type (d
+# folder, f plain file, l link), so a link or a stray entry shows up too.
+listing=$(cd "$unpacked" && find . -mindepth 1 -printf '%y %P\n' | LC_ALL=C sort -k2)
+expected="d $top
+f $top/README.txt
+f $top/tolmar.exe
+f $top/tolmar.mp3"
+if [ "$listing" = "$expected" ]; then
+  pass "the zip unpacks to $top/ with exactly README.txt, tolmar.exe and tolmar.mp3"
+else
+  fail "the zip unpacks to $top/ with exactly README.txt, tolmar.exe and tolmar.mp3; it gave:"
+  sed 's/^/  /' <<<"$listing"
+fi
+dir=$unpacked/$top
+
+# Notepad before Windows 10 shows a file with bare LFs as one long line.
+readme=$dir/README.txt
+if [ -f "$readme" ]; then
+  lines=$(grep -c '' "$readme")  # a last line without a line end counts too
+  # Lines ending in CR LF; the x stops a last line that ends in a bare CR
+  # from counting.
+  crlf=$({ cat "$readme"; echo x; } | grep -c $'\r$')
+  if ! grep -q '[^[:space:]]' "$readme"; then
+    fail "README.txt has no text ($(stat -c %s "$readme") bytes)"
+  elif [ "$crlf" -eq "$lines" ]; then
+    pass "README.txt: $lines lines of text, each ending in CRLF"
+  else
+    fail "README.txt: $((lines - crlf)) of its $lines lines do not end in CRLF; the first ones:"
+    grep -n -v $'\r$' "$readme" | head -n 3 | cut -c1-100 | sed 's/^/  /'
+  fi
+fi
+
+[ -f "$dir/tolmar.exe" ] && check_imports "$dir/tolmar.exe"
+
+# --- Double-clicked -----------------------------------------------------------
+[ -f "$dir/tolmar.exe" ] && [ -f "$dir/tolmar.mp3" ] || finish
+wine_start
+wine_music_run "$dir" "$dir/tolmar.exe"
+
+finish
