@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# A packed web release, tried as whoever hosts it would get it. Usage:
+#   bash tests/release/web_zip.sh dist/tolmar-VERSION-web.zip
+# Unpacks the zip into an empty folder and checks its listing (one top folder
+# named as the zip, holding exactly the site's four files and README.txt, all
+# plain files), that README.txt tells hosts the .wasm type, and that our server
+# gives tolmar.wasm as application/wasm; then decodes the zip's tolmar.mp3 with
+# libmpg123 (mpg123) and makes the whole run in headless chromium
+# (tests/web/web_test.js with REAL_RUN): black lead-in, lit timeline, the music
+# playing and equal to that decode, Escape ending with status 0. Needs only
+# the zip and the source tree, no build; npm for puppeteer-core when
+# tests/web/node_modules lacks it. Prints PASS/FAIL per check and
+# "N passed, M failed"; exits non-zero on any failure. Takes about 15 s.
+set -uo pipefail
+if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+  echo "usage: bash tests/release/web_zip.sh ZIP   (e.g. dist/tolmar-1.0.0-web.zip)" >&2
+  exit 2
+fi
+zip=$(realpath -- "$1")
+cd "$(dirname "$0")/../.."
+
+source tests/support/checks.sh
+
+work=$(mktemp -d)
+server=
+trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM  # through the EXIT trap
+
+# --- What is in the zip -------------------------------------------------------
+# The zip's name says the version, and its one folder must say the same, so
+# that unpacking two releases side by side keeps them apart.
+top=$(basename "$zip" .zip)
+if [[ ! $top =~ ^tolmar-[0-9A-Za-z.+~-]+-web$ ]]; then
+  fail "the zip is named tolmar-VERSION-web.zip: $(basename "$zip")"
+  finish
+fi
+files="README.txt index.html tolmar.js tolmar.mp3 tolmar.wasm"
+expected=$(for f in $files; do echo "$top/$f"; done | LC_ALL=C sort)
+# zip -r stores the folder as an entry of its own; zip -D does not. Either will do.
+if ! listing=$(unzip -Z1 "$zip" 2>"$work/unzip.log"); then
+  fail "unzip can read the zip"
+  cat "$work/unzip.log"
+  finish
+fi
+actual=$(grep -vxF "$top/" <<<"$listing" | LC_ALL=C sort)
+if [ "$actual" = "$expected" ]; then
+  pass "the zip holds $top/ with exactly $files"
+else
+  fail "the zip holds $top/ with exactly $files; it holds:"
+  sed 's/^/  /' <<<"$listing"
+fi
+
+site=$work/site
+mkdir "$site"
+# Never asks about a name stored twice (stdin is empty, -n keeps the first);
+# the listing above has shown it already.
+unzip -q -n "$zip" -d "$site" </dev/null >"$work/unzip.log" 2>&1 ||
+  { fail "unzip unpacks the zip"; sed 's/^/  /' "$work/unzip.log"; finish; }
+dir=$site/$top
+[ -d "$dir" ] || { fail "unpacking makes the folder $top/"; finish; }
+plain=yes
+for f in $files; do
+  [ -f "$dir/$f" ] && [ ! -L "$dir/$f" ] && [ -s "$dir/$f" ] || { plain=no; echo "  $f: $(ls -ld "$dir/$f" 2>&1)"; }
+done
+[ $plain = yes ] && pass "the five files unpack as plain, non-empty files" ||
+  fail "the five files unpack as plain, non-empty files"
+# Other hosts may serve .wasm as something else; browsers then refuse to
+# compile it as it downloads, and the page loads only through a slower
+# fallback, with warnings in its console.
+grep -q 'application/wasm' "$dir/README.txt" 2>/dev/null &&
+  pass "README.txt says .wasm is to be served as application/wasm" ||
+  fail "README.txt says .wasm is to be served as application/wasm"
+
+# --- Served by tools/serve-web.js ---------------------------------------------
+node tools/serve-web.js "$dir" 0 >"$work/serve.log" 2>&1 &
+server=$!
+# Waits only against a hang: the server prints its address once listening.
+for _ in $(seq 300); do
+  [ -s "$work/serve.log" ] || ! kill -0 "$server" 2>/dev/null && break
+  sleep 0.1
+done
+base=$(head -n 1 "$work/serve.log")
+type=$(curl -sS -m 60 -o /dev/null -w '%{content_type}' "${base}tolmar.wasm" 2>&1)
+[ "$type" = application/wasm ] && pass "tools/serve-web.js answers tolmar.wasm as application/wasm" ||
+  fail "tools/serve-web.js answers tolmar.wasm as application/wasm: got \"$type\" (server said: $(cat "$work/serve.log"))"
+kill "$server" 2>/dev/null
+wait "$server" 2>/dev/null
+server=
+
+# --- The music and the whole run in a browser ---------------------------------
+# The reference sits beside the unpacked folder, outside what the zip holds.
+if mpg123 -q -e f32 -s "$dir/tolmar.mp3" >"$site/tolmar.f32" 2>"$work/mpg123.log" && [ -s "$site/tolmar.f32" ]; then
+  pass "libmpg123 decodes the zip's tolmar.mp3 ($(($(stat -c %s "$site/tolmar.f32") / 1000000)) MB of float samples)"
+else
+  fail "libmpg123 decodes tolmar.mp3"
+  cat "$work/mpg123.log"
+  finish
+fi
+
+if [ ! -d tests/web/node_modules/puppeteer-core ]; then
+  npm ci --prefix tests/web --no-audit --no-fund >"$work/npm.log" 2>&1 && pass "puppeteer-core from npm (npm ci)" ||
+    { fail "puppeteer-core from npm (npm ci)"; tail -n 30 "$work/npm.log"; finish; }
+fi
+
+REAL_RUN=$top REFERENCE=tolmar.f32 MUSIC="the zip's tolmar.mp3" \
+  timeout 600 node tests/web/web_test.js "$site" | tee "$work/browser.log"
+status=${PIPESTATUS[0]}
+passed=$((passed + $(grep -c '^PASS:' "$work/browser.log")))
+failed=$((failed + $(grep -c '^FAIL:' "$work/browser.log")))
+[ "$status" -eq 0 ] || [ "$failed" -gt 0 ] || fail "the browser run ended with status $status"
+finish
