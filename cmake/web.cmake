@@ -6,6 +6,11 @@
 get_property(page_script GLOBAL PROPERTY TOLMAR_PAGE_SCRIPT)
 set_property(TARGET tolmar APPEND PROPERTY LINK_DEPENDS ${page_script})
 
+# Decided when configuring: a build rule for an existing file would have
+# ninja compose it anew on the first build.
+if(EXISTS ${PROJECT_BINARY_DIR}/tolmar.mp3)
+  return()
+endif()
 set(native ${PROJECT_BINARY_DIR}/native)
 set(music ${PROJECT_BINARY_DIR}/tolmar.mp3)
 add_custom_command(

@@ -8,6 +8,7 @@
 #   capture  tolmar-capture (video files)
 #   web      the web build and its browser tests
 #   bench    the benchmarks
+#   release  cutting a release (tools/release.sh) and checking it
 # Usage: tools/setup-debian.sh SET...   (no set: run)
 # Says what it will install and about how much it will download before apt
 # does it; does nothing when everything is there.

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Cuts a release: builds everything from scratch in build-release/ and
+# writes what a release page offers into dist/:
+#   tolmar_VERSION_amd64.deb      the Debian package (cpack)
+#   tolmar-VERSION-windows.zip    tolmar.exe, tolmar.mp3, README.txt
+#   tolmar-VERSION-web.zip        the web build and its tolmar.mp3
+#   SHA256SUMS                    for sha256sum -c
+# VERSION is the file VERSION. One soundtrack, composed once, goes into all
+# three. Refuses a checkout with uncommitted changes (a release must be
+# rebuildable from its commit) unless --allow-dirty is given. The package
+# must pass lintian without errors or warnings. Installs the packages it
+# needs first (the run, tools, windows, web, capture and release sets).
+# Usage: tools/release.sh [--allow-dirty]
+# Exit status: 0 written, 1 a step failed (its output is shown), 2 bad use.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+allow_dirty=no
+for arg in "$@"; do
+  case "$arg" in
+  --allow-dirty) allow_dirty=yes ;;
+  -h | --help)
+    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+    ;;
+  *)
+    echo "release: unknown argument '$arg' (usage: tools/release.sh [--allow-dirty])" >&2
+    exit 2
+    ;;
+  esac
+done
+
+version=$(head -n 1 VERSION)
+if ! [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
+  echo "release: VERSION holds '$version'; it must be MAJOR.MINOR.PATCH" >&2
+  exit 2
+fi
+if [ -d .git ] && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+  if [ "$allow_dirty" = no ]; then
+    echo "release: the checkout has uncommitted changes; commit them, or pass --allow-dirty" >&2
+    exit 2
+  fi
+  echo "release: building with uncommitted changes (--allow-dirty)"
+fi
+
+bash tools/setup-debian.sh run tools windows web capture release
+
+# Dates inside the package and the archives come from the commit, so the
+# same commit gives the same files.
+if [ -d .git ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+else
+  SOURCE_DATE_EPOCH=$(date +%s)
+fi
+export SOURCE_DATE_EPOCH
+
+out=$root/build-release
+dist=$root/dist
+rm -rf "$out" "$dist"
+mkdir -p "$out" "$dist"
+log=$out/step.log
+
+# Runs a step quietly; on failure shows the end of what it printed.
+step() {
+  local what=$1
+  shift
+  echo "release: $what"
+  if ! "$@" >"$log" 2>&1; then
+    echo "release: FAILED: $what" >&2
+    tail -n 40 "$log" >&2
+    exit 1
+  fi
+}
+
+# --- Linux: the Debian package ------------------------------------------------
+# Debian's own hardening flags (PIE, full RELRO, stack protector, fortified
+# calls), as a package built by Debian would have them.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+export CFLAGS CXXFLAGS LDFLAGS
+step "Linux build (Release, with the tools and the package's files)" \
+  cmake -S . -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOLMAR_TESTS=OFF \
+  -DTOLMAR_CAPTURE=ON -DTOLMAR_PACKAGE=ON
+step "Linux build: compiling and composing the soundtrack" cmake --build "$out/linux"
+unset CFLAGS CXXFLAGS LDFLAGS
+step "Debian package (cpack)" bash -c "cd '$out/linux' && cpack -G DEB"
+deb=tolmar_${version}_amd64.deb
+mv "$out/linux/$deb" "$dist/"
+soundtrack=$out/linux/package/tolmar.mp3
+
+step "lintian" lintian --fail-on error,warning "$dist/$deb"
+
+# Zips of a folder named like the zip, with every file dated from the commit
+# and no extra attributes, so the same commit gives the same zip.
+zip_folder() {  # FOLDER (inside $out/zip)
+  find "$out/zip/$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+  (cd "$out/zip" && TZ=UTC zip -q -X -r "$dist/$1.zip" "$1")
+}
+# A text for the zip, with the version filled in; CRLF for Windows readers.
+readme() {  # SOURCE DEST [crlf]
+  sed "s/@VERSION@/$version/" "$1" >"$2"
+  if [ "${3:-}" = crlf ]; then sed -i 's/$/\r/' "$2"; fi
+}
+
+# --- Windows: tolmar.exe with its music -----------------------------------------
+step "Windows build (mingw-w64)" \
+  bash -c "cmake --preset windows -B '$out/windows' && cmake --build '$out/windows'"
+win=tolmar-$version-windows
+mkdir -p "$out/zip/$win"
+cp "$out/windows/tolmar.exe" "$soundtrack" "$out/zip/$win/"
+readme tools/release/README-windows.txt "$out/zip/$win/README.txt" crlf
+zip_folder "$win"
+
+# --- Web: the page, the program and its music ----------------------------------
+# The soundtrack is put in place first, so the web build plays it as it is
+# rather than composing its own.
+mkdir -p "$out/web"
+cp "$soundtrack" "$out/web/tolmar.mp3"
+step "web build (Emscripten)" bash -c "cmake --preset web -B '$out/web' && cmake --build '$out/web'"
+web=tolmar-$version-web
+mkdir -p "$out/zip/$web"
+for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do cp "$out/web/$f" "$out/zip/$web/"; done
+readme tools/release/README-web.txt "$out/zip/$web/README.txt"
+zip_folder "$web"
+
+(cd "$dist" && sha256sum "$deb" "$win.zip" "$web.zip" >SHA256SUMS)
+echo "release: tolmar $version in dist/:"
+(cd "$dist" && ls -l --time-style=+ "$deb" "$win.zip" "$web.zip" SHA256SUMS | awk '{ printf "  %-34s %9d bytes\n", $NF, $5 }')
