@@ -2,11 +2,12 @@
 # Sets up, builds and runs every test: once in the optimised build (including
 # one full-length run of the piece), once under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the audio library under ThreadSanitizer, the
-# fuzzers, the Windows build under Wine and the web build in Chromium.
+# fuzzers, the Windows build under Wine, the web build in Chromium, and a
+# release (tools/release.sh) unpacked and run as its users get it.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-bash tools/setup-debian.sh run tools test windows web capture
+bash tools/setup-debian.sh run tools test windows web capture release
 for preset in default sanitize tsan; do
   cmake --preset "$preset" -DTOLMAR_TESTS=ON -DTOLMAR_CAPTURE=ON >/dev/null
   cmake --build --preset "$preset"
@@ -15,6 +16,6 @@ ctest --preset default
 ctest --preset sanitize
 ctest --preset tsan
 # Each of these builds what it needs and exits non-zero on failure.
-for extra in tests/fuzz/ci.sh tests/windows/ci.sh tests/web/ci.sh; do
+for extra in tests/fuzz/ci.sh tests/windows/ci.sh tests/web/ci.sh tests/release/ci.sh; do
   bash "$extra"
 done

@@ -8,6 +8,9 @@
 //                      and whenever LIT changes
 //   sound T            the first audio buffer that is not silence
 //   exit T N           the process exits normally after N presented frames
+//                      (only a process that read the clock: the processes
+//                      a launcher script runs on the way inherit the
+//                      preload too, and say nothing)
 // Nothing is changed on the way: every call goes on to SDL.
 #define _GNU_SOURCE
 #include <SDL.h>
@@ -39,10 +42,11 @@ static Uint32 realTicks(void) {
     return next();
 }
 
+static atomic_int clockSeen;
+
 Uint32 SDL_GetTicks(void) {
-    static atomic_int seen;
     Uint32 t = realTicks();
-    if (!atomic_exchange(&seen, 1)) logLine("clock %u\n", t, 0, 0);
+    if (!atomic_exchange(&clockSeen, 1)) logLine("clock %u\n", t, 0, 0);
     return t;
 }
 
@@ -64,7 +68,7 @@ static int frameLit(SDL_Window* window) {
 static unsigned long frames;
 
 __attribute__((destructor)) static void logExit(void) {
-    if (logFd != -1) logLine("exit %u %d %lu\n", realTicks(), 0, frames);
+    if (logFd != -1 && atomic_load(&clockSeen)) logLine("exit %u %d %lu\n", realTicks(), 0, frames);
 }
 
 void SDL_GL_SwapWindow(SDL_Window* window) {

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The release, checked as the people who download it get it: cuts one with
+# tools/release.sh (--allow-dirty, so the test command also runs on work not
+# yet committed), then checks each file of dist/ on its own: the Debian
+# package unpacked and run (deb_test.sh), the Windows zip unpacked and run
+# under Wine (windows_zip.sh), the web zip unpacked, served and run in
+# chromium (web_zip.sh), and SHA256SUMS against all three. Needs the default
+# build (./test.sh makes it first) for the event log and pcm_match. Prints
+# PASS/FAIL per check and "N passed, M failed"; exits non-zero on any
+# failure. Takes about four minutes, most of it the release's builds.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+source tests/support/checks.sh
+version=$(head -n 1 VERSION)
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if bash tools/release.sh --allow-dirty >"$log" 2>&1; then
+  pass "tools/release.sh: $(grep -c '^  ' "$log") files in dist/"
+else
+  fail "tools/release.sh"
+  tail -n 40 "$log"
+  finish
+fi
+if ! cmake --build --preset default --target event_log pcm_match >"$log" 2>&1; then
+  fail "the event log and pcm_match (default build)"
+  tail -n 20 "$log"
+  finish
+fi
+
+# Runs one of the checking scripts, shows its lines and counts them.
+run_checks() {
+  local status
+  "$@" >"$log" 2>&1
+  status=$?
+  cat "$log"
+  passed=$((passed + $(grep -c '^PASS:' "$log")))
+  failed=$((failed + $(grep -c '^FAIL:' "$log")))
+  [ "$status" -eq 0 ] || grep -q '^FAIL:' "$log" || fail "$* ended with status $status"
+}
+TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/build/tests/reliability/pcm_match \
+  run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"
+run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
+run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
+
+if (cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&
+   [ "$(wc -l <dist/SHA256SUMS)" -eq 3 ]; then
+  pass "SHA256SUMS verifies the package and both zips"
+else
+  fail "SHA256SUMS: $(cat "$log")"
+fi
+finish

@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# The Debian package as a viewer gets it: its metadata and contents, its
+# dependencies against what its binaries really load, lintian, and the
+# package unpacked into a temporary root (dpkg-deb -x, nothing installed on
+# the system) and run from there: the launcher from an empty folder plays the
+# installed soundtrack, from a folder with a tolmar.mp3 plays that file, and
+# tolmar-capture finds the installed soundtrack too.
+# Usage: deb_test.sh DEB
+# Environment: TOLMAR_EVENT_SHIM (tests/support's event log library) and
+# PCM_MATCH (tests/reliability's pcm_match), from the default build.
+# Prints PASS per check; at the first failure prints FAIL with what the
+# program said and exits 1.
+deb=$(realpath "${1:-}" 2>/dev/null)
+[ -f "$deb" ] || { echo "usage: deb_test.sh DEB (a .deb file)" >&2; exit 2; }
+version=$(head -n 1 "$(dirname "$0")/../../VERSION")
+. "$(dirname "$0")/../support/program_lib.sh"
+pass() { echo "PASS: $*"; }
+[ -x "${PCM_MATCH:-}" ] && [ -f "${TOLMAR_EVENT_SHIM:-}" ] ||
+  fail "PCM_MATCH and TOLMAR_EVENT_SHIM must name the default build's pcm_match and event log library"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+
+# --- Metadata ------------------------------------------------------------------
+[ "$(basename "$deb")" = "tolmar_${version}_amd64.deb" ] || fail "file name $(basename "$deb"), expected tolmar_${version}_amd64.deb"
+[ "$(field Package) $(field Version) $(field Architecture)" = "tolmar $version amd64" ] ||
+  fail "control: $(field Package) $(field Version) $(field Architecture)"
+[ -n "$(field Description)" ] && [ -n "$(field Maintainer)" ] || fail "no Description or Maintainer"
+# No maintainer scripts: nothing of ours goes where ldconfig or a trigger
+# would have to know of it.
+scripts=$(dpkg-deb -I "$deb" | awk '$NF ~ /^(preinst|postinst|prerm|postrm|triggers)$/ { print $NF }')
+[ -z "$scripts" ] || fail "maintainer scripts in the package: $scripts"
+pass "control: tolmar $version amd64, no maintainer scripts"
+
+# --- Contents ------------------------------------------------------------------
+expected="./usr/bin/picture-fit
+./usr/bin/tolmar
+./usr/bin/tolmar-capture
+./usr/lib/tolmar/libaudio.so
+./usr/libexec/tolmar/tolmar
+./usr/share/applications/tolmar.desktop
+./usr/share/doc/tolmar/changelog.gz
+./usr/share/doc/tolmar/copyright
+./usr/share/icons/hicolor/256x256/apps/tolmar.png
+./usr/share/man/man1/picture-fit.1.gz
+./usr/share/man/man1/tolmar-capture.1.gz
+./usr/share/man/man6/tolmar.6.gz
+./usr/share/tolmar/tolmar.mp3"
+listing=$(dpkg-deb -c "$deb")
+files=$(awk '$1 !~ /^d/ { print $NF }' <<<"$listing" | sort)
+[ "$files" = "$expected" ] || fail "contents differ from the expected files:
+$(diff <(echo "$expected") <(echo "$files"))"
+odd=$(awk '$2 != "root/root" || ($NF ~ /\/bin\/./ && $1 != "-rwxr-xr-x") || ($NF ~ /\/share\// && $1 !~ /^(-rw-r--r--|drwxr-xr-x)$/)' <<<"$listing")
+[ -z "$odd" ] || fail "owners or modes: $odd"
+pass "contents: the $(wc -l <<<"$files") files expected, owned by root, programs executable"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+
+# --- Dependencies ----------------------------------------------------------------
+# Every library the binaries load (ldd, through the program's rpath to its
+# private library) is ours or comes with the declared dependencies; each
+# declared dependency is behind a library some binary links directly, except
+# Mesa's GL drivers, which libGL loads at run time.
+depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/ //g' | awk 'NF')
+elves="$root/usr/libexec/tolmar/tolmar $root/usr/lib/tolmar/libaudio.so $root/usr/bin/tolmar-capture $root/usr/bin/picture-fit"
+loaded=$(for f in $elves; do ldd "$f"; done)
+grep -q 'not found' <<<"$loaded" && fail "libraries not found: $(grep 'not found' <<<"$loaded" | sort -u)"
+grep -q "libaudio.so => $root/usr/libexec/tolmar/../../lib/tolmar/libaudio.so" <<<"$loaded" || fail "the program does not find its audio library in the package"
+owner() { dpkg-query -S "$1" 2>/dev/null || dpkg-query -S "$(realpath "$1")" 2>/dev/null || dpkg-query -S "${1#/usr}"; }
+packages_of() {  # library paths on stdin -> owning packages
+  while read -r lib; do owner "$lib" | sed 's/:.*//' | head -n 1; done | sort -u
+}
+used=$(awk '$2 == "=>" && $3 ~ /^\// { print $3 }' <<<"$loaded" | grep -v "^$root" | sort -u | packages_of)
+closure=$( (apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts --no-breaks \
+  --no-replaces --no-enhances $depends | grep -v '^ ' | tr -d '<>' | sed 's/:.*//'
+  dpkg-query -W -f='${Package} ${Essential}\n' | awk '$2 == "yes" { print $1 }') | sort -u)
+missing=$(comm -23 <(echo "$used") <(echo "$closure"))
+[ -z "$missing" ] || fail "the binaries load libraries of packages the Depends do not bring: $(echo $missing)"
+direct=$(for f in $elves; do readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; done | sort -u |
+  while read -r soname; do awk -v s="$soname" '$1 == s && $3 ~ /^\// { print $3; exit }' <<<"$loaded"; done |
+  grep -v "^$root" | packages_of)
+for d in $(field Depends | tr ',' '\n' | sed 's/(.*)//; s/ //g'); do
+  [ "$d" = libgl1-mesa-dri ] && continue
+  alternatives=$(tr '|' '\n' <<<"$d")
+  [ -n "$(comm -12 <(sort <<<"$alternatives") <(echo "$direct"))" ] ||
+    fail "Depends on $d, which no binary links"
+done
+pass "dependencies: $(wc -l <<<"$used") packages loaded, all brought by the $(field Depends | tr ',' '\n' | wc -l) declared; none declared in vain"
+
+# --- lintian -------------------------------------------------------------------
+if findings=$(lintian --fail-on error,warning "$deb" 2>/dev/null); then
+  pass "lintian: no errors or warnings${findings:+ ($(grep -c . <<<"$findings") notes)}"
+else
+  fail "lintian: $findings"
+fi
+
+# --- The installed tools answer --version --------------------------------------
+for tool in tolmar tolmar-capture picture-fit; do
+  said=$("$root/usr/bin/$tool" --version 2>&1)
+  [ "$said" = "$tool $version" ] || fail "$tool --version said '$said'"
+done
+"$root/usr/bin/tolmar" extra >/dev/null 2>&1
+[ $? -eq 2 ] || fail "the launcher takes no arguments, but 'tolmar extra' did not end with status 2"
+pass "tolmar, tolmar-capture and picture-fit --version say $version; tolmar refuses arguments with status 2"
+
+# --- The launcher, run as a viewer does --------------------------------------------
+program=$root/usr/bin/tolmar
+soundtrack=$root/usr/share/tolmar/tolmar.mp3
+start_xvfb -wr
+# Runs the launcher in DIR until the music has played a few seconds, then
+# Escape; checks the lead-in came first and the output is MUSIC, looped.
+play_in() {  # DIR MUSIC MUSIC-NAME WHAT
+  local dir=$1 music=$2 name=$3 what=$4 music_ms
+  start_program "$dir"
+  wait_event "$dir" '$1 == "sound"' 300
+  sleep 3
+  finish_with_escape "$dir"
+  music_ms=$(($(event_field "$dir" sound 2) - $(event_field "$dir" clock 2)))
+  [ "$music_ms" -ge 3000 ] || fail "$what: music ${music_ms} ms after the start, inside the lead-in"
+  "$PCM_MATCH" "$dir/audio.raw" "$music" >"$dir/match.txt" ||
+    fail "$what: the output is not $name looped: $(cat "$dir/match.txt")"
+  pass "$what: from ${music_ms} ms on, after the lead-in, the output is $name; Escape, status 0"
+}
+mkdir "$work/empty"
+play_in "$work/empty" "$soundtrack" "the installed soundtrack" "launcher started from an empty folder"
+[ -z "$(ls -A "$work/empty" | grep -v -e '^audio.raw$' -e '^std...\.txt$' -e '^events.txt$' -e '^match.txt$')" ] ||
+  fail "the run left files in the folder it was started from: $(ls -A "$work/empty")"
+
+mkdir "$work/own"
+make_mp3 "$work/own/tolmar.mp3" 2 44100 2
+play_in "$work/own" "$work/own/tolmar.mp3" "the folder's tolmar.mp3" "launcher started from a folder with its own tolmar.mp3"
+"$PCM_MATCH" "$work/own/audio.raw" "$soundtrack" >/dev/null 2>&1 &&
+  fail "the folder's own tolmar.mp3 run matches the installed soundtrack too; the check proves nothing"
+
+# --- tolmar-capture from an empty folder ------------------------------------------
+mkdir "$work/capture"
+case_dir=$work/capture
+(cd "$work/capture" && timeout 600 "$root/usr/bin/tolmar-capture" --quiet --size 64x36 --fps 2 piece.mkv \
+  >stdout.txt 2>stderr.txt)
+status=$?
+[ "$status" -eq 0 ] || fail "tolmar-capture in an empty folder: status $status"
+streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$work/capture/piece.mkv" | sort | paste -sd ' ')
+seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/capture/piece.mkv")
+[ "$streams" = "audio video" ] && awk -v s="$seconds" 'BEGIN { exit !(s > 130) }' ||
+  fail "tolmar-capture: streams '$streams', $seconds s"
+pass "tolmar-capture from an empty folder finds the installed soundtrack: video and audio, $seconds s"
