@@ -63,14 +63,14 @@ log=$out/step.log
 
 # Runs a step quietly; on failure shows the end of what it printed.
 step() {
-  local what=$1
+  local what=$1 start=$SECONDS
   shift
-  echo "release: $what"
   if ! "$@" >"$log" 2>&1; then
     echo "release: FAILED: $what" >&2
     tail -n 40 "$log" >&2
     exit 1
   fi
+  echo "release: $what ($((SECONDS - start)) s)"
 }
 
 # --- Linux: the Debian package ------------------------------------------------
