@@ -79,8 +79,10 @@ Also here: tolmar-capture, which renders the piece to a video file frame by
 frame with its music, and picture-fit, which fits the triangles to an image
 of your own.")
 # Depends: what the binaries link, found by dpkg-shlibdeps when cpack runs
-# (cmake/PackageDepends.cmake), and Mesa's GL drivers, which libGL loads at
-# run time and no link records.
+# (cmake/PackageDepends.cmake), and what is loaded at run time, which no link
+# records: SDL opens libGL.so.1 (libgl1) for its window's GL context, and
+# libGL loads Mesa's drivers (libgl1-mesa-dri). A fresh minimal Debian 12
+# without libgl1 cannot make the window (tests/release/fresh_install.sh).
 set(CPACK_TOLMAR_BUILD_DIR ${PROJECT_BINARY_DIR})
 set(CPACK_TOLMAR_PRIVATE_LIB_DIR ${PROJECT_BINARY_DIR}/src/audio/sdl)
 set(CPACK_TOLMAR_ELF_FILES ${PROJECT_BINARY_DIR}/tolmar ${PROJECT_BINARY_DIR}/src/audio/sdl/libaudio.so
@@ -88,6 +90,6 @@ set(CPACK_TOLMAR_ELF_FILES ${PROJECT_BINARY_DIR}/tolmar ${PROJECT_BINARY_DIR}/sr
 if(TARGET tolmar-capture)
   list(APPEND CPACK_TOLMAR_ELF_FILES ${PROJECT_BINARY_DIR}/tools/capture/tolmar-capture)
 endif()
-set(CPACK_TOLMAR_EXTRA_DEPENDS "libgl1-mesa-dri")
+set(CPACK_TOLMAR_EXTRA_DEPENDS "libgl1, libgl1-mesa-dri")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackageDepends.cmake)
 include(CPack)

@@ -60,7 +60,8 @@ dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
 # Every library the binaries load (ldd, through the program's rpath to its
 # private library) is ours or comes with the declared dependencies; each
 # declared dependency is behind a library some binary links directly, except
-# Mesa's GL drivers, which libGL loads at run time.
+# the two loaded at run time: libGL (SDL opens it for the window's context)
+# and Mesa's GL drivers (libGL loads them).
 depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/ //g' | awk 'NF')
 elves="$root/usr/libexec/tolmar/tolmar $root/usr/lib/tolmar/libaudio.so $root/usr/bin/tolmar-capture $root/usr/bin/picture-fit"
 loaded=$(for f in $elves; do ldd "$f"; done)
@@ -80,7 +81,7 @@ direct=$(for f in $elves; do readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/
   while read -r soname; do awk -v s="$soname" '$1 == s && $3 ~ /^\// { print $3; exit }' <<<"$loaded"; done |
   grep -v "^$root" | packages_of)
 for d in $(field Depends | tr ',' '\n' | sed 's/(.*)//; s/ //g'); do
-  [ "$d" = libgl1-mesa-dri ] && continue
+  case "$d" in libgl1 | libgl1-mesa-dri) continue ;; esac
   alternatives=$(tr '|' '\n' <<<"$d")
   [ -n "$(comm -12 <(sort <<<"$alternatives") <(echo "$direct"))" ] ||
     fail "Depends on $d, which no binary links"
