@@ -37,9 +37,7 @@ run_checks() {
   "$@" >"$log" 2>&1
   status=$?
   cat "$log"
-  passed=$((passed + $(grep -c '^PASS:' "$log")))
-  failed=$((failed + $(grep -c '^FAIL:' "$log")))
-  [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || grep -q '^FAIL:' "$log" || fail "$* ended with status $status"
+  add_checks "$log" "$status" "$*"
 }
 TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/build/tests/reliability/pcm_match \
   run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"

@@ -12,8 +12,10 @@
 # program said and exits 1.
 deb=$(realpath "${1:-}" 2>/dev/null)
 [ -f "$deb" ] || { echo "usage: deb_test.sh DEB (a .deb file)" >&2; exit 2; }
-version=$(head -n 1 "$(dirname "$0")/../../VERSION")
-. "$(dirname "$0")/../support/program_lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+version=$(head -n 1 "$here/../../VERSION")
+. "$here/../support/dpkg_lib.sh"
+. "$here/../support/program_lib.sh"  # goes to a temporary folder
 pass() { echo "PASS: $*"; }
 [ -x "${PCM_MATCH:-}" ] && [ -f "${TOLMAR_EVENT_SHIM:-}" ] ||
   fail "PCM_MATCH and TOLMAR_EVENT_SHIM must name the default build's pcm_match and event log library"
@@ -67,19 +69,13 @@ elves="$root/usr/libexec/tolmar/tolmar $root/usr/lib/tolmar/libaudio.so $root/us
 loaded=$(for f in $elves; do ldd "$f"; done)
 grep -q 'not found' <<<"$loaded" && fail "libraries not found: $(grep 'not found' <<<"$loaded" | sort -u)"
 grep -q "libaudio.so => $root/usr/libexec/tolmar/../../lib/tolmar/libaudio.so" <<<"$loaded" || fail "the program does not find its audio library in the package"
-owner() { dpkg-query -S "$1" 2>/dev/null || dpkg-query -S "$(realpath "$1")" 2>/dev/null || dpkg-query -S "${1#/usr}"; }
-packages_of() {  # library paths on stdin -> owning packages
-  while read -r lib; do owner "$lib" | sed 's/:.*//' | head -n 1; done | sort -u
-}
-used=$(awk '$2 == "=>" && $3 ~ /^\// { print $3 }' <<<"$loaded" | grep -v "^$root" | sort -u | packages_of)
-closure=$( (apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts --no-breaks \
-  --no-replaces --no-enhances $depends | grep -v '^ ' | tr -d '<>' | sed 's/:.*//'
-  dpkg-query -W -f='${Package} ${Essential}\n' | awk '$2 == "yes" { print $1 }') | sort -u)
+used=$(awk '$2 == "=>" && $3 ~ /^\// { print $3 }' <<<"$loaded" | grep -v "^$root" | owning_packages)
+closure=$(dependency_closure $depends)
 missing=$(comm -23 <(echo "$used") <(echo "$closure"))
 [ -z "$missing" ] || fail "the binaries load libraries of packages the Depends do not bring: $(echo $missing)"
 direct=$(for f in $elves; do readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; done | sort -u |
   while read -r soname; do awk -v s="$soname" '$1 == s && $3 ~ /^\// { print $3; exit }' <<<"$loaded"; done |
-  grep -v "^$root" | packages_of)
+  grep -v "^$root" | owning_packages)
 for d in $(field Depends | tr ',' '\n' | sed 's/(.*)//; s/ //g'); do
   case "$d" in libgl1 | libgl1-mesa-dri) continue ;; esac
   alternatives=$(tr '|' '\n' <<<"$d")

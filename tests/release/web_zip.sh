@@ -20,6 +20,7 @@ zip=$(realpath -- "$1")
 cd "$(dirname "$0")/../.."
 
 source tests/support/checks.sh
+source tests/release/zip_lib.sh
 
 work=$(mktemp -d)
 server=
@@ -27,43 +28,10 @@ trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM  # through the EXIT trap
 
 # --- What is in the zip -------------------------------------------------------
-# The zip's name says the version, and its one folder must say the same, so
-# that unpacking two releases side by side keeps them apart.
-top=$(basename "$zip" .zip)
-if [[ ! $top =~ ^tolmar-[0-9A-Za-z.+~-]+-web$ ]]; then
-  fail "the zip is named tolmar-VERSION-web.zip: $(basename "$zip")"
-  finish
-fi
-files="README.txt index.html tolmar.js tolmar.mp3 tolmar.wasm"
-expected=$(for f in $files; do echo "$top/$f"; done | LC_ALL=C sort)
-# zip -r stores the folder as an entry of its own; zip -D does not. Either will do.
-if ! listing=$(unzip -Z1 "$zip" 2>"$work/unzip.log"); then
-  fail "unzip can read the zip"
-  cat "$work/unzip.log"
-  finish
-fi
-actual=$(grep -vxF "$top/" <<<"$listing" | LC_ALL=C sort)
-if [ "$actual" = "$expected" ]; then
-  pass "the zip holds $top/ with exactly $files"
-else
-  fail "the zip holds $top/ with exactly $files; it holds:"
-  sed 's/^/  /' <<<"$listing"
-fi
-
-site=$work/site
-mkdir "$site"
-# Never asks about a name stored twice (stdin is empty, -n keeps the first);
-# the listing above has shown it already.
-unzip -q -n "$zip" -d "$site" </dev/null >"$work/unzip.log" 2>&1 ||
-  { fail "unzip unpacks the zip"; sed 's/^/  /' "$work/unzip.log"; finish; }
-dir=$site/$top
-[ -d "$dir" ] || { fail "unpacking makes the folder $top/"; finish; }
-plain=yes
-for f in $files; do
-  [ -f "$dir/$f" ] && [ ! -L "$dir/$f" ] && [ -s "$dir/$f" ] || { plain=no; echo "  $f: $(ls -ld "$dir/$f" 2>&1)"; }
-done
-[ $plain = yes ] && pass "the five files unpack as plain, non-empty files" ||
-  fail "the five files unpack as plain, non-empty files"
+unpack_zip "$zip" web README.txt index.html tolmar.js tolmar.mp3 tolmar.wasm
+# The reference decode goes beside the unpacked folder, which the browser
+# run serves as its site.
+site=$work/unpacked
 # Other hosts may serve .wasm as something else; browsers then refuse to
 # compile it as it downloads, and the page loads only through a slower
 # fallback, with warnings in its console.
@@ -104,8 +72,5 @@ fi
 
 REAL_RUN=$top REFERENCE=tolmar.f32 MUSIC="the zip's tolmar.mp3" \
   timeout 600 node tests/web/web_test.js "$site" | tee "$work/browser.log"
-status=${PIPESTATUS[0]}
-passed=$((passed + $(grep -c '^PASS:' "$work/browser.log")))
-failed=$((failed + $(grep -c '^FAIL:' "$work/browser.log")))
-[ "$status" -eq 0 ] || [ "$failed" -gt 0 ] || fail "the browser run ended with status $status"
+add_checks "$work/browser.log" "${PIPESTATUS[0]}" "the browser run"
 finish

@@ -18,38 +18,10 @@ zip=$(realpath -- "$1")  # the Wine run changes folder
 support=$(dirname "$0")/../support
 source "$support/checks.sh"
 source "$support/wine_lib.sh"
+source "$(dirname "$0")/zip_lib.sh"
 
 # --- What the zip unpacks to ------------------------------------------------------
-# The zip's name says the version, and its one folder must say the same, so
-# that two releases unpacked side by side stay apart.
-top=$(basename "$zip" .zip)
-if [[ ! $top =~ ^tolmar-[0-9A-Za-z.+~-]+-windows$ ]]; then
-  fail "the zip is named tolmar-VERSION-windows.zip: $(basename "$zip")"
-  finish
-fi
-unpacked=$work/unpacked
-mkdir "$unpacked"
-# Never asks about a name stored twice (stdin is empty, -n keeps the first):
-# the listing below then shows one file where the zip had more.
-if ! unzip -q -n "$zip" -d "$unpacked" </dev/null >"$work/unzip.log" 2>&1; then
-  fail "unzip unpacks the zip:"
-  sed 's/^/  /' "$work/unzip.log"
-  finish
-fi
-# What Explorer's "Extract all" would leave: each entry with its type (d
-# folder, f plain file, l link), so a link or a stray entry shows up too.
-listing=$(cd "$unpacked" && find . -mindepth 1 -printf '%y %P\n' | LC_ALL=C sort -k2)
-expected="d $top
-f $top/README.txt
-f $top/tolmar.exe
-f $top/tolmar.mp3"
-if [ "$listing" = "$expected" ]; then
-  pass "the zip unpacks to $top/ with exactly README.txt, tolmar.exe and tolmar.mp3"
-else
-  fail "the zip unpacks to $top/ with exactly README.txt, tolmar.exe and tolmar.mp3; it gave:"
-  sed 's/^/  /' <<<"$listing"
-fi
-dir=$unpacked/$top
+unpack_zip "$zip" windows README.txt tolmar.exe tolmar.mp3
 
 # Notepad before Windows 10 shows a file with bare LFs as one long line.
 readme=$dir/README.txt

@@ -10,6 +10,7 @@
 # Usage: run_set_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/../support/dpkg_lib.sh"
 root=$(cd "$2" && pwd) || fail "no source folder $2"
 build=$1
 cd "$build" || fail "no build folder $build"
@@ -31,24 +32,11 @@ for tool in cmake ninja pkg-config c++ cc; do
   command -v "$tool" >>"$files" || fail "$tool is not installed"
 done
 
-# Owner of each file, asked for the path as read, its target, and the same
-# paths on the other side of the /lib -> /usr/lib merge, all in one query.
-needed=$(sort -u "$files" | while read -r f; do
-  [ -f "$f" ] || continue
-  for p in "$f" "$(realpath "$f")"; do
-    echo "$p"
-    case "$p" in /usr/lib/*) echo "${p#/usr}" ;; /lib/*) echo "/usr$p" ;; esac
-  done
-done | sort -u | xargs dpkg-query -S 2>/dev/null | sed 's/: .*//' | tr ',' '\n' | sed 's/^ *//; s/:.*//' | sort -u)
+needed=$(owning_packages <"$files")
 [ -n "$needed" ] || fail "found no packages behind the build's files"
 
 set_packages=$(sed 's/#.*//' "$root/tools/packages/run.txt" | awk 'NF { print $1 }')
-covered=$( (
-  apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts \
-    --no-breaks --no-replaces --no-enhances $set_packages | grep -v '^ ' | tr -d '<>'
-  # What every Debian system has.
-  dpkg-query -W -f='${Package} ${Essential} ${Priority}\n' | awk '$2 == "yes" || $3 == "required" { print $1 }'
-) | sed 's/:.*//' | sort -u)
+covered=$(dependency_closure $set_packages)
 
 missing=$(comm -23 <(echo "$needed") <(echo "$covered"))
 echo "the build used files of $(echo "$needed" | wc -l) packages; the run set covers $(echo "$covered" | wc -l)"

@@ -74,8 +74,5 @@ done
 # --- The browser --------------------------------------------------------------
 cd "$root"
 SHOT_TIMES=$shot_times timeout 900 node tests/web/web_test.js "$site" | tee "$work/browser.log"
-status=${PIPESTATUS[0]}
-passed=$((passed + $(grep -c '^PASS:' "$work/browser.log")))
-failed=$((failed + $(grep -c '^FAIL:' "$work/browser.log")))
-[ "$status" -eq 0 ] || [ "$failed" -gt 0 ] || fail "the browser tests ended with status $status"
+add_checks "$work/browser.log" "${PIPESTATUS[0]}" "the browser tests"
 finish

@@ -1,0 +1,30 @@
+# What dpkg and apt know of files and packages, for the checks that compare
+# what a build or a package needs with what a set of packages brings
+# (tests/setup/run_set_test.sh, tests/release/deb_test.sh). Sourced.
+
+# The packages owning the files named on standard input, one a line. Each
+# file is asked for as named, as its target, and on the other side of the
+# /lib -> /usr/lib merge (dpkg knows a file under the path its package
+# shipped), all in one query; files that do not exist are left out.
+owning_packages() {
+  local f p
+  while read -r f; do
+    [ -e "$f" ] || continue
+    for p in "$f" "$(realpath "$f")"; do
+      echo "$p"
+      case "$p" in /usr/lib/*) echo "${p#/usr}" ;; /lib/*) echo "/usr$p" ;; esac
+    done
+  done | sort -u | xargs -r dpkg-query -S 2>/dev/null | sed 's/: .*//' | tr ',' '\n' |
+    sed 's/^ *//; s/:.*//' | sort -u
+}
+
+# The installed packages that PACKAGE... bring along (Depends and
+# Pre-Depends, recursively, themselves included) and those every Debian
+# system has (essential or required), one a line.
+dependency_closure() {
+  (
+    apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts \
+      --no-breaks --no-replaces --no-enhances "$@" | grep -v '^ ' | tr -d '<>'
+    dpkg-query -W -f='${Package} ${Essential} ${Priority}\n' | awk '$2 == "yes" || $3 == "required" { print $1 }'
+  ) | sed 's/:.*//' | sort -u
+}
