@@ -8,7 +8,7 @@
 # under Wine (windows_zip.sh), the web zip unpacked, served and run in
 # chromium (web_zip.sh), and SHA256SUMS against all three. Needs the default
 # build (./test.sh makes it first) for the event log and pcm_match. Prints
-# PASS/FAIL per check and "N passed, M failed"; exits non-zero on any
+# PASS/FAIL per check and "N passed, M failed, K skipped"; exits non-zero on any
 # failure. Takes about four minutes.
 set -uo pipefail
 cd "$(dirname "$0")/../.."

@@ -10,7 +10,7 @@
 # playing and equal to that decode, Escape ending with status 0. Needs only
 # the zip and the source tree, no build; npm for puppeteer-core when
 # tests/web/node_modules lacks it. Prints PASS/FAIL per check and
-# "N passed, M failed"; exits non-zero on any failure. Takes about 15 s.
+# "N passed, M failed, K skipped"; exits non-zero on any failure. Takes about 15 s.
 set -uo pipefail
 if [ $# -ne 1 ] || [ ! -f "$1" ]; then
   echo "usage: bash tests/release/web_zip.sh ZIP   (e.g. dist/tolmar-1.0.0-web.zip)" >&2

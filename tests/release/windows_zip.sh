@@ -8,7 +8,7 @@
 # folder, as Explorer does on a double-click, and watches the run with the
 # zip's music (tests/support/wine_lib.sh): black lead-in, triangles, music on
 # the output device, Escape ending with status 0. Needs only the zip and the
-# source tree, no build. Prints PASS/FAIL per check and "N passed, M failed";
+# source tree, no build. Prints PASS/FAIL per check and "N passed, M failed, K skipped";
 # exits non-zero on any failure. Takes about half a minute.
 set -uo pipefail
 [ $# -eq 1 ] && [ -f "$1" ] ||

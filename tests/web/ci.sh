@@ -3,7 +3,7 @@
 # native frame-shot, makes test MP3s with sox and lame and their reference
 # decodes with libmpg123 (mpg123), lays out one folder per case, then drives
 # Debian's headless chromium with puppeteer-core (web_test.js). Prints
-# PASS/FAIL per check and "N passed, M failed"; exits non-zero on any failure.
+# PASS/FAIL per check and "N passed, M failed, K skipped"; exits non-zero on any failure.
 # Needs npm for puppeteer-core (installed from package-lock.json when
 # missing). Takes about two minutes.
 set -uo pipefail

@@ -2,7 +2,7 @@
 # The Windows build, checked under Wine: cross-builds tolmar.exe (the windows
 # preset) and the test programs beside it, then runs them in a throwaway Wine
 # prefix with a private PulseAudio null sink and Xvfb (tests/support/wine_lib.sh).
-# Prints PASS/FAIL per check and "N passed, M failed"; exits non-zero on any
+# Prints PASS/FAIL per check and "N passed, M failed, K skipped"; exits non-zero on any
 # failure. Takes about 45 s.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
