@@ -101,8 +101,18 @@ for i in $(seq 600); do
   sleep 0.2
 done
 echo "black-after-polls ${black:-never}"
-sleep 8
-echo "timeline $(screen_stats timeline.png)"
+# Frames with at least 16-bit samples louder than 300 (-40 dBFS) recorded so far.
+loud_frames() { od -An -v -w4 -td2 recorded.raw 2>/dev/null | awk '$1 > 300 || $1 < -300 { n++ } END { print n + 0 }'; }
+# Triangles on the screen and a second of loud music heard, however long that
+# takes (a limit for hangs).
+timeline="none none"
+for i in $(seq 600); do
+  timeline=$(screen_stats timeline.png)
+  awk -v s="${timeline#* }" -v l="$(loud_frames)" 'BEGIN { exit !(s > 0.05 && l > 44100) }' && break
+  kill -0 $pid 2>/dev/null || break
+  sleep 0.2
+done
+echo "timeline $timeline"
 kill -0 $pid 2>/dev/null || echo "ended-early"
 xdotool key Escape
 for i in $(seq 600); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
@@ -114,6 +124,7 @@ wait $pid
 echo "status $?"
 kill $rec 2>/dev/null
 wait $rec 2>/dev/null
+echo "loud $(loud_frames)"
 INNER
   report=$(DIR=$dir WINE=$wine EXE=$exe timeout 900 xvfb-run -a -s "-screen 0 1280x720x24 -wr" bash inner.sh)
   last_err=$work/music/stderr.txt
@@ -138,9 +149,9 @@ INNER
   fi
   # The music reached the output device: at least a second of sound louder
   # than -40 dBFS (the null sink's silence is zeros). Real music starts
-  # quietly: the soundtrack's first seconds peak near 1500, so the 5 s or so
-  # heard before Escape need a low threshold to count most of them.
-  loud=$(od -An -v -w4 -td2 recorded.raw 2>/dev/null | awk '$1 > 300 || $1 < -300 { n++ } END { print n + 0 }')
+  # quietly: the soundtrack's first seconds peak near 1500, hence the low
+  # threshold.
+  loud=$(awk '/^loud/ { n = $2 } END { print n + 0 }' <<<"$report")
   if [ "$loud" -gt 44100 ]; then
     pass "music heard on the output device ($loud loud frames)"
   else
