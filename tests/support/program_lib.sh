@@ -72,7 +72,7 @@ start_xvfb() {
   export DISPLAY=:$number
 }
 
-# One line per thread the audio library may run, "ID SWITCHES OTHER TICKS":
+# One line per thread the audio library may run, "ID NAME VOLUNTARY OTHER TICKS":
 # its voluntary and involuntary context switches and CPU ticks so far. These
 # are SDL's device thread and the threads that carry the program's own name
 # (the feeders); the main thread and the GL driver's threads are left out.
@@ -117,7 +117,7 @@ no_spin() {
   before=$(audio_threads "$pid")
   start=$(buffers_played "$before" "${2:-}")
   for i in $(seq 1200); do  # 120 s, a limit for hangs
-    kill -0 "$pid" 2>/dev/null || fail "$1: the program ended while its audio played"
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$1: the program ended (status $?) while its audio played"; }
     after=$(audio_threads "$pid")
     buffers=$(($(buffers_played "$after" "${2:-}") - start))
     [ "$buffers" -ge 100 ] && break
