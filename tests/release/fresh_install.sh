@@ -85,7 +85,7 @@ else
   echo "the mirror $mirror cannot be reached: installing from the cache"
 fi
 download=$(in_chroot apt-get install --print-uris -qq --no-install-recommends "./root/$(basename "$deb")" 2>/dev/null |
-  awk '{ bytes += $3 } END { printf "%.0f", bytes / 1048576 }')
+  awk '$1 ~ /^.https?:/ { bytes += $3 } END { printf "%.0f", bytes / 1048576 }')  # not the local .deb
 [ -n "$online" ] || case_dir=""  # offline, apt's complaint adds nothing to the line
 in_chroot env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
   "/root/$(basename "$deb")" >"$log" 2>&1 ||
