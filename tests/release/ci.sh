@@ -3,8 +3,9 @@
 # tools/release.sh (--allow-dirty, so the test command also runs on work not
 # yet committed), then checks each file of dist/ on its own: the Debian
 # package unpacked and run (deb_test.sh), installed with apt on a fresh
-# minimal Debian 12 in a chroot and run (fresh_install.sh, as root; it
-# downloads about 150 MB), the Windows zip unpacked and run
+# minimal Debian 12 in a chroot and run (fresh_install.sh, as root; about
+# 150 MB from the Debian mirror the first time, then only what changed, kept
+# in /var/cache/tolmar-tests), the Windows zip unpacked and run
 # under Wine (windows_zip.sh), the web zip unpacked, served and run in
 # chromium (web_zip.sh), and SHA256SUMS against all three. Needs the default
 # build (./test.sh makes it first) for the event log and pcm_match. Prints
