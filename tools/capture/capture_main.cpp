@@ -31,8 +31,8 @@ const char* const USAGE =
     "  --fps N[/D]     frames per second, e.g. 60, 25 or 30000/1001 (default 60)\n"
     "  --music FILE    the MP3 (default tolmar.mp3 in the working directory, else\n"
     "                  the soundtrack installed with the tool)\n"
-    "  --crf N         quality: lower is better and bigger (H.264 0-51, default 20;\n"
-    "                  VP9 0-63, default 31)\n"
+    "  --crf N         quality: lower is better and bigger (H.264 0-%d, default %d;\n"
+    "                  VP9 0-%d, default %d)\n"
     "  --preset NAME   H.264's speed against size: ultrafast, superfast, veryfast\n"
     "                  (default), faster, fast, medium, slow, slower, veryslow\n"
     "  --lossless      exact RGB video and FLAC audio (.mkv only)\n"
@@ -134,7 +134,8 @@ void parseArguments(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(USAGE, stdout);
+            // The quality figures are the encoder's.
+            std::printf(USAGE, MAX_CRF_H264, DEFAULT_CRF_H264, MAX_CRF_VP9, DEFAULT_CRF_VP9);
             std::exit(0);
         } else if (arg == "--version") {
             std::puts("tolmar-capture " TOLMAR_VERSION);
@@ -159,7 +160,9 @@ void parseArguments(int argc, char** argv) {
             // past every codec's, a number is refused here while it fits an int.
             if (arg == "--crf") {
                 if (!parseInt(value, &crf) || crf < 0 || crf > 1000)
-                    refuse(std::string("bad --crf '") + value + "': give " + encodeQualityRanges());
+                    refuse(std::string("bad --crf '") + value + "': give 0 to " +
+                           std::to_string(MAX_CRF_H264) + " (H.264) or 0 to " +
+                           std::to_string(MAX_CRF_VP9) + " (VP9)");
                 settings.crf = static_cast<int>(crf);
             }
         } else if (arg.size() > 1 && arg[0] == '-') {

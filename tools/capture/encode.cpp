@@ -32,10 +32,6 @@ namespace {
 // on either side, few enough to keep memory small at 1080p (8 MB each).
 const int QUEUE_FRAMES = 4;
 const int AUDIO_CHUNK_FRAMES = 4096;  // sample frames decoded per step
-const int DEFAULT_CRF_H264 = 20;
-const int DEFAULT_CRF_VP9 = 31;
-const int MAX_CRF_H264 = 51;
-const int MAX_CRF_VP9 = 63;
 const char* const DEFAULT_PRESET = "veryfast";
 // x264's presets, fastest first.
 const char* const PRESETS = " ultrafast superfast veryfast faster fast medium slow slower veryslow ";
@@ -290,11 +286,6 @@ const char* audioEncoderName() {
 }  // namespace
 
 void encodeLimitAllocations(size_t bytes) { av_max_alloc(bytes); }
-
-std::string encodeQualityRanges() {
-    return "0 to " + std::to_string(MAX_CRF_H264) + " (H.264) or 0 to " + std::to_string(MAX_CRF_VP9) +
-           " (VP9)";
-}
 
 std::string encodeCheckSettings(const EncodeSettings& s) {
     const std::string video = videoEncoderName(s);

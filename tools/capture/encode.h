@@ -7,6 +7,13 @@
 #include <cstdint>
 #include <string>
 
+// The quality (--crf) each lossy codec takes, 0 to its maximum, and ours
+// when none is given. Lower is better and bigger.
+const int MAX_CRF_H264 = 51;
+const int DEFAULT_CRF_H264 = 20;
+const int MAX_CRF_VP9 = 63;
+const int DEFAULT_CRF_VP9 = 31;
+
 enum Container { CONTAINER_MP4, CONTAINER_WEBM, CONTAINER_MKV };
 
 struct EncodeSettings {
@@ -27,8 +34,6 @@ struct EncodeSettings {
 // codec's range, odd sides for H.264, lossless outside .mkv.
 std::string encodeCheckSettings(const EncodeSettings& settings);
 
-// The quality (--crf) each codec takes, for a message: "0 to 51 (H.264) or ...".
-std::string encodeQualityRanges();
 
 // FFmpeg's allocations of more than `bytes` fail from now on: for tests of
 // the out-of-memory paths.
