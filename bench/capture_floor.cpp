@@ -10,9 +10,9 @@
 //           video as the piece's does.
 // Run in a folder holding tolmar.mp3. Prints render_s=... encode_s=...
 #include "audio/capture/capture_music.h"
+#include "capture_clock.h"
 #include "driver/driver.h"
 #include "encode.h"
-#include "platform/capture.h"
 
 #include <GL/gl.h>
 
@@ -63,8 +63,7 @@ int main(int argc, char** argv) {
     }
     const int fps = std::atoi(argv[2]);
     frames = std::atoll(argv[3]);
-    captureSetView(width, height, fps, 1);
-    captureSetHooks(begin, readFrame);
+    captureClockStart(width, height, fps, 1, begin, readFrame);
     captureSetFrameLimit(frames);
     readBack.resize(static_cast<size_t>(width) * height * 4);
     const auto renderStart = std::chrono::steady_clock::now();

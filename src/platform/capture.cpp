@@ -1,66 +1,36 @@
 // The platform layer of the capture tool: an EGL pbuffer instead of a window,
-// no keyboard, and a clock that is read from the number of frames presented,
-// so every frame shows the moment its place in the video stands for however
-// long it took to draw.
+// no keyboard, and the tool's clock and stop in place of a real clock and
+// Escape, so every frame shows the moment its place in the video stands for
+// however long it took to draw.
 #include "platform/capture.h"
 
 #include "platform/offscreen.h"
 #include "platform/platform.h"
 
-#include <atomic>
-
 namespace {
 
 int viewWidth = 1920;  // pixels
 int viewHeight = 1080;
-int64_t fpsNum = 60;  // frames per fpsDen seconds
-int64_t fpsDen = 1;
-bool (*beginHook)(const char** error) = nullptr;
-void (*presentHook)(int64_t frame) = nullptr;
-int64_t frameLimit = 0;  // 0: none
-
-// Written by the rendering thread; read by the audio backend and the encoder.
-std::atomic<int64_t> framesPresented{0};
-std::atomic<bool> stopRequested{false};
+CaptureHooks hooks = {};
 const char* lastError = "";
 
 }  // namespace
 
-void captureSetView(int width, int height, int fps_num, int fps_den) {
+void captureSetView(int width, int height, const CaptureHooks& tool) {
     viewWidth = width;
     viewHeight = height;
-    fpsNum = fps_num;
-    fpsDen = fps_den;
-}
-
-void captureSetHooks(bool (*begin)(const char** error), void (*present)(int64_t frame)) {
-    beginHook = begin;
-    presentHook = present;
-}
-
-void captureSetFrameLimit(int64_t frames) { frameLimit = frames; }
-
-void captureStop() { stopRequested = true; }
-
-int64_t captureFramesPresented() { return framesPresented; }
-
-// In integer arithmetic, so the clock is exact at any rate: frame n of the
-// video starts n * fpsDen / fpsNum seconds in.
-uint32_t captureTicksAt(int64_t frames) {
-    return static_cast<uint32_t>(frames * 1000 * fpsDen / fpsNum);
+    hooks = tool;
 }
 
 bool platformOpenWindow() { return true; }
 
+// An EGL failure is one line, offscreen.cpp's, with EGL's error code.
 bool platformOpenContext() {
     if (!platformOpenOffscreen(viewWidth, viewHeight)) {
-        lastError = "Cannot render offscreen: no EGL pbuffer with desktop OpenGL";
+        lastError = platformOffscreenError();
         return false;
     }
-    if (beginHook && !beginHook(&lastError)) {
-        return false;
-    }
-    return true;
+    return hooks.begin(&lastError);
 }
 
 const char* platformError() { return lastError; }
@@ -70,15 +40,8 @@ void platformDrawableSize(int* width, int* height) {
     *height = viewHeight;
 }
 
-void platformSwap() {
-    if (presentHook) {
-        presentHook(framesPresented);
-    }
-    ++framesPresented;
-}
+void platformSwap() { hooks.present(); }
 
-uint32_t platformTicks() { return captureTicksAt(framesPresented); }
+uint32_t platformTicks() { return hooks.ticks(); }
 
-bool platformEscapePressed() {
-    return stopRequested || (frameLimit > 0 && framesPresented >= frameLimit);
-}
+bool platformEscapePressed() { return hooks.stop(); }

@@ -1,32 +1,32 @@
-// The capture platform: an offscreen view of a chosen size and a virtual
-// clock that advances exactly one frame per presented frame, so the program's
-// own driver renders the piece frame by frame for a video. The capture tool
-// sets it up before runDemo and hears of every presented frame; the capture
-// audio backend reads the frame count to place the music.
+// The capture platform: an offscreen view of a chosen size and no keyboard,
+// so the program's own driver renders the piece frame by frame for a video.
+// It keeps no clock of its own: the capture tool owns the clock (one frame
+// per presented frame) and hands it in with the hooks below, the same clock
+// it hands the capture audio backend, so picture and music agree.
 #pragma once
 
 #include <cstdint>
 
-// Size of the offscreen drawable in pixels and the frame rate as a fraction,
-// fps_num / fps_den frames per second. Call before runDemo.
-void captureSetView(int width, int height, int fps_num, int fps_den);
+// What the tool supplies; every hook runs on the rendering thread.
+struct CaptureHooks {
+    // Once the GL context is current, before the first frame. The driver has
+    // opened the music by then (platform.h), so the tool can ask the audio
+    // backend for its format here. False fails platformOpenContext with the
+    // line it set in *error.
+    bool (*begin)(const char** error);
+    // After each frame is drawn, with the context current: the frame is done.
+    void (*present)();
+    // platformTicks: milliseconds from an origin of 0.
+    uint32_t (*ticks)();
+    // platformEscapePressed: true ends the run early.
+    bool (*stop)();
+};
 
-// begin runs once the GL context is current, before the first frame; when it
-// returns false, platformOpenContext fails with the text it set. present runs
-// after each frame is drawn, with the frame's index from 0, on the rendering
-// thread with the context current.
-void captureSetHooks(bool (*begin)(const char** error), void (*present)(int64_t frame));
+// Size of the offscreen drawable in pixels, and the hooks (all set). Call
+// before runDemo.
+void captureSetView(int width, int height, const CaptureHooks& hooks);
 
-// From this many presented frames on, Escape reads as pressed, so the driver
-// ends its timeline early (0: never). For short test captures.
-void captureSetFrameLimit(int64_t frames);
-
-// Escape reads as pressed from the next poll on: the run ends early.
-void captureStop();
-
-// Frames presented so far; the virtual clock is a function of it alone.
+// Frames presented so far, by the capture tool's clock (defined by the tool,
+// tools/capture/capture_clock.cpp). Declared here only for the capture audio
+// backend, which reads it until it takes its clock as a hook from the tool.
 int64_t captureFramesPresented();
-
-// The virtual clock after `frames` presented frames: whole milliseconds of
-// video time, rounded down, from an origin of 0.
-uint32_t captureTicksAt(int64_t frames);

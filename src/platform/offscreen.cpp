@@ -7,6 +7,19 @@
 
 #include <cstdio>
 
+namespace {
+
+char errorLine[128] = "";
+
+bool fail(const char* what) {
+    std::snprintf(errorLine, sizeof errorLine, "%s (error 0x%04x)", what, eglGetError());
+    return false;
+}
+
+}  // namespace
+
+const char* platformOffscreenError() { return errorLine; }
+
 bool platformOpenOffscreen(int width, int height) {
     EGLDisplay display = EGL_NO_DISPLAY;
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
@@ -18,12 +31,10 @@ bool platformOpenOffscreen(int width, int height) {
         display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
     }
     if (display == EGL_NO_DISPLAY || eglInitialize(display, nullptr, nullptr) != EGL_TRUE) {
-        std::printf("Cannot open an EGL display (error 0x%04x)\n", eglGetError());
-        return false;
+        return fail("Cannot open an EGL display");
     }
     if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) {
-        std::printf("EGL has no desktop OpenGL (error 0x%04x)\n", eglGetError());
-        return false;
+        return fail("EGL has no desktop OpenGL");
     }
     const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
                                        EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
@@ -33,8 +44,7 @@ bool platformOpenOffscreen(int width, int height) {
     EGLint configCount = 0;
     if (eglChooseConfig(display, configAttributes, &config, 1, &configCount) != EGL_TRUE ||
         configCount < 1) {
-        std::printf("No EGL pbuffer configuration for OpenGL (error 0x%04x)\n", eglGetError());
-        return false;
+        return fail("No EGL pbuffer configuration for OpenGL");
     }
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     EGLSurface surface = eglCreatePbufferSurface(display, config, surfaceAttributes);
@@ -43,8 +53,7 @@ bool platformOpenOffscreen(int width, int height) {
     EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
     if (surface == EGL_NO_SURFACE || context == EGL_NO_CONTEXT ||
         eglMakeCurrent(display, surface, surface, context) != EGL_TRUE) {
-        std::printf("Cannot create an offscreen OpenGL context (error 0x%04x)\n", eglGetError());
-        return false;
+        return fail("Cannot create an offscreen OpenGL context");
     }
     return true;
 }

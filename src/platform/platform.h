@@ -1,6 +1,24 @@
 // The platform layer: the full-screen view with its GL context, the buffer
 // swap, the millisecond clock and the Escape key. The driver includes only
 // this header; each platform has one small implementation of it.
+//
+// The order runDemo (src/driver) keeps, which platforms and audio backends
+// may rely on:
+//   1. The music is opened first (the audio library's System_Create, init and
+//      createStream), before any call here: a failure there ends the run
+//      before a window exists.
+//   2. platformOpenWindow, then platformOpenContext only if it succeeded;
+//      platformError only after one of them failed, and then the run ends
+//      (status 1) with no other call, the music left open.
+//   3. platformDrawableSize once, with the context current, then GL calls.
+//   4. The lead-in: platformTicks before each black frame, platformSwap after
+//      it; platformEscapePressed is not called.
+//   5. The music is started (playSound) once, after the lead-in's last swap
+//      and before the timeline's first frame.
+//   6. The timeline: per frame platformEscapePressed, platformTicks, the
+//      drawing, platformSwap; it ends on Escape or at the end of the timeline.
+//   7. Then the music is released; nothing here is called after it.
+// Every call comes from the thread that called runDemo.
 #pragma once
 
 #include <cstdint>

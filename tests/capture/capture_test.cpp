@@ -2,7 +2,7 @@
 // pixel for pixel with the frames frame-shot draws for the same milliseconds,
 // and sample for sample with a direct decode of the music; the delivered
 // formats are read by ffprobe; bad arguments, bad music, an unwritable or
-// filling disk and Ctrl+C leave no file behind.
+// filling disk, failing allocations and Ctrl+C leave no file behind.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -24,6 +24,8 @@ extern "C" {
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -321,6 +323,8 @@ TEST_F(CaptureTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         {"a.avi"},                        {"--lossless", "a.mp4"},
         {"--crf", "52", "a.mp4"},         {"--frobnicate", "a.mp4"},
         {},                               {"--size"},
+        {"--crf", "64", "a.webm"},        {"--preset", "slow", "a.webm"},
+        {"--lossless", "--preset", "slow", "a.mkv"},
     };
     for (const auto& args : cases) {
         std::string shown;
@@ -348,36 +352,95 @@ TEST_F(CaptureTest, BadMusicIsRefusedWithTheProgramsText) {
         EXPECT_EQ(r.output, c.second);
         EXPECT_EQ(filesExcept({"folder.mp3", "text.mp3"}), std::vector<std::string>{}) << c.first;
     }
-    // Without --music it reads tolmar.mp3 from the working directory, as the program does.
+    // Without --music it reads tolmar.mp3 from the working directory, as the
+    // program does; the tool names the file it looked for and the option.
     ProcessResult r = capture({"--quiet", "--size", "320x180", "v.mp4"}, 0);
     EXPECT_EQ(r.output, "FMOD error! (23) File not found. \n") << describe(r);
+    const std::string full = std::filesystem::canonical(dir).string() + "/tolmar.mp3";
+    EXPECT_EQ(r.errors, "tolmar-capture: no music file " + full + "; name an MP3 with --music FILE\n");
 }
 
 TEST_F(CaptureTest, UnwritableOutputIsRefusedBeforeRendering) {
     makeMp3("tolmar.mp3", 1.0, "sine 440");
     std::filesystem::create_directory(path("taken.mp4"));
+    std::filesystem::create_directory(path("folder"));
     for (const std::string& out : {std::string("no/such/folder/v.mp4"), std::string("taken.mp4")}) {
         ProcessResult r = capture({"--quiet", "--size", "320x180", out}, 0);
         EXPECT_EQ(r.status, 1) << describe(r);
         EXPECT_NE(r.errors.find("tolmar-capture: cannot write " + out), std::string::npos) << r.errors;
-        EXPECT_EQ(filesExcept({"tolmar.mp3", "taken.mp4"}), std::vector<std::string>{});
+        EXPECT_EQ(filesExcept({"tolmar.mp3", "taken.mp4", "folder"}), std::vector<std::string>{});
     }
+    // A folder is named as one, before its name's missing extension.
+    ProcessResult r = capture({"--quiet", "folder"}, 0);
+    EXPECT_EQ(r.status, 1) << describe(r);
+    EXPECT_EQ(r.errors, "tolmar-capture: cannot write folder: it is a directory\n");
 }
 
-// A file size limit fails the writes mid-run as a full disk would.
-TEST_F(CaptureTest, FullDiskStopsWithStatus1AndLeavesNoFile) {
+// With no EGL driver to load: the platform's one line with EGL's error, on
+// standard output as the program's own, and nothing after it.
+TEST_F(CaptureTest, NoOpenGLIsOneLine) {
     makeMp3("tolmar.mp3", 1.0, "sine 440");
     ProcessOptions options;
     options.workingDirectory = dir;
-    options.environment.push_back("TOLMAR_CAPTURE_FRAME_LIMIT=400");
-    options.timeout_s = 180;
-    ProcessResult r = runProcess({"/bin/bash", "-c", std::string("ulimit -f 64; exec ") + CAPTURE_PROGRAM +
-                                                         " --quiet --size 320x180 --lossless v.mkv"},
-                                 options);
+    options.environment.push_back("__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json");
+    ProcessResult r = runProcess({CAPTURE_PROGRAM, "--quiet", "--size", "64x36", "v.mp4"}, options);
     EXPECT_EQ(r.status, 1) << describe(r);
-    EXPECT_NE(r.errors.find("tolmar-capture: cannot write v.mkv: "), std::string::npos) << r.errors;
-    EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << describe(r);
+    EXPECT_NE(r.output.find("EGL"), std::string::npos) << describe(r);
     EXPECT_EQ(filesExcept({"tolmar.mp3"}), std::vector<std::string>{});
+}
+
+// --help and docs/capture.md list the same options, --help and --version
+// among them, and give the same H.264 quality default.
+TEST_F(CaptureTest, HelpAndTheDocsAgree) {
+    ProcessResult help = capture({"--help"}, 0);
+    ASSERT_EQ(help.status, 0) << describe(help);
+    std::ifstream in(CAPTURE_DOC);
+    const std::string docs((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(docs.empty()) << CAPTURE_DOC;
+    std::istringstream lines(help.output);
+    int options = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  --", 0) != 0) continue;
+        const std::string option = line.substr(2, line.find(' ', 2) - 2);
+        ++options;
+        EXPECT_NE(docs.find("| `" + option), std::string::npos) << option << " is not in the docs";
+    }
+    EXPECT_GE(options, 9);
+    for (const char* option : {"  --help ", "  --version "})
+        EXPECT_NE(help.output.find(option), std::string::npos) << option;
+    const size_t at = help.output.find("H.264 0-51, default ");
+    ASSERT_NE(at, std::string::npos) << help.output;
+    const std::string byHelp = help.output.substr(at + 20, 2);
+    EXPECT_NE(docs.find("H.264 0 to 51 (default " + byHelp + ")"), std::string::npos) << byHelp;
+}
+
+// A file size limit fails the writes mid-run as a full disk would; a cap on
+// FFmpeg's allocations from the first frame on fails its buffers mid-run.
+TEST_F(CaptureTest, FullDiskOrNoMemoryStopsWithStatus1AndLeavesNoFile) {
+    makeMp3("tolmar.mp3", 1.0, "sine 440");
+    const struct {
+        const char* shell;
+        const char* environment;
+        const char* output;
+    } cases[] = {
+        {"ulimit -f 64; exec ", "TOLMAR_CAPTURE_MAX_ALLOC", "--lossless v.mkv"},
+        {"exec ", "TOLMAR_CAPTURE_MAX_ALLOC=20000", "v.mp4"},
+    };
+    for (const auto& c : cases) {
+        ProcessOptions options;
+        options.workingDirectory = dir;
+        options.environment = {"TOLMAR_CAPTURE_FRAME_LIMIT=400", c.environment};
+        options.timeout_s = 180;
+        ProcessResult r = runProcess({"/bin/bash", "-c", c.shell + std::string(CAPTURE_PROGRAM) +
+                                                             " --quiet --size 320x180 " + c.output},
+                                     options);
+        const std::string name = std::string(c.output).substr(std::string(c.output).rfind(' ') + 1);
+        EXPECT_EQ(r.status, 1) << describe(r);
+        EXPECT_EQ(r.errors.rfind("tolmar-capture: cannot write " + name + ": ", 0), 0u) << r.errors;
+        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+        EXPECT_EQ(filesExcept({"tolmar.mp3"}), std::vector<std::string>{});
+    }
 }
 
 TEST_F(CaptureTest, InterruptLeavesNoFile) {

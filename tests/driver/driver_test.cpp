@@ -102,6 +102,8 @@ TEST(Driver, FirstFrameAtOrPast133SecondsIsDrawnThenTheRunEnds) {
         EXPECT_LT(secondsOf(beforeLast, record.musicStart_ms), END_SECONDS) << frame_ms;
         // The first frame draws the clock reading at that moment: time zero here.
         EXPECT_EQ(record.frames.front().progress, 0.0f);
+        // What the capture tool predicts for a clock of this rate is what ran.
+        EXPECT_EQ(framesInRun(1000, static_cast<int>(frame_ms)), countOf(record.calls, "swap")) << frame_ms;
     }
 }
 

@@ -82,7 +82,7 @@ int litPixels(const std::vector<unsigned char>& rgb) {
 class FrameShot : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(platformOpenOffscreen(WIDTH, HEIGHT)) << "no offscreen OpenGL";
+        ASSERT_TRUE(platformOpenOffscreen(WIDTH, HEIGHT)) << platformOffscreenError();
         initNoiseTexture();
     }
     void SetUp() override { dir = makeTempDir(); }
@@ -169,6 +169,9 @@ TEST_F(FrameShot, BadArgumentsGetOneMessageAndStatusTwo) {
         {{"12", out, "640x", "480"}, "WIDTH and HEIGHT must be whole numbers"},
         {{"12", out, "640", ""}, "WIDTH and HEIGHT must be whole numbers"},
         {{"12", out, "99999999999", "480"}, "WIDTH and HEIGHT must be whole numbers"},
+        // PNG bytes under a name that promises another format are refused.
+        {{"10", dir + "/x.jpg", "160", "90"}, "writes PNG only: name the OUTPUT .png, not '"},
+        {{"10", dir + "/x.JPEG"}, "writes PNG only"},
     };
     for (const auto& c : cases) {
         const ProcessResult run = shoot(c.arguments);
@@ -183,6 +186,18 @@ TEST_F(FrameShot, BadArgumentsGetOneMessageAndStatusTwo) {
     const ProcessResult help = shoot({"--help"});
     EXPECT_EQ(help.status, 0) << said(help);
     EXPECT_EQ(help.output.rfind("usage: frame-shot", 0), 0u) << said(help);
+}
+
+// With no EGL driver to load, the line names the tool and EGL's failure.
+TEST_F(FrameShot, NoOpenGLIsOneLineInTheToolsName) {
+    ProcessOptions options;
+    options.environment = {"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"};
+    const ProcessResult run = runProcess({FRAME_SHOT, "12", dir + "/frame.png", "64", "64"}, options);
+    EXPECT_EQ(run.status, 1) << said(run);
+    EXPECT_EQ(run.errors.rfind("frame-shot: ", 0), 0u) << said(run);
+    EXPECT_NE(run.errors.find("EGL"), std::string::npos) << said(run);
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << said(run);
+    EXPECT_TRUE(filesLeft().empty());
 }
 
 TEST_F(FrameShot, UnwritableOutputFailsWithTheReasonAndLeavesNothing) {

@@ -3,9 +3,9 @@
 // a clock that advances one frame per presented frame) and the capture audio
 // backend; this file reads the options, guards the output file and reports.
 #include "audio/capture/capture_music.h"
+#include "capture_clock.h"
 #include "driver/driver.h"
 #include "encode.h"
-#include "platform/capture.h"
 
 #include <signal.h>
 #include <stdlib.h>
@@ -21,8 +21,6 @@
 
 namespace {
 
-const int MIN_SIDE = 16;  // pixels; frame-shot's limits
-const int MAX_SIDE = 8192;
 const double MAX_FPS = 999.0;
 const char* const USAGE =
     "usage: tolmar-capture [options] OUTPUT\n"
@@ -33,12 +31,13 @@ const char* const USAGE =
     "  --fps N[/D]     frames per second, e.g. 60, 25 or 30000/1001 (default 60)\n"
     "  --music FILE    the MP3 (default tolmar.mp3 in the working directory, else\n"
     "                  the soundtrack installed with the tool)\n"
-    "  --crf N         quality: lower is better and bigger (H.264 0-51, default 20;\n"
-    "                  VP9 0-63, default 31)\n"
+    "  --crf N         quality: lower is better and bigger (H.264 0-%d, default %d;\n"
+    "                  VP9 0-%d, default %d)\n"
     "  --preset NAME   H.264's speed against size: ultrafast, superfast, veryfast\n"
     "                  (default), faster, fast, medium, slow, slower, veryslow\n"
     "  --lossless      exact RGB video and FLAC audio (.mkv only)\n"
     "  --quiet         no progress bar\n"
+    "  --help          show this help\n"
     "  --version       show the version\n";
 
 EncodeSettings settings;
@@ -46,6 +45,7 @@ std::string outputPath;
 std::string musicPath;
 bool quiet = false;
 int64_t expectedFrames = 0;
+long allocationLimit = 0;  // bytes; 0: FFmpeg's own
 
 // The temporary file, for the exit and signal paths: unlink is all they do.
 char tempPath[4096] = {};
@@ -78,10 +78,10 @@ bool parseInt(const char* text, long* value) {
 void parseSize(const char* text) {
     int width = 0, height = 0;
     char tail = 0;
-    if (std::sscanf(text, "%dx%d%c", &width, &height, &tail) != 2 || width < MIN_SIDE ||
-        height < MIN_SIDE || width > MAX_SIDE || height > MAX_SIDE)
+    if (std::sscanf(text, "%dx%d%c", &width, &height, &tail) != 2 || width < MIN_VIEW_SIDE ||
+        height < MIN_VIEW_SIDE || width > MAX_VIEW_SIDE || height > MAX_VIEW_SIDE)
         refuse(std::string("bad --size '") + text + "': give WxH, each side " +
-               std::to_string(MIN_SIDE) + " to " + std::to_string(MAX_SIDE) + " pixels");
+               std::to_string(MIN_VIEW_SIDE) + " to " + std::to_string(MAX_VIEW_SIDE) + " pixels");
     settings.width = width;
     settings.height = height;
 }
@@ -117,6 +117,15 @@ std::string defaultMusic() {
     return access(installed.c_str(), F_OK) == 0 ? installed : own;
 }
 
+// An existing folder is named as one (status 1), whatever its name's extension.
+void refuseDirectory() {
+    struct stat st;
+    if (stat(outputPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "tolmar-capture: cannot write %s: it is a directory\n", outputPath.c_str());
+        std::exit(1);
+    }
+}
+
 void parseArguments(int argc, char** argv) {
     bool musicGiven = false;
     settings.width = 1920;
@@ -125,7 +134,8 @@ void parseArguments(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(USAGE, stdout);
+            // The quality figures are the encoder's.
+            std::printf(USAGE, MAX_CRF_H264, DEFAULT_CRF_H264, MAX_CRF_VP9, DEFAULT_CRF_VP9);
             std::exit(0);
         } else if (arg == "--version") {
             std::puts("tolmar-capture " TOLMAR_VERSION);
@@ -145,15 +155,14 @@ void parseArguments(int argc, char** argv) {
                 musicPath = value;
                 musicGiven = true;
             }
-            if (arg == "--preset") {
-                const std::string names = " ultrafast superfast veryfast faster fast medium slow slower veryslow ";
-                if (names.find(std::string(" ") + value + " ") == std::string::npos)
-                    refuse(std::string("bad --preset '") + value + "': give one of" + names);
-                settings.preset = value;
-            }
+            if (arg == "--preset") settings.preset = value;
+            // The codec's range is the encoder's to check (encodeCheckSettings);
+            // past every codec's, a number is refused here while it fits an int.
             if (arg == "--crf") {
-                if (!parseInt(value, &crf) || crf < 0 || crf > 63)
-                    refuse(std::string("bad --crf '") + value + "': give 0 to 51 (H.264) or 0 to 63 (VP9)");
+                if (!parseInt(value, &crf) || crf < 0 || crf > 1000)
+                    refuse(std::string("bad --crf '") + value + "': give 0 to " +
+                           std::to_string(MAX_CRF_H264) + " (H.264) or 0 to " +
+                           std::to_string(MAX_CRF_VP9) + " (VP9)");
                 settings.crf = static_cast<int>(crf);
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -166,6 +175,7 @@ void parseArguments(int argc, char** argv) {
     }
     if (outputPath.empty()) refuse("no OUTPUT given (see --help)");
     if (!musicGiven) musicPath = defaultMusic();
+    refuseDirectory();
 
     const size_t dot = outputPath.rfind('.');
     std::string ext = dot == std::string::npos ? "" : outputPath.substr(dot);
@@ -179,26 +189,14 @@ void parseArguments(int argc, char** argv) {
     } else {
         refuse("cannot tell the format of '" + outputPath + "': name it .mp4, .webm or .mkv");
     }
-    if (settings.lossless && settings.container != CONTAINER_MKV)
-        refuse("--lossless needs an .mkv OUTPUT");
-    if (settings.lossless && settings.crf >= 0) refuse("--crf has no meaning with --lossless");
-    if (settings.crf > 51 && settings.container != CONTAINER_WEBM)
-        refuse("bad --crf: H.264 takes 0 to 51");
-    // 4:2:0 video halves the colour planes: H.264 needs both sides even.
-    if (!settings.lossless && settings.container != CONTAINER_WEBM &&
-        (settings.width % 2 != 0 || settings.height % 2 != 0))
-        refuse("H.264 needs an even width and height, not " + std::to_string(settings.width) +
-               "x" + std::to_string(settings.height));
+    const std::string wrong = encodeCheckSettings(settings);
+    if (!wrong.empty()) refuse(wrong);
 }
 
 // The folder OUTPUT goes in must take a new file; the video is written under
 // a temporary name there and renamed over OUTPUT only when it is complete.
 void makeTempFile() {
     struct stat st;
-    if (stat(outputPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "tolmar-capture: cannot write %s: it is a directory\n", outputPath.c_str());
-        std::exit(1);
-    }
     if (stat(outputPath.c_str(), &st) == 0 && access(outputPath.c_str(), W_OK) != 0) {
         std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(),
                      std::strerror(errno));
@@ -229,16 +227,16 @@ void makeTempFile() {
     settings.path = tempPath;
 }
 
-// For the progress bar only: how many frames the driver will present on this
-// clock (its lead-in, then timeline frames until one reaches END_SECONDS).
-int64_t predictFrames() {
-    int64_t frames = 0;
-    while (captureTicksAt(frames) - captureTicksAt(0) < LEAD_IN_MS) ++frames;
-    const uint32_t start = captureTicksAt(frames);
-    for (int64_t k = 0;; ++k) {
-        if (static_cast<float>((captureTicksAt(frames + k) - start) / 1000.0) >= END_SECONDS)
-            return frames + k + 1;
-    }
+// The program's line for a missing file names no path: say which file was
+// looked for, in full, and how to name another. The program's own refusal
+// follows on standard output as it would without the tool.
+void sayWhenMusicIsMissing() {
+    if (access(musicPath.c_str(), F_OK) == 0 || errno != ENOENT) return;
+    std::string full = musicPath;
+    char cwd[4096];
+    if (full[0] != '/' && getcwd(cwd, sizeof cwd)) full = std::string(cwd) + "/" + full;
+    std::fprintf(stderr, "tolmar-capture: no music file %s; name an MP3 with --music FILE\n",
+                 full.c_str());
 }
 
 std::string clockText(double seconds) {
@@ -285,6 +283,7 @@ bool onBegin(const char** error) {
         *error = text.c_str();
         return false;
     }
+    if (allocationLimit > 0) encodeLimitAllocations(static_cast<size_t>(allocationLimit));
     startTime = std::chrono::steady_clock::now();
     return true;
 }
@@ -299,7 +298,8 @@ void onPresent(int64_t frame) {
 
 int main(int argc, char** argv) {
     parseArguments(argc, argv);
-    captureSetView(settings.width, settings.height, settings.fps_num, settings.fps_den);
+    captureClockStart(settings.width, settings.height, settings.fps_num, settings.fps_den, onBegin,
+                      onPresent);
     makeTempFile();
     std::atexit(removeTemp);
     signal(SIGINT, onSignal);
@@ -311,7 +311,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!encodeOpenVideo(settings, &error)) refuse(error);
 
-    expectedFrames = predictFrames();
+    expectedFrames = framesInRun(settings.fps_num, settings.fps_den);
     // Test captures stop early: Escape reads as pressed from this frame on.
     if (const char* limit = getenv("TOLMAR_CAPTURE_FRAME_LIMIT")) {
         long frames = 0;
@@ -319,8 +319,14 @@ int main(int argc, char** argv) {
         captureSetFrameLimit(frames);
         expectedFrames = std::min<int64_t>(expectedFrames, frames);
     }
+    // Tests run FFmpeg's allocation failures mid-run for real: from the first
+    // frame on, none larger than this.
+    if (const char* limit = getenv("TOLMAR_CAPTURE_MAX_ALLOC")) {
+        if (!parseInt(limit, &allocationLimit) || allocationLimit < 1)
+            refuse("bad TOLMAR_CAPTURE_MAX_ALLOC");
+    }
     captureMusicSetFile(musicPath.c_str());
-    captureSetHooks(onBegin, onPresent);
+    sayWhenMusicIsMissing();
 
     const int status = runDemo();  // an audio failure exits inside, status 255
     std::fflush(stdout);

@@ -3,8 +3,16 @@
 // the frames as they go.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// The quality (--crf) each lossy codec takes, 0 to its maximum, and ours
+// when none is given. Lower is better and bigger.
+const int MAX_CRF_H264 = 51;
+const int DEFAULT_CRF_H264 = 20;
+const int MAX_CRF_VP9 = 63;
+const int DEFAULT_CRF_VP9 = 31;
 
 enum Container { CONTAINER_MP4, CONTAINER_WEBM, CONTAINER_MKV };
 
@@ -13,12 +21,23 @@ struct EncodeSettings {
     Container container = CONTAINER_MP4;
     bool lossless = false;  // RGB video and FLAC, for exact comparisons (mkv)
     int crf = -1;           // quality; -1: our default for the codec
-    std::string preset = "veryfast";  // H.264's speed against size
+    std::string preset;     // H.264's speed against size; empty: veryfast
     int width = 0;          // pixels
     int height = 0;
     int fps_num = 60;  // frames per fps_den seconds
     int fps_den = 1;
 };
+
+// What is wrong with these settings for the codecs their container takes,
+// as one line in the tool's words (its options); empty when nothing is:
+// an unknown preset or one for a codec without presets, a quality out of the
+// codec's range, odd sides for H.264, lossless outside .mkv.
+std::string encodeCheckSettings(const EncodeSettings& settings);
+
+
+// FFmpeg's allocations of more than `bytes` fail from now on: for tests of
+// the out-of-memory paths.
+void encodeLimitAllocations(size_t bytes);
 
 // Opens the video encoder. False, with one line in *error, when the codec
 // refuses the settings. Nothing is written yet.

@@ -2,13 +2,12 @@
 // an offscreen context with the program's projection, and saves it as a PNG.
 #include "driver/driver.h"
 #include "image.h"
-#include "picture/picture.h"
 #include "platform/offscreen.h"
 
 #include <GL/gl.h>
-#include <GL/glu.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,32 +16,51 @@
 
 namespace {
 
+// The limits are the driver's: the text shows them as %g and %d.
 const char* USAGE =
     "usage: frame-shot SECONDS OUTPUT.png [WIDTH HEIGHT]\n"
-    "Saves the frame shown SECONDS into the timeline (0..133.5) as a PNG of\n"
-    "WIDTH x HEIGHT pixels (16..8192; default 1280 x 720).\n"
+    "Saves the frame shown SECONDS into the timeline (0..%g) as a PNG of\n"
+    "WIDTH x HEIGHT pixels (%d..%d; default 1280 x 720).\n"
     "Exit status: 0 written, 1 no OpenGL or the file cannot be written, 2 bad arguments.\n"
     "frame-shot --version shows the version.\n";
 
-const double LAST_SECONDS = 133.5;  // a little past the end, where the frame is black
-const int MIN_SIZE = 16;            // pixels
-const int MAX_SIZE = 8192;
+void printUsage(FILE* to) { std::fprintf(to, USAGE, LAST_STILL_SECONDS, MIN_VIEW_SIDE, MAX_VIEW_SIDE); }
 
 bool parseSeconds(const char* text, double& seconds) {
     char* end = nullptr;
     seconds = std::strtod(text, &end);
-    return *text && !*end && std::isfinite(seconds) && seconds >= 0.0 && seconds <= LAST_SECONDS;
+    return *text && !*end && std::isfinite(seconds) && seconds >= 0.0 &&
+           seconds <= LAST_STILL_SECONDS;
 }
 
 bool parseSize(const char* text, int& pixels) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     pixels = static_cast<int>(value);
-    return *text && !*end && value >= MIN_SIZE && value <= MAX_SIZE;
+    return *text && !*end && value >= MIN_VIEW_SIDE && value <= MAX_VIEW_SIDE;
+}
+
+// Only PNG is written: a name that promises another format is refused rather
+// than filled with PNG bytes. A name without an extension is taken as it is.
+bool namesAnotherFormat(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return false;
+    std::string ext = name.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext != ".png";
+}
+
+std::string secondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
 }
 
 int refuse(const std::string& what) {
-    std::fprintf(stderr, "frame-shot: %s\n%s", what.c_str(), USAGE);
+    std::fprintf(stderr, "frame-shot: %s\n", what.c_str());
+    printUsage(stderr);
     return 2;
 }
 
@@ -50,7 +68,7 @@ int refuse(const std::string& what) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
-        std::fputs(USAGE, stdout);
+        printUsage(stdout);
         return 0;
     }
     if (argc == 2 && std::string(argv[1]) == "--version") {
@@ -66,22 +84,22 @@ int main(int argc, char** argv) {
     int width = 1280;
     int height = 720;
     if (!parseSeconds(argv[1], seconds)) {
-        return refuse(std::string("SECONDS must be a number from 0 to 133.5, not '") + argv[1] + "'");
+        return refuse(std::string("SECONDS must be a number from 0 to ") + secondsText(LAST_STILL_SECONDS) +
+                      ", not '" + argv[1] + "'");
+    }
+    if (namesAnotherFormat(argv[2])) {
+        return refuse(std::string("writes PNG only: name the OUTPUT .png, not '") + argv[2] + "'");
     }
     if (argc == 5 && (!parseSize(argv[3], width) || !parseSize(argv[4], height))) {
-        return refuse(std::string("WIDTH and HEIGHT must be whole numbers from 16 to 8192, not '") +
-                      argv[3] + "' and '" + argv[4] + "'");
+        return refuse("WIDTH and HEIGHT must be whole numbers from " + std::to_string(MIN_VIEW_SIDE) +
+                      " to " + std::to_string(MAX_VIEW_SIDE) + ", not '" + argv[3] + "' and '" +
+                      argv[4] + "'");
     }
     if (!platformOpenOffscreen(width, height)) {
-        return 1;  // it said why
+        std::fprintf(stderr, "frame-shot: %s\n", platformOffscreenError());
+        return 1;
     }
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(60.0, static_cast<double>(width) / height, 1.0, 100.0);
-    initNoiseTexture();
-    // The frame the driver draws on the clock's whole millisecond.
-    const int elapsed_ms = static_cast<int>(seconds * 1000.0 + 0.5);
-    renderFrame(static_cast<float>(elapsed_ms / 1000.0 / PROGRESS_SECONDS));
+    drawStill(seconds, width, height);
 
     const size_t row = static_cast<size_t>(width) * 3;
     std::vector<unsigned char> pixels(row * height);

@@ -61,9 +61,15 @@
     }
   }
 
+  // The still frame's limits are the program's (src/driver/web_shot.cpp):
+  // 0 the last timeline second, 1 and 2 the smallest and largest side.
+  function shotLimit(which) {
+    return Module._tolmarShotLimit(which);
+  }
+
   function sizeFromParam(name, fallback) {
     var value = Number(params.get(name));
-    return Number.isInteger(value) && value >= 16 && value <= 8192 ? value : fallback;
+    return Number.isInteger(value) && value >= shotLimit(1) && value <= shotLimit(2) ? value : fallback;
   }
 
   // A failure thrown out of the program: exit() called while it was suspended
@@ -86,8 +92,8 @@
 
   function runShot() {
     var seconds = params.get('shot') === '' ? NaN : Number(params.get('shot'));
-    if (!(seconds >= 0 && seconds <= 133.5)) {
-      end(2, 'shot: SECONDS must be a number from 0 to 133.5');
+    if (!(seconds >= 0 && seconds <= shotLimit(0))) {
+      end(2, 'shot: SECONDS must be a number from 0 to ' + shotLimit(0));
       return;
     }
     Module.ccall('tolmarShot', 'number', ['number'], [seconds], {async: true}).then(
