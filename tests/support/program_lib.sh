@@ -168,6 +168,18 @@ wait_event() {
   fail "$1: no event ($2) within $3 s"
 }
 
+# wait_audio_bytes DIR BYTES SECONDS: waits until the disk driver's output
+# DIR/audio.raw holds BYTES, failing when the program ends first or SECONDS go by.
+wait_audio_bytes() {
+  local i
+  for i in $(seq $(($3 * 10))); do
+    [ "$(stat -c %s "$1/audio.raw" 2>/dev/null || echo 0)" -ge "$2" ] && return 0
+    kill -0 "$pid" 2>/dev/null || fail "$1: the program ended before playing $2 bytes"
+    sleep 0.1
+  done
+  fail "$1: the audio output did not reach $2 bytes within $3 s"
+}
+
 # Value of field F of the first event line of kind K: event_field DIR K F.
 event_field() { awk -v k="$2" -v f="$3" '$1 == k { print $f; exit }' "$1/events.txt" 2>/dev/null; }
 
