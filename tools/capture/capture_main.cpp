@@ -320,6 +320,7 @@ int main(int argc, char** argv) {
         expectedFrames = std::min<int64_t>(expectedFrames, frames);
     }
     captureMusicSetFile(musicPath.c_str());
+    captureMusicSetClock(captureFramesPresented);
     captureSetHooks(onBegin, onPresent);
 
     const int status = runDemo();  // an audio failure exits inside, status 255
