@@ -15,6 +15,7 @@ TEST_F(AudioTest, SharedResultsAndRefusals) {
     ASSERT_TRUE(runQuietly("sox -n -r 44100 -c 2 " + path("silent.wav") + " trim 0 0"));
     ASSERT_TRUE(runQuietly("lame --quiet " + path("silent.wav") + " " + path("no-samples.mp3")));
     StderrCapture err(path("stderr.txt"));
+    writeSuiteFiles(dir);
     runResultsSuite(dir, expectResult);
     EXPECT_EQ(err.finish(), "") << "a refusal must be quiet";
 }
