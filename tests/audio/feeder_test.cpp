@@ -34,15 +34,14 @@ protected:
     }
 
     // Plays the device for about `seconds`: stereo frames as it mixed them.
+    // After a feeder was found spinning, nothing more is asked.
     std::vector<float> pull(double seconds) {
         const size_t buffers = static_cast<size_t>(seconds * DEVICE_RATE_HZ / BUFFER_FRAMES);
         std::vector<float> out(buffers * BUFFER_FRAMES * 2);
-        for (size_t i = 0; i < buffers; i++) {
+        for (size_t i = 0; i < buffers && !spinning; i++) {
             unsigned char* to = reinterpret_cast<unsigned char*>(&out[i * BUFFER_FRAMES * 2]);
-            if (!sdlTestDevicePull(to, BUFFER_FRAMES * 2 * sizeof(float))) {
-                ADD_FAILURE() << "a feeder never went idle: it spins";
-                break;
-            }
+            spinning = !sdlTestDevicePull(to, BUFFER_FRAMES * 2 * sizeof(float));
+            if (spinning) ADD_FAILURE() << "a feeder never went idle: it spins";
         }
         return out;
     }
@@ -54,6 +53,7 @@ protected:
     }
 
     FMOD::System* system = nullptr;
+    bool spinning = false;
 };
 
 // The file is emptied after it was opened: the stream finds nothing to loop
