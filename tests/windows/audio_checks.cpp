@@ -4,9 +4,10 @@
 //                                  backend shares, tests/audio/results_suite.h;
 //                                  DIR holds the files it names)
 //   audio_checks play FILE.mp3 MS [AFTER_MS]
-//                                 (plays the looping stream for MS ms, releases
-//                                  it and waits AFTER_MS more before closing,
-//                                  for the script to record from the device)
+//                                 (plays the looping stream for MS ms, playing
+//                                  it again halfway, releases it and waits
+//                                  AFTER_MS more before closing, for the
+//                                  script to record from the device)
 // Prints PASS/FAIL per check and exits 1 if any failed.
 #include "audio/fmod.hpp"
 #include "results_suite.h"
@@ -56,7 +57,10 @@ int play(const char* file, int ms, int after_ms) {
     expect("init", system->init(1, 0, nullptr), FMOD_OK);
     expect("stream", system->createStream(file, STREAM_MODE, nullptr, &sound), FMOD_OK);
     expect("play", system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
-    Sleep(static_cast<DWORD>(ms));
+    Sleep(static_cast<DWORD>(ms / 2));
+    // Playing it again while it plays starts it over, still one stream heard.
+    expect("play again", system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+    Sleep(static_cast<DWORD>(ms - ms / 2));
     expect("release sound", sound->release(), FMOD_OK);
     Sleep(static_cast<DWORD>(after_ms));
     expect("close", system->close(), FMOD_OK);

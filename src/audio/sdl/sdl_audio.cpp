@@ -28,7 +28,7 @@ constexpr size_t DECODE_CHUNK_BYTES = 16384;  // one mpg123_read: 2048 stereo fl
 
 struct AudioOutput {
     SDL_AudioDeviceID device = 0;  // 0 once stopped, and for the test device
-    SDL_AudioSpec spec{};          // what the device accepted
+    SDL_AudioSpec accepted{};      // what the device accepted
     std::vector<Uint8> mixBuffer;  // callback scratch, one device buffer
     std::vector<AudioStream*> streams;  // changed under the device lock
 };
@@ -99,7 +99,7 @@ void quietAlsa() {
 // Runs on SDL's audio thread with the device lock held.
 void mixCallback(void* userdata, Uint8* out, int len) {
     AudioOutput* output = static_cast<AudioOutput*>(userdata);
-    SDL_memset(out, output->spec.silence, len);
+    SDL_memset(out, output->accepted.silence, len);
     Uint8* scratch = output->mixBuffer.data();
     len = std::min(len, static_cast<int>(output->mixBuffer.size()));
     for (AudioStream* s : output->streams) {
@@ -113,7 +113,7 @@ void mixCallback(void* userdata, Uint8* out, int len) {
         }
         s->wake.notify_one();
         // Whatever the feeder could not supply stays silence.
-        if (got > 0) SDL_MixAudioFormat(out, scratch, output->spec.format, got, SDL_MIX_MAXVOLUME);
+        if (got > 0) SDL_MixAudioFormat(out, scratch, output->accepted.format, got, SDL_MIX_MAXVOLUME);
         if (finished) s->playing = false;
     }
 }
@@ -170,7 +170,7 @@ void feed(AudioStream* s) {
 // The converter from the decoder's float output to the device's format, and
 // the read-ahead in device bytes.
 FMOD_RESULT openConverter(AudioStream* s) {
-    const SDL_AudioSpec& dev = s->output->spec;
+    const SDL_AudioSpec& dev = s->output->accepted;
     s->converted = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(s->file.channels),
                                       static_cast<int>(s->file.rate_hz), dev.format, dev.channels,
                                       dev.freq);
@@ -194,15 +194,15 @@ void rewind(AudioStream* s) {
     s->wake.notify_one();
 }
 
-// The spec the test device plays: what SDL gives when it takes the request as is.
-SDL_AudioSpec testSpec() {
-    SDL_AudioSpec spec{};
-    spec.freq = DEVICE_RATE_HZ;
-    spec.format = AUDIO_F32SYS;
-    spec.channels = 2;
-    spec.samples = DEVICE_BUFFER_FRAMES;
-    spec.size = DEVICE_BUFFER_FRAMES * 2 * sizeof(float);
-    return spec;
+// What the test device plays: what SDL gives when it takes the request as is.
+SDL_AudioSpec testDeviceFormat() {
+    SDL_AudioSpec accepted{};
+    accepted.freq = DEVICE_RATE_HZ;
+    accepted.format = AUDIO_F32SYS;
+    accepted.channels = 2;
+    accepted.samples = DEVICE_BUFFER_FRAMES;
+    accepted.size = DEVICE_BUFFER_FRAMES * 2 * sizeof(float);
+    return accepted;
 }
 
 }  // namespace
@@ -214,8 +214,8 @@ FMOD_RESULT backendOpenOutput(AudioOutput** output) {
     if (testDevice) {
         if (testOutput) return FMOD_ERR_OUTPUT_INIT;  // one test device at a time
         testOutput = new AudioOutput;
-        testOutput->spec = testSpec();
-        testOutput->mixBuffer.assign(testOutput->spec.size, 0);
+        testOutput->accepted = testDeviceFormat();
+        testOutput->mixBuffer.assign(testOutput->accepted.size, 0);
         *output = testOutput;
         return FMOD_OK;
     }
@@ -236,14 +236,14 @@ FMOD_RESULT backendOpenOutput(AudioOutput** output) {
     // Channels and buffer size stay as asked (SDL adapts them if it must);
     // rate and sample format follow the device and each stream converts.
     SDL_AudioDeviceID device = SDL_OpenAudioDevice(
-        nullptr, 0, &want, &out->spec, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_FORMAT_CHANGE);
+        nullptr, 0, &want, &out->accepted, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_FORMAT_CHANGE);
     if (!device) {
         delete out;
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return FMOD_ERR_OUTPUT_INIT;
     }
     // The device starts paused, so the callback sees none of this half-made.
-    out->mixBuffer.assign(out->spec.size, 0);
+    out->mixBuffer.assign(out->accepted.size, 0);
     out->device = device;
     SDL_PauseAudioDevice(device, 0);
     *output = out;
