@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
     frames = std::atoll(argv[3]);
     captureClockStart(width, height, fps, 1, begin, readFrame);
     captureSetFrameLimit(frames);
+    captureMusicSetClock(captureFramesPresented);
     readBack.resize(static_cast<size_t>(width) * height * 4);
     const auto renderStart = std::chrono::steady_clock::now();
     if (runDemo() != 0) return 1;

@@ -125,7 +125,9 @@ typedef unsigned int FMOD_INITFLAGS;
 
 #define FMOD_VERSION 0x00043201  // 0xaaaabbcc = major.minor.development
 
-enum FMOD_CHANNELINDEX {
+// A channel number from 0 up, or one of these. Of fixed type, so that any
+// int a caller passes is a value of it.
+enum FMOD_CHANNELINDEX : int {
     FMOD_CHANNEL_FREE = -1,   // pick any free channel
     FMOD_CHANNEL_REUSE = -2,
 };

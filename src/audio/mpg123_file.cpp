@@ -3,12 +3,35 @@
 // first frame's format, which is where data that is not MP3 fails.
 #include "audio/mpg123_file.h"
 
+#include "audio/backend.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+struct Mpg123Input {
+    int fd = -1;
+    bool failed = false;  // a read of the file failed: not its end
+};
+
 namespace {
+
+// libmpg123's own reader takes a failed read for the end of the file; ours
+// tells the two apart.
+mpg123_ssize_t readInput(void* handle, void* to, size_t bytes) {
+    Mpg123Input* input = static_cast<Mpg123Input*>(handle);
+    ssize_t got;
+    do {
+        got = read(input->fd, to, bytes);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) input->failed = true;
+    return got;
+}
+
+off_t seekInput(void* handle, off_t offset, int whence) {
+    return lseek(static_cast<Mpg123Input*>(handle)->fd, offset, whence);
+}
 
 // FMOD_OK if name is a regular file we may try to open.
 FMOD_RESULT checkPath(const char* name) {
@@ -28,15 +51,17 @@ FMOD_RESULT openDecoder(Mpg123File* file) {
     mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
     long rate_hz = 0;
     int channels = 0, encoding = 0;
-    if (mpg123_open_fd(mh, file->fd) != MPG123_OK) return FMOD_ERR_FILE_BAD;
+    if (mpg123_replace_reader_handle(mh, readInput, seekInput, nullptr) != MPG123_OK ||
+        mpg123_open_handle(mh, file->input) != MPG123_OK)
+        return FMOD_ERR_FILE_BAD;
     if (mpg123_getformat(mh, &rate_hz, &channels, &encoding) != MPG123_OK) return FMOD_ERR_FORMAT;
     mpg123_close(mh);
 
-    if (lseek(file->fd, 0, SEEK_SET) != 0) return FMOD_ERR_FILE_BAD;
+    if (lseek(file->input->fd, 0, SEEK_SET) != 0) return FMOD_ERR_FILE_BAD;
     if (mpg123_format_none(mh) != MPG123_OK ||
         mpg123_format(mh, rate_hz, channels, MPG123_ENC_FLOAT_32) != MPG123_OK)
         return FMOD_ERR_FORMAT;
-    if (mpg123_open_fd(mh, file->fd) != MPG123_OK) return FMOD_ERR_FILE_BAD;
+    if (mpg123_open_handle(mh, file->input) != MPG123_OK) return FMOD_ERR_FILE_BAD;
     long locked_hz = 0;
     int locked_channels = 0;
     if (mpg123_getformat(mh, &locked_hz, &locked_channels, &encoding) != MPG123_OK ||
@@ -53,8 +78,10 @@ FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
     *file = Mpg123File{};
     FMOD_RESULT result = checkPath(name);
     if (result != FMOD_OK) return result;
-    file->fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (file->fd < 0) return errno == ENOENT ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
+    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
+    file->input = new Mpg123Input;
+    file->input->fd = fd;
     result = openDecoder(file);
     if (result != FMOD_OK) mpg123FileClose(file);
     return result;
@@ -62,20 +89,31 @@ FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
 
 bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size, size_t* done) {
     *done = 0;
+    const off_t before = mpg123_tell_stream(file->decoder);
     const int r = mpg123_read(file->decoder, out, size, done);
-    file->passBytes += *done;
-    // NEW_FORMAT cannot change what we get: the output format is locked.
-    if (r == MPG123_OK || r == MPG123_NEW_FORMAT) return true;
-    return loop && file->passBytes > 0 && mpg123FileRewind(file);
+    StreamRead read = READ_MORE;  // NEW_FORMAT changes nothing: the output format is locked
+    if (r == MPG123_DONE) {
+        read = READ_END;
+    } else if (r == MPG123_ERR && mpg123_errcode(file->decoder) == MPG123_RESYNC_FAIL) {
+        // Damaged data: the decoder skips ahead to find frames again, and
+        // every try counts as long as it moves on.
+        if (mpg123_tell_stream(file->decoder) <= before) read = READ_FAILED;
+    } else if (r != MPG123_OK && r != MPG123_NEW_FORMAT) {
+        read = READ_FAILED;
+    }
+    if (file->input->failed) read = READ_FAILED;
+    return streamGoesOn(read, *done, loop, &file->passBytes, [file] { return mpg123FileRewind(file); });
 }
 
 bool mpg123FileRewind(Mpg123File* file) {
     file->passBytes = 0;
+    file->input->failed = false;
     return mpg123_seek(file->decoder, 0, SEEK_SET) >= 0;
 }
 
 void mpg123FileClose(Mpg123File* file) {
     if (file->decoder) mpg123_delete(file->decoder);  // closes the stream too
-    if (file->fd >= 0) close(file->fd);
+    if (file->input) close(file->input->fd);
+    delete file->input;
     *file = Mpg123File{};
 }

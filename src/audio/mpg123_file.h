@@ -7,8 +7,10 @@
 
 #include <mpg123.h>
 
+struct Mpg123Input;  // the file as libmpg123 reads it: its descriptor, and whether a read failed
+
 struct Mpg123File {
-    int fd = -1;
+    Mpg123Input* input = nullptr;
     mpg123_handle* decoder = nullptr;  // gapless, output locked to 32-bit float
     long rate_hz = 0;                  // of the first frame; later frames are converted to it
     int channels = 0;
@@ -21,10 +23,11 @@ struct Mpg123File {
 // nothing is left open.
 FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file);
 
-// Decodes up to `size` bytes of samples into out and sets *done to how many.
-// At the end of the file a looping stream rewinds, unless the pass since the
-// last rewind gave nothing (a file without audio would rewind forever).
-// Returns false once the stream has ended: nothing more until a rewind.
+// Decodes up to `size` bytes of samples into out and sets *done to how many,
+// looping by the shared rule (streamGoesOn in backend.h). Damaged data is
+// skipped as long as the decoder moves on through the file; a failed read of
+// the file ends the stream. Returns false once the stream has ended: nothing
+// more until a rewind.
 bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size, size_t* done);
 
 // Back to the first sample; false when the file cannot seek.

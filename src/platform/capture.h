@@ -25,8 +25,3 @@ struct CaptureHooks {
 // Size of the offscreen drawable in pixels, and the hooks (all set). Call
 // before runDemo.
 void captureSetView(int width, int height, const CaptureHooks& hooks);
-
-// Frames presented so far, by the capture tool's clock (defined by the tool,
-// tools/capture/capture_clock.cpp). Declared here only for the capture audio
-// backend, which reads it until it takes its clock as a hook from the tool.
-int64_t captureFramesPresented();

@@ -1,10 +1,13 @@
 // Helpers for the audio library's tests: a private temp folder per test,
 // MP3s made there with sox and lame, a direct libmpg123 decode to compare
-// against, and the float samples SDL's disk driver wrote.
+// against, the float samples SDL's disk driver wrote, a file whose reads
+// fail, and stderr collected.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -62,9 +65,53 @@ protected:
         return mp3;
     }
 
-    void writeFile(const std::string& name, const std::string& bytes) {
-        std::ofstream(path(name), std::ios::binary) << bytes;
+    // Makes every later read of the open file fail, as a disk error would:
+    // the descriptor this process holds on it now reads a directory. Returns
+    // that descriptor, or -1 when the file is not open.
+    int breakReads(const std::string& file) {
+        const std::filesystem::path target = std::filesystem::canonical(file);
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(entry.path(), error) != target) continue;
+            const int fd = std::stoi(entry.path().filename().string());
+            const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+            const bool broken = dup2(folder, fd) >= 0;
+            close(folder);
+            return broken ? fd : -1;
+        }
+        return -1;
+    }
+
+    // The file readable again behind the descriptor, from its first byte: a
+    // stream that rewound at the error would play it again.
+    void mendReads(const std::string& file, int fd) {
+        const int fresh = open(file.c_str(), O_RDONLY);
+        ASSERT_GE(dup2(fresh, fd), 0);
+        close(fresh);
     }
 
     std::string dir;
+};
+
+// Collects what is written to stderr while it lives.
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::string& file) : file_(file) {
+        fflush(stderr);
+        saved_ = dup(2);
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        close(fd);
+    }
+    std::string finish() {
+        fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        std::ifstream in(file_);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+private:
+    std::string file_;
+    int saved_;
 };

@@ -75,4 +75,5 @@ done
 cd "$root"
 SHOT_TIMES=$shot_times timeout 900 node tests/web/web_test.js "$site" | tee "$work/browser.log"
 add_checks "$work/browser.log" "${PIPESTATUS[0]}" "the browser tests"
+bash tests/web/audio_suite.sh | tee "$work/suite.log"; add_checks "$work/suite.log" "${PIPESTATUS[0]}" "the audio suite in the browser"
 finish

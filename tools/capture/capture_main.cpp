@@ -326,6 +326,9 @@ int main(int argc, char** argv) {
             refuse("bad TOLMAR_CAPTURE_MAX_ALLOC");
     }
     captureMusicSetFile(musicPath.c_str());
+    // The music's first sample belongs at the frame on screen when the program
+    // starts it: the backend reads that frame from our clock.
+    captureMusicSetClock(captureFramesPresented);
     sayWhenMusicIsMissing();
 
     const int status = runDemo();  // an audio failure exits inside, status 255

@@ -1,12 +1,10 @@
-// The audio library for the capture tool: the program's calls succeed and
-// fail as with the Linux backend (the file is opened and probed by the same
-// code), but nothing plays. playSound notes the frame the virtual clock is
-// at, and the tool pulls the decoded music to put into the video.
+// The capture tool's backend: the program's calls succeed and fail as with
+// the Linux backend (the file is opened and probed by the same code), but
+// nothing plays. playSound notes the frame the tool's clock is at, and the
+// tool pulls the decoded music to put into the video.
+#include "audio/backend.h"
 #include "audio/capture/capture_music.h"
-#include "audio/fmod.hpp"
-#include "audio/handles.h"
 #include "audio/mpg123_file.h"
-#include "platform/capture.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,26 +13,20 @@
 #include <string>
 #include <vector>
 
+struct AudioOutput {};  // the video file is the output: nothing to open
+
+struct AudioStream {
+    bool started = false;  // playSound noted its start frame
+};
+
 namespace {
-
-constexpr int MAX_CHANNELS = 4093;
-
-struct SystemState {
-    bool initialised = false;
-    bool closed = false;
-};
-
-struct SoundState {
-    SystemState* system = nullptr;
-    FMOD::Channel* channel = nullptr;
-};
 
 // One stream is the music: the decoder lives here rather than in the sound,
 // so it outlives the program's release until the tool is done with it.
 struct Music {
     std::mutex lock;  // the tool reads on its encoder thread
     Mpg123File file;
-    const SoundState* owner = nullptr;  // null once released
+    const AudioStream* owner = nullptr;  // null once released
     bool loop = false;
     int channels = 0;            // kept after closing, for the silence that follows
     std::vector<float> pending;  // decoded, not yet read
@@ -42,13 +34,9 @@ struct Music {
     bool ended = false;
 };
 
-struct Registry : HandleTables<SystemState, SoundState> {
-    std::mutex lock;  // every public call runs under it
-};
-
-Registry& registry() {
-    static Registry* r = new Registry;  // never destroyed: calls may come during exit
-    return *r;
+std::mutex& libraryLock() {
+    static std::mutex* m = new std::mutex;  // never destroyed: calls may come during exit
+    return *m;
 }
 
 Music& music() {
@@ -59,11 +47,12 @@ Music& music() {
 std::string musicPath;
 bool musicPathSet = false;
 std::atomic<int64_t> startFrame{-1};
+int64_t (*framesClock)() = nullptr;  // the tool's frames presented; unset: frame 0
 
 constexpr size_t DECODE_CHUNK_BYTES = 16384;
 
-// Decodes one chunk into pending (rewinding a looping stream at the end of
-// the file, as mpg123FileRead does). Caller holds the music lock.
+// Decodes one chunk into pending, looping by the shared rule. Caller holds
+// the music lock.
 void decodeSome(Music& m) {
     unsigned char chunk[DECODE_CHUNK_BYTES];
     size_t done = 0;
@@ -86,27 +75,9 @@ void closeMusicFile(Music& m) {
     m.owner = nullptr;
 }
 
-void destroySound(SoundState* snd, const FMOD::Sound* handle) {
-    Music& m = music();
-    {
-        std::lock_guard<std::mutex> g(m.lock);
-        // Never played: nobody will read it. Played: the tool still will.
-        if (m.owner == snd && startFrame < 0) closeMusicFile(m);
-        if (m.owner == snd) m.owner = nullptr;
-    }
-    if (snd->channel) registry().channels[snd->channel] = false;
-    registry().sounds[handle] = nullptr;
-    delete snd;
-}
-
-void closeSystem(SystemState* sys) {
-    for (auto& entry : registry().sounds) {
-        if (entry.second && entry.second->system == sys) destroySound(entry.second, entry.first);
-    }
-    sys->closed = true;
-}
-
 }  // namespace
+
+void captureMusicSetClock(int64_t (*framesPresented)()) { framesClock = framesPresented; }
 
 void captureMusicSetFile(const char* path) {
     musicPathSet = path != nullptr;
@@ -150,44 +121,27 @@ void captureMusicClose() {
     closeMusicFile(m);
 }
 
-FMOD_RESULT FMOD_System_Create(FMOD::System** system) {
-    if (!system) return FMOD_ERR_INVALID_PARAM;
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = new SystemState;
-    *system = FMOD::Access::newSystem();
-    registry().systems[*system] = sys;
+void captureMusicReset() {
+    captureMusicClose();
+    captureMusicSetFile(nullptr);
+    captureMusicSetClock(nullptr);
+    startFrame = -1;
+}
+
+
+void backendLock() { libraryLock().lock(); }
+void backendUnlock() { libraryLock().unlock(); }
+
+FMOD_RESULT backendOpenOutput(AudioOutput** output) {
+    *output = new AudioOutput;
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::System::getVersion(unsigned int* version) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    if (!liveState(registry().systems, this)) return FMOD_ERR_INVALID_HANDLE;
-    if (!version) return FMOD_ERR_INVALID_PARAM;
-    *version = FMOD_VERSION;
-    return FMOD_OK;
-}
+void backendStopOutput(AudioOutput*) {}
 
-// There is no device to open: the video file is the output.
-FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (maxchannels < 0 || maxchannels > MAX_CHANNELS) return FMOD_ERR_INVALID_PARAM;
-    if (sys->initialised && !sys->closed) return FMOD_ERR_INITIALIZED;
-    sys->initialised = true;
-    sys->closed = false;
-    return FMOD_OK;
-}
+void backendCloseOutput(AudioOutput* output) { delete output; }
 
-FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
-                                       FMOD_CREATESOUNDEXINFO* exinfo, FMOD::Sound** sound) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (!sys->initialised || sys->closed) return FMOD_ERR_UNINITIALIZED;
-    FMOD_RESULT argumentsResult = streamArguments(name, exinfo, sound);
-    if (argumentsResult != FMOD_OK) return argumentsResult;
-
+FMOD_RESULT backendOpenStream(AudioOutput*, const char* name, bool loop, AudioStream** stream) {
     Music& m = music();
     std::lock_guard<std::mutex> ml(m.lock);
     if (m.file.decoder) return FMOD_ERR_CHANNEL_ALLOC;  // one music stream per capture
@@ -196,7 +150,7 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
     if (result != FMOD_OK) return result;
     m.file = file;
     m.channels = file.channels;
-    m.loop = streamLoops(mode);
+    m.loop = loop;
     m.ended = false;
     // A file whose frames hold no samples has nothing to play.
     while (m.pending.empty() && !m.ended) decodeSome(m);
@@ -204,60 +158,29 @@ FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
         closeMusicFile(m);
         return FMOD_ERR_FORMAT;
     }
-    SoundState* snd = new SoundState;
-    snd->system = sys;
-    m.owner = snd;
-    *sound = FMOD::Access::newSound();
-    registry().sounds[*sound] = snd;
+    *stream = new AudioStream;
+    m.owner = *stream;
     return FMOD_OK;
 }
 
-// Nothing plays: the time of the call on the virtual clock is what counts.
-FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* sound, bool,
-                                    FMOD::Channel** channel) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (channel) *channel = nullptr;
-    if (!sys->initialised || sys->closed) return FMOD_ERR_UNINITIALIZED;
-    if (!sound) return FMOD_ERR_INVALID_PARAM;
-    SoundState* snd = liveState(registry().sounds, sound);
-    if (!snd) return FMOD_ERR_INVALID_HANDLE;
-    if (snd->system != sys) return FMOD_ERR_INVALID_PARAM;
-    if (channelid != FMOD_CHANNEL_FREE && channelid != FMOD_CHANNEL_REUSE && channelid < 0)
-        return FMOD_ERR_INVALID_PARAM;
+bool backendStreamBusy(AudioStream* stream) { return stream->started; }
+
+// Nothing plays: the time of the call on the tool's clock is what counts.
+FMOD_RESULT backendPlay(AudioStream* stream, bool, bool) {
     // The video has one music track, started once.
     if (startFrame >= 0) return FMOD_ERR_CHANNEL_ALLOC;
-    startFrame = captureFramesPresented();
-    FMOD::Channel* handle = FMOD::Access::newChannel();
-    registry().channels[handle] = true;
-    snd->channel = handle;
-    if (channel) *channel = handle;
+    startFrame = framesClock ? framesClock() : 0;
+    stream->started = true;
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::Sound::release() {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SoundState* snd = liveState(registry().sounds, this);
-    if (!snd) return FMOD_ERR_INVALID_HANDLE;
-    destroySound(snd, this);
-    return FMOD_OK;
-}
-
-FMOD_RESULT FMOD::System::close() {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    closeSystem(sys);
-    return FMOD_OK;
-}
-
-FMOD_RESULT FMOD::System::release() {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    closeSystem(sys);
-    registry().systems[this] = nullptr;
-    delete sys;
-    return FMOD_OK;
+void backendCloseStream(AudioStream* stream) {
+    Music& m = music();
+    {
+        std::lock_guard<std::mutex> g(m.lock);
+        // Never played: nobody will read it. Played: the tool still will.
+        if (m.owner == stream && startFrame < 0) closeMusicFile(m);
+        if (m.owner == stream) m.owner = nullptr;
+    }
+    delete stream;
 }

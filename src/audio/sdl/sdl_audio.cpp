@@ -1,50 +1,55 @@
-// Our audio library: MP3 streams decoded from disk by libmpg123 and played
+// The Linux backend: MP3 streams decoded from disk by libmpg123 and played
 // through one SDL2 audio device per system. Each stream has a feeder thread
 // that decodes ahead into a converter; the device callback only copies out.
-#include "audio/fmod.hpp"
-#include "audio/handles.h"
+#include "audio/backend.h"
 #include "audio/mpg123_file.h"
+#include "audio/sdl/sdl_test_device.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 namespace {
 
-constexpr int MAX_CHANNELS = 4093;
-constexpr int DEVICE_RATE_HZ = 44100;        // asked for; the device may pick its own
+constexpr int DEVICE_RATE_HZ = 44100;          // asked for; the device may pick its own
 constexpr Uint16 DEVICE_BUFFER_FRAMES = 1024;  // about 23 ms per callback at 44.1 kHz
 // Decoded audio kept ready for the callback: enough to ride out a stall of
 // the whole process on a loaded machine (380 ms seen) without a gap.
 constexpr int READ_AHEAD_MS = 1000;
 constexpr size_t DECODE_CHUNK_BYTES = 16384;  // one mpg123_read: 2048 stereo float frames
 
-struct SystemState;
+}  // namespace
+
+struct AudioOutput {
+    SDL_AudioDeviceID device = 0;  // 0 once stopped, and for the test device
+    SDL_AudioSpec accepted{};      // what the device accepted
+    std::vector<Uint8> mixBuffer;  // callback scratch, one device buffer
+    std::vector<AudioStream*> streams;  // changed under the device lock
+};
 
 // Lock order: the library lock, then decodeMutex, then the device lock
 // (SDL_LockAudioDevice, held by SDL around the callback), then bufferMutex.
-struct SoundState {
-    FMOD::Sound* handle = nullptr;
-    SystemState* system = nullptr;
+struct AudioStream {
+    AudioOutput* output = nullptr;
     bool loop = false;
 
     std::mutex decodeMutex;
-    Mpg123File file;                   // its decoder is guarded by decodeMutex
-    bool played = false;               // playSound seen once; library lock only
-    FMOD::Channel* channel = nullptr;  // the current play's handle; library lock only
+    Mpg123File file;  // its decoder is guarded by decodeMutex
+    long reads = 0;   // decoder reads, for the feeder's tests; decodeMutex
 
     std::mutex bufferMutex;
-    std::condition_variable wake;        // feeder waits here for room or stop
+    std::condition_variable wake;          // feeder waits here for room or stop
     SDL_AudioStream* converted = nullptr;  // device-format audio ready to play
     int readAheadBytes = 0;
     bool ended = false;     // nothing more to decode until a rewind
     bool stopping = false;  // the feeder must leave
+    bool asleep = false;    // the feeder waits for room
     std::thread feeder;
 
     // Guarded by the device lock: the callback reads and clears them.
@@ -52,22 +57,27 @@ struct SoundState {
     bool paused = false;
 };
 
-struct SystemState {
-    FMOD::System* handle = nullptr;
-    SDL_AudioDeviceID device = 0;  // 0 until init succeeds and after close
-    SDL_AudioSpec output{};          // what the device accepted
-    int maxChannels = 0;
-    std::vector<Uint8> mixBuffer;     // callback scratch, one device buffer
-    std::vector<SoundState*> sounds;  // changed under the device lock
-};
+namespace {
 
-struct Registry : HandleTables<SystemState, SoundState> {
-    std::mutex lock;  // every public call runs under it
-};
+std::mutex& libraryLock() {
+    static std::mutex* m = new std::mutex;  // never destroyed: calls may come during exit
+    return *m;
+}
 
-Registry& registry() {
-    static Registry* r = new Registry;  // never destroyed: calls may come during exit
-    return *r;
+// The test device (sdl_test_device.h): the output a test plays the device
+// for, and the lock its pulls hold as SDL holds a device's around the callback.
+bool testDevice = false;
+AudioOutput* testOutput = nullptr;
+std::mutex testDeviceLock;
+
+void lockDevice(AudioOutput* out) {
+    if (out->device) SDL_LockAudioDevice(out->device);
+    if (out == testOutput) testDeviceLock.lock();
+}
+
+void unlockDevice(AudioOutput* out) {
+    if (out == testOutput) testDeviceLock.unlock();
+    if (out->device) SDL_UnlockAudioDevice(out->device);
 }
 
 // ALSA prints its configuration errors on stderr when no sound card exists.
@@ -88,293 +98,281 @@ void quietAlsa() {
 
 // Runs on SDL's audio thread with the device lock held.
 void mixCallback(void* userdata, Uint8* out, int len) {
-    SystemState* sys = static_cast<SystemState*>(userdata);
-    SDL_memset(out, sys->output.silence, len);
-    Uint8* scratch = sys->mixBuffer.data();
-    len = std::min(len, static_cast<int>(sys->mixBuffer.size()));
-    for (SoundState* snd : sys->sounds) {
-        if (!snd->playing || snd->paused) continue;
+    AudioOutput* output = static_cast<AudioOutput*>(userdata);
+    SDL_memset(out, output->accepted.silence, len);
+    Uint8* scratch = output->mixBuffer.data();
+    len = std::min(len, static_cast<int>(output->mixBuffer.size()));
+    for (AudioStream* s : output->streams) {
+        if (!s->playing || s->paused) continue;
         int got;
         bool finished;
         {
-            std::lock_guard<std::mutex> b(snd->bufferMutex);
-            got = SDL_AudioStreamGet(snd->converted, scratch, len);
-            finished = snd->ended && SDL_AudioStreamAvailable(snd->converted) == 0;
+            std::lock_guard<std::mutex> b(s->bufferMutex);
+            got = SDL_AudioStreamGet(s->converted, scratch, len);
+            finished = s->ended && SDL_AudioStreamAvailable(s->converted) == 0;
         }
-        snd->wake.notify_one();
+        s->wake.notify_one();
         // Whatever the feeder could not supply stays silence.
-        if (got > 0) SDL_MixAudioFormat(out, scratch, sys->output.format, got, SDL_MIX_MAXVOLUME);
-        if (finished) snd->playing = false;
+        if (got > 0) SDL_MixAudioFormat(out, scratch, output->accepted.format, got, SDL_MIX_MAXVOLUME);
+        if (finished) s->playing = false;
     }
 }
 
-// Decodes one chunk into the converter. At the end of the file a looping
-// stream rewinds; a pass that gave no audio at all ends it, so a stream with
-// nothing in it plays silence instead of rewinding forever.
+// Decodes one chunk into the converter, looping by the shared rule.
 // Caller holds decodeMutex.
-void decodeSome(SoundState* snd) {
+void decodeSome(AudioStream* s) {
     unsigned char chunk[DECODE_CHUNK_BYTES];
     size_t done = 0;
-    const bool more = mpg123FileRead(&snd->file, snd->loop, chunk, sizeof chunk, &done);
+    s->reads++;
+    const bool more = mpg123FileRead(&s->file, s->loop, chunk, sizeof chunk, &done);
     if (done > 0) {
-        std::lock_guard<std::mutex> b(snd->bufferMutex);
-        SDL_AudioStreamPut(snd->converted, chunk, static_cast<int>(done));
+        std::lock_guard<std::mutex> b(s->bufferMutex);
+        SDL_AudioStreamPut(s->converted, chunk, static_cast<int>(done));
     }
     if (more) return;
-    std::lock_guard<std::mutex> b(snd->bufferMutex);
-    SDL_AudioStreamFlush(snd->converted);
-    snd->ended = true;
+    std::lock_guard<std::mutex> b(s->bufferMutex);
+    SDL_AudioStreamFlush(s->converted);
+    s->ended = true;
 }
 
-bool needsAudio(SoundState* snd) {
-    return !snd->ended && SDL_AudioStreamAvailable(snd->converted) < snd->readAheadBytes;
+bool needsAudio(AudioStream* s) {
+    return !s->ended && SDL_AudioStreamAvailable(s->converted) < s->readAheadBytes;
 }
 
 // Decodes on the caller's thread until the read-ahead is full, so that
 // playback can start at once.
-void prefill(SoundState* snd) {
+void prefill(AudioStream* s) {
     for (;;) {
         {
-            std::lock_guard<std::mutex> b(snd->bufferMutex);
-            if (!needsAudio(snd)) return;
+            std::lock_guard<std::mutex> b(s->bufferMutex);
+            if (!needsAudio(s)) return;
         }
-        decodeSome(snd);
+        decodeSome(s);
     }
 }
 
-void feed(SoundState* snd) {
+void feed(AudioStream* s) {
     for (;;) {
         {
-            std::unique_lock<std::mutex> b(snd->bufferMutex);
-            snd->wake.wait(b, [snd] { return snd->stopping || needsAudio(snd); });
-            if (snd->stopping) return;
+            std::unique_lock<std::mutex> b(s->bufferMutex);
+            while (!s->stopping && !needsAudio(s)) {
+                s->asleep = true;
+                s->wake.wait(b);
+            }
+            s->asleep = false;
+            if (s->stopping) return;
         }
-        std::lock_guard<std::mutex> d(snd->decodeMutex);
-        decodeSome(snd);
+        std::lock_guard<std::mutex> d(s->decodeMutex);
+        decodeSome(s);
     }
-}
-
-void retireChannel(SoundState* snd) {
-    if (snd->channel) registry().channels[snd->channel] = false;
-    snd->channel = nullptr;
-}
-
-// Stops the sound, frees its decoder and invalidates its handle. If the
-// device is still open the sound leaves the callback's list first.
-void destroySound(SoundState* snd) {
-    SystemState* sys = snd->system;
-    if (sys->device) SDL_LockAudioDevice(sys->device);
-    sys->sounds.erase(std::remove(sys->sounds.begin(), sys->sounds.end(), snd), sys->sounds.end());
-    snd->playing = false;
-    if (sys->device) SDL_UnlockAudioDevice(sys->device);
-
-    if (snd->feeder.joinable()) {
-        {
-            std::lock_guard<std::mutex> b(snd->bufferMutex);
-            snd->stopping = true;
-        }
-        snd->wake.notify_all();
-        snd->feeder.join();
-    }
-    mpg123FileClose(&snd->file);
-    if (snd->converted) SDL_FreeAudioStream(snd->converted);
-    retireChannel(snd);
-    if (snd->handle) registry().sounds[snd->handle] = nullptr;
-    delete snd;
-}
-
-// Stops the device first, so the callback is gone before any decoder is freed.
-void closeSystem(SystemState* sys) {
-    if (!sys->device) return;
-    SDL_CloseAudioDevice(sys->device);
-    sys->device = 0;
-    while (!sys->sounds.empty()) destroySound(sys->sounds.back());
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 // The converter from the decoder's float output to the device's format, and
 // the read-ahead in device bytes.
-FMOD_RESULT openConverter(SoundState* snd) {
-    const SDL_AudioSpec& dev = snd->system->output;
-    snd->converted = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(snd->file.channels),
-                                        static_cast<int>(snd->file.rate_hz), dev.format,
-                                        dev.channels, dev.freq);
-    if (!snd->converted) return FMOD_ERR_OUTPUT_FORMAT;
+FMOD_RESULT openConverter(AudioStream* s) {
+    const SDL_AudioSpec& dev = s->output->accepted;
+    s->converted = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(s->file.channels),
+                                      static_cast<int>(s->file.rate_hz), dev.format, dev.channels,
+                                      dev.freq);
+    if (!s->converted) return FMOD_ERR_OUTPUT_FORMAT;
     int frameBytes = SDL_AUDIO_BITSIZE(dev.format) / 8 * dev.channels;
-    snd->readAheadBytes = std::max(static_cast<int>(dev.size) * 4,
-                                   dev.freq / 1000 * READ_AHEAD_MS * frameBytes);
+    s->readAheadBytes = std::max(static_cast<int>(dev.size) * 4,
+                                 dev.freq / 1000 * READ_AHEAD_MS * frameBytes);
     return FMOD_OK;
 }
 
 // Back to the first sample with the read-ahead refilled. Library lock held.
-void rewind(SoundState* snd) {
-    std::lock_guard<std::mutex> d(snd->decodeMutex);
-    bool ok = mpg123FileRewind(&snd->file);
+void rewind(AudioStream* s) {
+    std::lock_guard<std::mutex> d(s->decodeMutex);
+    bool ok = mpg123FileRewind(&s->file);
     {
-        std::lock_guard<std::mutex> b(snd->bufferMutex);
-        SDL_AudioStreamClear(snd->converted);
-        snd->ended = !ok;
+        std::lock_guard<std::mutex> b(s->bufferMutex);
+        SDL_AudioStreamClear(s->converted);
+        s->ended = !ok;
     }
-    prefill(snd);
-    snd->wake.notify_one();
+    prefill(s);
+    s->wake.notify_one();
+}
+
+// What the test device plays: what SDL gives when it takes the request as is.
+SDL_AudioSpec testDeviceFormat() {
+    SDL_AudioSpec accepted{};
+    accepted.freq = DEVICE_RATE_HZ;
+    accepted.format = AUDIO_F32SYS;
+    accepted.channels = 2;
+    accepted.samples = DEVICE_BUFFER_FRAMES;
+    accepted.size = DEVICE_BUFFER_FRAMES * 2 * sizeof(float);
+    return accepted;
 }
 
 }  // namespace
 
-FMOD_RESULT FMOD_System_Create(FMOD::System** system) {
-    if (!system) return FMOD_ERR_INVALID_PARAM;
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = new SystemState;
-    sys->handle = FMOD::Access::newSystem();
-    registry().systems[sys->handle] = sys;
-    *system = sys->handle;
-    return FMOD_OK;
-}
+void backendLock() { libraryLock().lock(); }
+void backendUnlock() { libraryLock().unlock(); }
 
-FMOD_RESULT FMOD::System::getVersion(unsigned int* version) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    if (!liveState(registry().systems, this)) return FMOD_ERR_INVALID_HANDLE;
-    if (!version) return FMOD_ERR_INVALID_PARAM;
-    *version = FMOD_VERSION;
-    return FMOD_OK;
-}
-
-FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (maxchannels < 0 || maxchannels > MAX_CHANNELS) return FMOD_ERR_INVALID_PARAM;
-    if (sys->device) return FMOD_ERR_INITIALIZED;
-
+FMOD_RESULT backendOpenOutput(AudioOutput** output) {
+    if (testDevice) {
+        if (testOutput) return FMOD_ERR_OUTPUT_INIT;  // one test device at a time
+        testOutput = new AudioOutput;
+        testOutput->accepted = testDeviceFormat();
+        testOutput->mixBuffer.assign(testOutput->accepted.size, 0);
+        *output = testOutput;
+        return FMOD_OK;
+    }
     quietAlsa();
     // A library must not take the host's signals: SDL's first init would
     // turn Ctrl+C and SIGTERM into quit events that a program not reading
     // SDL events never sees, and the process could no longer be stopped.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return FMOD_ERR_OUTPUT_INIT;
+    AudioOutput* out = new AudioOutput;
     SDL_AudioSpec want{};
     want.freq = DEVICE_RATE_HZ;
     want.format = AUDIO_F32SYS;
     want.channels = 2;
     want.samples = DEVICE_BUFFER_FRAMES;
     want.callback = mixCallback;
-    want.userdata = sys;
-    SDL_AudioSpec have{};
+    want.userdata = out;
     // Channels and buffer size stay as asked (SDL adapts them if it must);
     // rate and sample format follow the device and each stream converts.
     SDL_AudioDeviceID device = SDL_OpenAudioDevice(
-        nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_FORMAT_CHANGE);
+        nullptr, 0, &want, &out->accepted, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_FORMAT_CHANGE);
     if (!device) {
+        delete out;
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return FMOD_ERR_OUTPUT_INIT;
     }
     // The device starts paused, so the callback sees none of this half-made.
-    sys->output = have;
-    sys->maxChannels = maxchannels;
-    sys->mixBuffer.assign(have.size, 0);
-    sys->device = device;
+    out->mixBuffer.assign(out->accepted.size, 0);
+    out->device = device;
     SDL_PauseAudioDevice(device, 0);
+    *output = out;
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
-                                       FMOD_CREATESOUNDEXINFO* exinfo, FMOD::Sound** sound) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (!sys->device) return FMOD_ERR_UNINITIALIZED;
-    FMOD_RESULT argumentsResult = streamArguments(name, exinfo, sound);
-    if (argumentsResult != FMOD_OK) return argumentsResult;
+// Closing the device ends its callback for good.
+void backendStopOutput(AudioOutput* output) {
+    if (output->device) SDL_CloseAudioDevice(output->device);
+    output->device = 0;
+}
 
+void backendCloseOutput(AudioOutput* output) {
+    if (output == testOutput) {
+        testOutput = nullptr;
+    } else {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    delete output;
+}
+
+FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop,
+                              AudioStream** stream) {
     Mpg123File file;
     FMOD_RESULT result = mpg123FileOpen(name, &file);
     if (result != FMOD_OK) return result;
-    SoundState* snd = new SoundState;
-    snd->system = sys;
-    snd->loop = streamLoops(mode);
-    snd->file = file;
-    result = openConverter(snd);
+    AudioStream* s = new AudioStream;
+    s->output = output;
+    s->loop = loop;
+    s->file = file;
+    result = openConverter(s);
     if (result == FMOD_OK) {
-        std::lock_guard<std::mutex> d(snd->decodeMutex);
-        prefill(snd);
+        std::lock_guard<std::mutex> d(s->decodeMutex);
+        prefill(s);
         // A file whose frames hold no samples has nothing to play.
-        if (snd->file.passBytes == 0 && snd->ended) result = FMOD_ERR_FORMAT;
+        if (s->file.passBytes == 0 && s->ended) result = FMOD_ERR_FORMAT;
     }
-
     if (result != FMOD_OK) {
-        destroySound(snd);
+        backendCloseStream(s);
         return result;
     }
-    SDL_LockAudioDevice(sys->device);
-    sys->sounds.push_back(snd);
-    SDL_UnlockAudioDevice(sys->device);
-    snd->feeder = std::thread(feed, snd);
-    snd->handle = FMOD::Access::newSound();
-    registry().sounds[snd->handle] = snd;
-    *sound = snd->handle;
+    lockDevice(output);
+    output->streams.push_back(s);
+    unlockDevice(output);
+    s->feeder = std::thread(feed, s);
+    *stream = s;
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* sound, bool paused,
-                                    FMOD::Channel** channel) {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (channel) *channel = nullptr;
-    if (!sys->device) return FMOD_ERR_UNINITIALIZED;
-    if (!sound) return FMOD_ERR_INVALID_PARAM;
-    SoundState* snd = liveState(registry().sounds, sound);
-    if (!snd) return FMOD_ERR_INVALID_HANDLE;
-    if (snd->system != sys) return FMOD_ERR_INVALID_PARAM;
-    if (!channelIndexValid(channelid, sys->maxChannels)) return FMOD_ERR_INVALID_PARAM;
+bool backendStreamBusy(AudioStream* stream) {
+    lockDevice(stream->output);
+    const bool playing = stream->playing;
+    unlockDevice(stream->output);
+    return playing;
+}
 
-    int busy = 0;
-    SDL_LockAudioDevice(sys->device);
-    for (SoundState* other : sys->sounds) busy += other != snd && other->playing;
-    SDL_UnlockAudioDevice(sys->device);
-    if (busy >= sys->maxChannels) return FMOD_ERR_CHANNEL_ALLOC;
-
-    // A stream plays once at a time: playing it again starts it over.
-    SDL_LockAudioDevice(sys->device);
-    snd->playing = false;
-    SDL_UnlockAudioDevice(sys->device);
-
-    if (snd->played) rewind(snd);
-    snd->played = true;
-    FMOD::Channel* handle = FMOD::Access::newChannel();
-    registry().channels[handle] = true;
-    retireChannel(snd);
-    snd->channel = handle;
-    SDL_LockAudioDevice(sys->device);
-    snd->paused = paused;
-    snd->playing = true;
-    SDL_UnlockAudioDevice(sys->device);
-    if (channel) *channel = handle;
+FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
+    AudioOutput* output = stream->output;
+    lockDevice(output);
+    stream->playing = false;
+    unlockDevice(output);
+    if (again) rewind(stream);
+    lockDevice(output);
+    stream->paused = paused;
+    stream->playing = true;
+    unlockDevice(output);
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::Sound::release() {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SoundState* snd = liveState(registry().sounds, this);
-    if (!snd) return FMOD_ERR_INVALID_HANDLE;
-    destroySound(snd);
-    return FMOD_OK;
+// Stops the stream and frees its decoder. While the device is open the
+// stream leaves the callback's list first.
+void backendCloseStream(AudioStream* stream) {
+    AudioOutput* output = stream->output;
+    lockDevice(output);
+    output->streams.erase(std::remove(output->streams.begin(), output->streams.end(), stream),
+                          output->streams.end());
+    stream->playing = false;
+    unlockDevice(output);
+
+    if (stream->feeder.joinable()) {
+        {
+            std::lock_guard<std::mutex> b(stream->bufferMutex);
+            stream->stopping = true;
+        }
+        stream->wake.notify_all();
+        stream->feeder.join();
+    }
+    mpg123FileClose(&stream->file);
+    if (stream->converted) SDL_FreeAudioStream(stream->converted);
+    delete stream;
 }
 
-FMOD_RESULT FMOD::System::close() {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    closeSystem(sys);
-    return FMOD_OK;
+void sdlTestDeviceUse(bool on) {
+    std::lock_guard<std::mutex> g(libraryLock());
+    testDevice = on;
 }
 
-FMOD_RESULT FMOD::System::release() {
-    std::lock_guard<std::mutex> g(registry().lock);
-    SystemState* sys = liveState(registry().systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    closeSystem(sys);
-    registry().systems[this] = nullptr;
-    delete sys;
-    return FMOD_OK;
+bool sdlTestDevicePull(unsigned char* out, int bytes) {
+    {
+        std::lock_guard<std::mutex> g(libraryLock());
+        if (!testOutput) return false;
+        std::lock_guard<std::mutex> device(testDeviceLock);
+        mixCallback(testOutput, out, bytes);
+    }
+    // Waits for each feeder to run out of work; one that never does spins.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    for (;;) {
+        bool settled = true;
+        {
+            std::lock_guard<std::mutex> g(libraryLock());
+            if (!testOutput) return false;
+            for (AudioStream* s : testOutput->streams) {
+                std::lock_guard<std::mutex> b(s->bufferMutex);
+                settled = settled && s->asleep && !needsAudio(s);
+            }
+        }
+        if (settled) return true;
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+long sdlTestDeviceReads() {
+    std::lock_guard<std::mutex> g(libraryLock());
+    long reads = 0;
+    if (!testOutput) return reads;
+    for (AudioStream* s : testOutput->streams) {
+        std::lock_guard<std::mutex> d(s->decodeMutex);
+        reads += s->reads;
+    }
+    return reads;
 }

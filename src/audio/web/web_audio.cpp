@@ -3,10 +3,9 @@
 // file's own rate, cut to the music the encoder's LAME tag describes
 // (mp3MusicSpan: some browsers cut it themselves, others do not), and
 // played by a looping buffer source, which the browser loops sample-exactly.
-// The page is single-threaded, so no lock guards the handle tables; the
-// fetch and the decoding suspend the caller (Asyncify) until they finish.
-#include "audio/fmod.hpp"
-#include "audio/handles.h"
+// The page is single-threaded, so the library lock is nothing; the fetch and
+// the decoding suspend the caller (Asyncify) until they finish.
+#include "audio/backend.h"
 #include "audio/mp3frames.h"
 
 #include <emscripten.h>
@@ -14,29 +13,19 @@
 #include <cstdint>
 #include <vector>
 
+struct AudioOutput {
+    int id = 0;  // the output's entry in the page's table of audio contexts
+};
+
+struct AudioStream {
+    int id = 0;      // the stream's entry in the page's table of decoded buffers
+    int output = 0;  // its output's id: the output may close while the fetch waits
+    bool loop = false;
+    bool started = false;  // has a source, counted as a channel
+};
+
 namespace {
 
-const int MAX_CHANNELS = 4093;
-
-struct SystemState;
-
-struct SoundState {
-    FMOD::Sound* handle = nullptr;
-    SystemState* system = nullptr;
-    int id = 0;  // the sound's entry in the page's table of decoded buffers
-    bool loop = false;
-    FMOD::Channel* channel = nullptr;  // the current play's handle
-};
-
-struct SystemState {
-    FMOD::System* handle = nullptr;
-    int id = 0;  // the system's entry in the page's table of audio contexts
-    bool open = false;  // init succeeded and close has not run
-    int maxChannels = 0;
-    std::vector<SoundState*> sounds;
-};
-
-HandleTables<SystemState, SoundState> tables;
 int lastId = 0;
 
 // The page side: one audio context per open system, one decoded buffer and at
@@ -113,6 +102,7 @@ EM_ASYNC_JS(double, decodeFile, (int sound, int system, int channels, int rate_h
 EM_JS(void, keepMusic, (int sound, int system, int rate_hz, double start, double length), {
     var audio = Module.tolmarAudio;
     var decoded = audio.buffers[sound];
+    if (!audio.contexts[system]) return;  // closed while the fetch waited
     var scale = decoded.sampleRate / rate_hz;
     var from = Math.round(start * scale);
     var count = Math.min(Math.round(length * scale), decoded.length - from);
@@ -158,12 +148,12 @@ EM_JS(void, closeOutput, (int system), {
     if (context) context.close().catch(function() {});
 });
 
-// Fetches, checks and decodes the file into the sound's buffer.
-FMOD_RESULT loadMusic(SoundState* snd, const char* name) {
-    const int size = fetchFile(name, snd->id);
+// Fetches, checks and decodes the file into the stream's buffer.
+FMOD_RESULT loadMusic(AudioStream* s, const char* name) {
+    const int size = fetchFile(name, s->id);
     if (size < 0) return static_cast<FMOD_RESULT>(-size);
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size > 0) copyFile(snd->id, bytes.data());
+    if (size > 0) copyFile(s->id, bytes.data());
 
     size_t offset = 0;
     Mp3Frame first;
@@ -172,143 +162,66 @@ FMOD_RESULT loadMusic(SoundState* snd, const char* name) {
     const bool known = mp3ReadGap(bytes.data() + offset, bytes.size() - offset, first, &gap);
     bytes = std::vector<uint8_t>();
 
-    const double decoded = decodeFile(snd->id, snd->system->id, first.channels, first.rate_hz);
+    const double decoded = decodeFile(s->id, s->output, first.channels, first.rate_hz);
     if (decoded < 1.0) return FMOD_ERR_FORMAT;
     uint64_t start = 0;
     uint64_t length = 0;
     mp3MusicSpan(static_cast<uint64_t>(decoded + 0.5), first, known ? &gap : nullptr, &start, &length);
     if (length == 0) return FMOD_ERR_FORMAT;
-    keepMusic(snd->id, snd->system->id, first.rate_hz, static_cast<double>(start),
+    keepMusic(s->id, s->output, first.rate_hz, static_cast<double>(start),
               static_cast<double>(length));
     return FMOD_OK;
 }
 
-void retireChannel(SoundState* snd) {
-    if (snd->channel) tables.channels[snd->channel] = false;
-    snd->channel = nullptr;
-}
-
-void destroySound(SoundState* snd) {
-    SystemState* sys = snd->system;
-    for (size_t k = 0; k < sys->sounds.size(); ++k) {
-        if (sys->sounds[k] == snd) {
-            sys->sounds.erase(sys->sounds.begin() + static_cast<long>(k));
-            break;
-        }
-    }
-    forgetSound(snd->id);
-    retireChannel(snd);
-    if (snd->handle) tables.sounds[snd->handle] = nullptr;
-    delete snd;
-}
-
-void closeSystem(SystemState* sys) {
-    if (!sys->open) return;
-    while (!sys->sounds.empty()) destroySound(sys->sounds.back());
-    closeOutput(sys->id);
-    sys->open = false;
-}
-
 }  // namespace
 
-FMOD_RESULT FMOD_System_Create(FMOD::System** system) {
-    if (!system) return FMOD_ERR_INVALID_PARAM;
+void backendLock() {}
+void backendUnlock() {}
+
+FMOD_RESULT backendOpenOutput(AudioOutput** output) {
     audioTables();
-    SystemState* sys = new SystemState;
-    sys->handle = FMOD::Access::newSystem();
-    sys->id = ++lastId;
-    tables.systems[sys->handle] = sys;
-    *system = sys->handle;
-    return FMOD_OK;
-}
-
-FMOD_RESULT FMOD::System::getVersion(unsigned int* version) {
-    if (!liveState(tables.systems, this)) return FMOD_ERR_INVALID_HANDLE;
-    if (!version) return FMOD_ERR_INVALID_PARAM;
-    *version = FMOD_VERSION;
-    return FMOD_OK;
-}
-
-FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
-    SystemState* sys = liveState(tables.systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (maxchannels < 0 || maxchannels > MAX_CHANNELS) return FMOD_ERR_INVALID_PARAM;
-    if (sys->open) return FMOD_ERR_INITIALIZED;
-    if (!openOutput(sys->id)) return FMOD_ERR_OUTPUT_INIT;
-    sys->open = true;
-    sys->maxChannels = maxchannels;
-    return FMOD_OK;
-}
-
-FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
-                                       FMOD_CREATESOUNDEXINFO* exinfo, FMOD::Sound** sound) {
-    SystemState* sys = liveState(tables.systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (!sys->open) return FMOD_ERR_UNINITIALIZED;
-    const FMOD_RESULT arguments = streamArguments(name, exinfo, sound);
-    if (arguments != FMOD_OK) return arguments;
-
-    SoundState* snd = new SoundState;
-    snd->system = sys;
-    snd->id = ++lastId;
-    snd->loop = streamLoops(mode);
-    sys->sounds.push_back(snd);
-    const FMOD_RESULT result = loadMusic(snd, name);
-    // The system may have been closed by another call while the fetch waited.
-    if (result != FMOD_OK || !sys->open) {
-        destroySound(snd);
-        return result != FMOD_OK ? result : FMOD_ERR_UNINITIALIZED;
+    AudioOutput* out = new AudioOutput;
+    out->id = ++lastId;
+    if (!openOutput(out->id)) {
+        delete out;
+        return FMOD_ERR_OUTPUT_INIT;
     }
-    snd->handle = FMOD::Access::newSound();
-    tables.sounds[snd->handle] = snd;
-    *sound = snd->handle;
+    *output = out;
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* sound, bool paused,
-                                    FMOD::Channel** channel) {
-    SystemState* sys = liveState(tables.systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    if (channel) *channel = nullptr;
-    if (!sys->open) return FMOD_ERR_UNINITIALIZED;
-    if (!sound) return FMOD_ERR_INVALID_PARAM;
-    SoundState* snd = liveState(tables.sounds, sound);
-    if (!snd) return FMOD_ERR_INVALID_HANDLE;
-    if (snd->system != sys) return FMOD_ERR_INVALID_PARAM;
-    if (!channelIndexValid(channelid, sys->maxChannels)) return FMOD_ERR_INVALID_PARAM;
-    int busy = 0;
-    for (SoundState* other : sys->sounds) busy += other != snd && other->channel != nullptr;
-    if (busy >= sys->maxChannels) return FMOD_ERR_CHANNEL_ALLOC;
+void backendStopOutput(AudioOutput*) {}
 
-    // A stream plays once at a time: playing it again starts it over.
-    startSource(snd->id, sys->id, snd->loop ? 1 : 0, paused ? 1 : 0);
-    FMOD::Channel* handle = FMOD::Access::newChannel();
-    tables.channels[handle] = true;
-    retireChannel(snd);
-    snd->channel = handle;
-    if (channel) *channel = handle;
+void backendCloseOutput(AudioOutput* output) {
+    closeOutput(output->id);
+    delete output;
+}
+
+FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop,
+                              AudioStream** stream) {
+    AudioStream* s = new AudioStream;
+    s->id = ++lastId;
+    s->output = output->id;
+    s->loop = loop;
+    const FMOD_RESULT result = loadMusic(s, name);
+    if (result != FMOD_OK) {
+        backendCloseStream(s);
+        return result;
+    }
+    *stream = s;
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::Sound::release() {
-    SoundState* snd = liveState(tables.sounds, this);
-    if (!snd) return FMOD_ERR_INVALID_HANDLE;
-    destroySound(snd);
+// A source never learns here that a sound played once has finished.
+bool backendStreamBusy(AudioStream* stream) { return stream->started; }
+
+FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool) {
+    startSource(stream->id, stream->output, stream->loop ? 1 : 0, paused ? 1 : 0);
+    stream->started = true;
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::System::close() {
-    SystemState* sys = liveState(tables.systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    closeSystem(sys);
-    return FMOD_OK;
-}
-
-FMOD_RESULT FMOD::System::release() {
-    SystemState* sys = liveState(tables.systems, this);
-    if (!sys) return FMOD_ERR_INVALID_HANDLE;
-    closeSystem(sys);
-    tables.systems[this] = nullptr;
-    delete sys;
-    return FMOD_OK;
+void backendCloseStream(AudioStream* stream) {
+    forgetSound(stream->id);
+    delete stream;
 }

@@ -49,6 +49,7 @@ struct Mp3Stream {
     size_t end = 0;
     uint64_t windowOffset = 0;
     bool fileEnded = false;
+    bool readFailed = false;  // a read of the file failed (not its end) since the last seek
 
     HACMSTREAM codec = nullptr;
     MPEGLAYER3WAVEFORMAT mp3Format = {};
@@ -76,8 +77,12 @@ bool fill(Mp3Stream* s, size_t need) {
     while (s->end < need && !s->fileEnded) {
         DWORD got = 0;
         const DWORD room = static_cast<DWORD>(s->window.size() - s->end);
-        if (!ReadFile(s->file, s->window.data() + s->end, room, &got, nullptr) || got == 0)
+        if (!ReadFile(s->file, s->window.data() + s->end, room, &got, nullptr)) {
+            s->readFailed = true;
             s->fileEnded = true;
+        } else if (got == 0) {
+            s->fileEnded = true;
+        }
         s->end += got;
     }
     return s->end - s->begin >= need;
@@ -90,6 +95,7 @@ bool seekTo(Mp3Stream* s, uint64_t offset) {
     s->begin = s->end = 0;
     s->windowOffset = offset;
     s->fileEnded = false;
+    s->readFailed = false;
     return true;
 }
 
@@ -262,6 +268,8 @@ FMOD_RESULT mp3StreamOpen(const char* path, Mp3Stream** stream) {
 int mp3StreamRate(const Mp3Stream* s) { return s->format.rate_hz; }
 
 int mp3StreamChannels(const Mp3Stream* s) { return s->format.channels; }
+
+bool mp3StreamFailed(const Mp3Stream* s) { return s->readFailed; }
 
 int mp3StreamRead(Mp3Stream* s, int16_t* out, int max_frames) {
     const size_t frameBytes = s->pcmFormat.nBlockAlign;

@@ -24,6 +24,9 @@ int mp3StreamChannels(const Mp3Stream* stream);  // 1 or 2
 // Returns how many; fewer only at the end of the file, 0 once it is reached.
 int mp3StreamRead(Mp3Stream* stream, int16_t* out, int max_frames);
 
+// Whether the stream stopped because a read of the file failed, not at its end.
+bool mp3StreamFailed(const Mp3Stream* stream);
+
 // Back to the first audio frame with a fresh codec, so every pass decodes
 // the same. False when the file or the codec cannot be reset.
 bool mp3StreamRewind(Mp3Stream* stream);
