@@ -25,7 +25,7 @@ else
   tail -n 40 "$log"
   finish
 fi
-if ! cmake --build --preset default --target event_log pcm_match >"$log" 2>&1; then
+if ! { cmake --preset default && cmake --build --preset default --target event_log pcm_match; } >"$log" 2>&1; then
   fail "the event log and pcm_match (default build)"
   tail -n 20 "$log"
   finish
