@@ -8,7 +8,9 @@
 # VERSION is the file VERSION. One soundtrack, composed once, goes into all
 # three. Refuses a checkout with uncommitted changes (a release must be
 # rebuildable from its commit) unless --allow-dirty is given. The package
-# must pass lintian without errors or warnings. Installs the packages it
+# must pass lintian without errors or warnings. The files are made in
+# build-release/dist and replace dist/ whole once every step has passed: a
+# failed step leaves the last release as it was. Installs the packages it
 # needs first (the run, tools, windows, web, capture and release sets).
 # Usage: tools/release.sh [--allow-dirty]
 # Exit status: 0 written, 1 a step failed (its output is shown), 2 bad use.
@@ -21,7 +23,7 @@ for arg in "$@"; do
   case "$arg" in
   --allow-dirty) allow_dirty=yes ;;
   -h | --help)
-    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -56,8 +58,8 @@ fi
 export SOURCE_DATE_EPOCH
 
 out=$root/build-release
-dist=$root/dist
-rm -rf "$out" "$dist"
+dist=$out/dist  # staged here, moved to $root/dist at the end
+rm -rf "$out"
 mkdir -p "$out" "$dist"
 log=$out/step.log
 
@@ -127,5 +129,12 @@ readme tools/release/README-web.txt "$out/zip/$web/README.txt"
 zip_folder "$web"
 
 (cd "$dist" && sha256sum "$deb" "$win.zip" "$web.zip" >SHA256SUMS)
+# Every step passed: the new release replaces the last one by renames on one
+# file system, so dist/ is never half old, half new.
+rm -rf "$root/dist.old"
+if [ -e "$root/dist" ]; then mv "$root/dist" "$root/dist.old"; fi
+mv "$dist" "$root/dist"
+rm -rf "$root/dist.old"
+dist=$root/dist
 echo "release: tolmar $version in dist/:"
 (cd "$dist" && ls -l --time-style=+ "$deb" "$win.zip" "$web.zip" SHA256SUMS | awk '{ printf "  %-34s %9d bytes\n", $NF, $5 }')

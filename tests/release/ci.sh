@@ -6,7 +6,8 @@
 # minimal Debian 12 in a chroot and run (fresh_install.sh, as root; it
 # downloads about 150 MB), the Windows zip unpacked and run
 # under Wine (windows_zip.sh), the web zip unpacked, served and run in
-# chromium (web_zip.sh), and SHA256SUMS against all three. Needs the default
+# chromium (web_zip.sh), and SHA256SUMS against all three; then a release
+# made to fail part way must leave dist/ as it was. Needs the default
 # build (./test.sh makes it first) for the event log and pcm_match. Prints
 # PASS/FAIL per check and "N passed, M failed"; exits non-zero on any
 # failure. Takes about four minutes.
@@ -50,5 +51,22 @@ if (cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&
   pass "SHA256SUMS verifies the package and both zips"
 else
   fail "SHA256SUMS: $(cat "$log")"
+fi
+
+# A release that fails part way leaves the last one as it was: with a cmake
+# that fails at once first on PATH, the first build step fails (after the
+# point where dist/ used to be emptied) and dist/ must be unchanged.
+fake=$(mktemp -d)
+printf '#!/bin/sh\necho "cmake: made to fail by the release check" >&2\nexit 1\n' >"$fake/cmake"
+chmod +x "$fake/cmake"
+before=$(cd dist && ls -l --full-time && sha256sum -- *)
+PATH=$fake:$PATH bash tools/release.sh --allow-dirty >"$log" 2>&1
+status=$?
+rm -rf "$fake"
+if [ "$status" -eq 1 ] && grep -q '^release: FAILED: Linux build' "$log" &&
+   [ "$(cd dist && ls -l --full-time && sha256sum -- *)" = "$before" ]; then
+  pass "a release whose build fails leaves dist/ as it was"
+else
+  fail "a release whose build fails (status $status) changed dist/ or did not say so: $(tail -n 5 "$log")"
 fi
 finish
