@@ -11,7 +11,7 @@
 # must pass lintian without errors or warnings. The files are made in
 # build-release/dist and replace dist/ whole once every step has passed: a
 # failed step leaves the last release as it was. Installs the packages it
-# needs first (the run, tools, windows, web, capture and release sets).
+# needs first (the release set, which brings those of every build).
 # Usage: tools/release.sh [--allow-dirty]
 # Exit status: 0 written, 1 a step failed (its output is shown), 2 bad use.
 set -euo pipefail
@@ -46,7 +46,7 @@ if [ -d .git ] && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "release: building with uncommitted changes (--allow-dirty)"
 fi
 
-bash tools/setup-debian.sh run tools windows web capture release
+bash tools/setup-debian.sh release
 
 # Dates inside the package and the archives come from the commit, so the
 # same commit gives the same files.

@@ -1,6 +1,6 @@
 # What dpkg and apt know of files and packages, for the checks that compare
 # what a build or a package needs with what a set of packages brings
-# (tests/setup/run_set_test.sh, tests/release/deb_test.sh). Sourced.
+# (tests/setup/set_build_test.sh, tests/release/deb_test.sh). Sourced.
 
 # The packages owning the files named on standard input, one a line. Each
 # file is asked for as named, as its target, and on the other side of the
