@@ -38,7 +38,7 @@ if ! [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
   echo "release: VERSION holds '$version'; it must be MAJOR.MINOR.PATCH" >&2
   exit 2
 fi
-if [ -d .git ] && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+if [ -e .git ] && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   if [ "$allow_dirty" = no ]; then
     echo "release: the checkout has uncommitted changes; commit them, or pass --allow-dirty" >&2
     exit 2
@@ -50,7 +50,7 @@ bash tools/setup-debian.sh release
 
 # Dates inside the package and the archives come from the commit, so the
 # same commit gives the same files.
-if [ -d .git ]; then
+if [ -e .git ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 else
   SOURCE_DATE_EPOCH=$(date +%s)

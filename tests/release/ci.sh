@@ -6,9 +6,11 @@
 # minimal Debian 12 in a chroot and run (fresh_install.sh, as root; it
 # downloads about 150 MB), the Windows zip unpacked and run
 # under Wine (windows_zip.sh), the web zip unpacked, served and run in
-# chromium (web_zip.sh), and SHA256SUMS against all three; then a release
-# made to fail part way must leave dist/ as it was. Needs the default
-# build (./test.sh makes it first) for the event log and pcm_match. Prints
+# chromium (web_zip.sh), and SHA256SUMS against all three; the windows, web
+# and release package sets against what the release's builds read
+# (tests/setup/set_build_test.sh); then a release made to fail part way
+# must leave dist/ as it was. Needs the default build (./test.sh makes it
+# first) for the event log and pcm_match. Prints
 # PASS/FAIL per check and "N passed, M failed"; exits non-zero on any
 # failure. Takes about four minutes.
 set -uo pipefail
@@ -40,6 +42,12 @@ run_checks() {
   cat "$log"
   add_checks "$log" "$status" "$*"
 }
+# The package sets of the release's builds bring all that each build read
+# (the run, tools and capture sets are checked by ctest in build/).
+set_check=tests/setup/set_build_test.sh
+run_checks bash $set_check windows build-release/windows . tolmar
+run_checks bash $set_check web build-release/web . tolmar
+run_checks bash $set_check release build-release/linux . tolmar soundtrack picture-fit frame-shot tolmar-capture
 TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/build/tests/reliability/pcm_match \
   run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"
 run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"

@@ -27,18 +27,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # The system files of FILE... (on standard input) that no package owns, one
-# a line: each is asked for as named, as its target and across the /lib ->
-# /usr/lib merge, all in one query; files of the project itself (the source
-# and build folders) are left out.
+# a line: each is asked for under all its paths, all in one query; files of
+# the project itself (the source and build folders) are left out.
 unowned_files() {
-  local f v
+  local f
   while read -r f; do
     case "$f" in "$root"/* | "$build"/*) continue ;; esac
     if [ ! -e "$f" ]; then echo "$f"; continue; fi
-    for v in "$f" "$(realpath "$f")"; do
-      echo "$f $v"
-      case "$v" in /usr/lib/*) echo "$f ${v#/usr}" ;; /lib/*) echo "$f /usr$v" ;; esac
-    done
+    path_variants "$f" | sed "s|^|$f |"
   done | sort -u >"$work/variants"
   cut -d' ' -f2 "$work/variants" | sort -u | xargs -r dpkg-query -S 2>/dev/null |
     sed 's/^.*: //' | sort -u >"$work/owned"
