@@ -15,7 +15,7 @@ pkg-config --exists libavformat libavcodec libswscale libswresample libavutil ||
 
 copy=$(mktemp -d)
 trap 'rm -rf "$copy"' EXIT
-tar -C "$root" --exclude='./build*' --exclude=./dist --exclude=./.git -cf - . | tar -C "$copy" -xf - ||
+tar -C "$root" --exclude='./build*' --exclude=./dist --exclude=./.git --exclude=node_modules -cf - . | tar -C "$copy" -xf - ||
   fail "cannot copy the source"
 cd "$copy"
 log=$copy/log
