@@ -49,12 +49,15 @@ rm -f "$probe"
 [ "$found" = "$probe" ] || fail "the check does not report a file no package owns ($probe): '$found'"
 
 # Headers the compiler read for every object of the targets.
-objects=$(ninja -t inputs "${targets[@]}" | grep '\.o$') || fail "ninja cannot list the inputs of ${targets[*]}"
+objects=$(ninja -t inputs "${targets[@]}" | grep -E '\.o(bj)?$') || fail "ninja cannot list the inputs of ${targets[*]}"
 ninja -t deps $objects | awk '/^    \// { print $1 }' >"$work/files"
-# The tools the build runs, as this build's cache names them.
+# The tools the build runs: the compilers CMake found (a toolchain file's
+# may be in no cache), CMake, Ninja and pkg-config as the cache names them.
 cache() { sed -n "s/^$1:[A-Z]*=//p" CMakeCache.txt; }
-cxx=$(cache CMAKE_CXX_COMPILER)
-for tool in "$cxx" "$(cache CMAKE_C_COMPILER)" "$(cache CMAKE_COMMAND)" "$(cache CMAKE_MAKE_PROGRAM)" \
+compiler() { sed -n "s/^set($1 \"\(.*\)\")$/\1/p" CMakeFiles/*/CMake*Compiler.cmake | head -n 1; }
+cxx=$(compiler CMAKE_CXX_COMPILER)
+[ -n "$cxx" ] || fail "CMake names no C++ compiler in $build/CMakeFiles"
+for tool in "$cxx" "$(compiler CMAKE_C_COMPILER)" "$(cache CMAKE_COMMAND)" "$(cache CMAKE_MAKE_PROGRAM)" \
             "$(cache PKG_CONFIG_EXECUTABLE)"; do
   [ -n "$tool" ] && command -v "$tool" >>"$work/files"
 done
