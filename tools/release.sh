@@ -8,8 +8,10 @@
 # VERSION is the file VERSION. One soundtrack, composed once, goes into all
 # three. Refuses a checkout with uncommitted changes (a release must be
 # rebuildable from its commit) unless --allow-dirty is given. The package
-# must pass lintian without errors or warnings. Installs the packages it
-# needs first (the run, tools, windows, web, capture and release sets).
+# must pass lintian without errors or warnings. The files are made in
+# build-release/dist and replace dist/ whole once every step has passed: a
+# failed step leaves the last release as it was. Installs the packages it
+# needs first (the release set, which brings those of every build).
 # Usage: tools/release.sh [--allow-dirty]
 # Exit status: 0 written, 1 a step failed (its output is shown), 2 bad use.
 set -euo pipefail
@@ -21,7 +23,7 @@ for arg in "$@"; do
   case "$arg" in
   --allow-dirty) allow_dirty=yes ;;
   -h | --help)
-    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -36,7 +38,7 @@ if ! [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
   echo "release: VERSION holds '$version'; it must be MAJOR.MINOR.PATCH" >&2
   exit 2
 fi
-if [ -d .git ] && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+if [ -e .git ] && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   if [ "$allow_dirty" = no ]; then
     echo "release: the checkout has uncommitted changes; commit them, or pass --allow-dirty" >&2
     exit 2
@@ -44,11 +46,11 @@ if [ -d .git ] && [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "release: building with uncommitted changes (--allow-dirty)"
 fi
 
-bash tools/setup-debian.sh run tools windows web capture release
+bash tools/setup-debian.sh release
 
 # Dates inside the package and the archives come from the commit, so the
 # same commit gives the same files.
-if [ -d .git ]; then
+if [ -e .git ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 else
   SOURCE_DATE_EPOCH=$(date +%s)
@@ -56,8 +58,8 @@ fi
 export SOURCE_DATE_EPOCH
 
 out=$root/build-release
-dist=$root/dist
-rm -rf "$out" "$dist"
+dist=$out/dist  # staged here, moved to $root/dist at the end
+rm -rf "$out"
 mkdir -p "$out" "$dist"
 log=$out/step.log
 
@@ -127,5 +129,12 @@ readme tools/release/README-web.txt "$out/zip/$web/README.txt"
 zip_folder "$web"
 
 (cd "$dist" && sha256sum "$deb" "$win.zip" "$web.zip" >SHA256SUMS)
+# Every step passed: the new release replaces the last one by renames on one
+# file system, so dist/ is never half old, half new.
+rm -rf "$root/dist.old"
+if [ -e "$root/dist" ]; then mv "$root/dist" "$root/dist.old"; fi
+mv "$dist" "$root/dist"
+rm -rf "$root/dist.old"
+dist=$root/dist
 echo "release: tolmar $version in dist/:"
 (cd "$dist" && ls -l --time-style=+ "$deb" "$win.zip" "$web.zip" SHA256SUMS | awk '{ printf "  %-34s %9d bytes\n", $NF, $5 }')

@@ -53,6 +53,16 @@ http.createServer((request, response) => {
     }
     fs.createReadStream(file).pipe(response);
   });
+}).on('error', (error) => {
+  // Speaks as tools/serve-web.sh, which runs this: one line, and what to do.
+  if (error.code === 'EADDRINUSE') {
+    console.error(`serve-web: port ${port} on 127.0.0.1 is already in use; give another as the second argument, ` +
+                  `e.g. tools/serve-web.sh ${process.argv[2] || '.'} 8081 (0 picks a free one)`);
+  } else {
+    console.error(`serve-web: cannot listen on 127.0.0.1 port ${port} (${error.code || error.message}); ` +
+                  'give another port as the second argument (0 picks a free one)');
+  }
+  process.exit(1);
 }).listen(port, '127.0.0.1', function () {
   console.log(`http://127.0.0.1:${this.address().port}/`);
 });

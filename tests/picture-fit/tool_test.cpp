@@ -80,6 +80,7 @@ TEST_F(Tool, HelpAndBadArguments) {
     ToolRun help = runTool("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("usage: picture-fit"), std::string::npos);
+    EXPECT_NE(help.output.find("IMAGE (PNG, JPEG, BMP or PNM"), std::string::npos) << help.output;
     ToolRun none = runTool("");
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.output.find("no image given"), std::string::npos) << none.output;
@@ -88,6 +89,12 @@ TEST_F(Tool, HelpAndBadArguments) {
     EXPECT_NE(unknown.output.find("--frobnicate"), std::string::npos) << unknown.output;
     ToolRun badThreads = runTool("image.png --threads zero");
     EXPECT_EQ(badThreads.status, 2);
+    EXPECT_NE(badThreads.output.find("--threads needs a whole number from 1 to 64"),
+              std::string::npos) << badThreads.output;
+    ToolRun fewCandidates = runTool("image.png --candidates 0");
+    EXPECT_EQ(fewCandidates.status, 2);
+    EXPECT_NE(fewCandidates.output.find("--candidates needs a whole number from 2 to 1000000"),
+              std::string::npos) << fewCandidates.output;
 }
 
 TEST_F(Tool, FolderThatCannotBeMadeIsRefusedBeforeFitting) {

@@ -98,7 +98,7 @@ under_xvfb)
   [ "$music_ms" -ge 3000 ] || fail "the music started ${music_ms} ms after the lead-in began"
   [ "$lit_ms" -ge 3000 ] || fail "a lit frame ${lit_ms} ms after the lead-in began"
   # From its first sample on, the output is the music repeated without a break.
-  "$PCM_MATCH" "$dir/audio.raw" "$dir/tolmar.mp3" || fail "the audio output is not the music looped without a gap"
+  "$PCM_MATCH" "$dir/audio.raw" "$dir/tolmar.mp3" "$escape_bytes" || fail "the audio output is not the music looped without a gap"
   ;;
 full_run)
   # The whole piece; the music (10 s) loops thirteen times.

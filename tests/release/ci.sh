@@ -7,9 +7,12 @@
 # 150 MB from the Debian mirror the first time, then only what changed, kept
 # in /var/cache/tolmar-tests), the Windows zip unpacked and run
 # under Wine (windows_zip.sh), the web zip unpacked, served and run in
-# chromium (web_zip.sh), and SHA256SUMS against all three. Needs the default
-# build (./test.sh makes it first) for the event log and pcm_match. Prints
-# PASS/FAIL per check and "N passed, M failed, K skipped"; exits non-zero on any
+# chromium (web_zip.sh), and SHA256SUMS against all three; the windows, web
+# and release package sets against what the release's builds read
+# (tests/setup/set_build_test.sh); then a release made to fail part way
+# must leave dist/ as it was. Needs the default build (./test.sh makes it
+# first) for the event log and pcm_match. Prints PASS/FAIL/SKIP per check
+# and "N passed, M failed, K skipped"; exits non-zero on any
 # failure. Takes about four minutes.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
@@ -26,7 +29,7 @@ else
   tail -n 40 "$log"
   finish
 fi
-if ! cmake --build --preset default --target event_log pcm_match >"$log" 2>&1; then
+if ! { cmake --preset default && cmake --build --preset default --target event_log pcm_match; } >"$log" 2>&1; then
   fail "the event log and pcm_match (default build)"
   tail -n 20 "$log"
   finish
@@ -40,6 +43,12 @@ run_checks() {
   cat "$log"
   add_checks "$log" "$status" "$*"
 }
+# The package sets of the release's builds bring all that each build read
+# (the run, tools and capture sets are checked by ctest in build/).
+set_check=tests/setup/set_build_test.sh
+run_checks bash $set_check windows build-release/windows . tolmar
+run_checks bash $set_check web build-release/web . tolmar
+run_checks bash $set_check release build-release/linux . tolmar soundtrack picture-fit frame-shot tolmar-capture
 TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/build/tests/reliability/pcm_match \
   run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"
 run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"
@@ -51,5 +60,22 @@ if (cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&
   pass "SHA256SUMS verifies the package and both zips"
 else
   fail "SHA256SUMS: $(cat "$log")"
+fi
+
+# A release that fails part way leaves the last one as it was: with a cmake
+# that fails at once first on PATH, the first build step fails (after the
+# point where dist/ used to be emptied) and dist/ must be unchanged.
+fake=$(mktemp -d)
+printf '#!/bin/sh\necho "cmake: made to fail by the release check" >&2\nexit 1\n' >"$fake/cmake"
+chmod +x "$fake/cmake"
+before=$(cd dist && ls -l --full-time && sha256sum -- *)
+PATH=$fake:$PATH bash tools/release.sh --allow-dirty >"$log" 2>&1
+status=$?
+rm -rf "$fake"
+if [ "$status" -eq 1 ] && grep -q '^release: FAILED: Linux build' "$log" &&
+   [ "$(cd dist && ls -l --full-time && sha256sum -- *)" = "$before" ]; then
+  pass "a release whose build fails leaves dist/ as it was"
+else
+  fail "a release whose build fails (status $status) changed dist/ or did not say so: $(tail -n 5 "$log")"
 fi
 finish

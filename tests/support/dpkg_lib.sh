@@ -1,19 +1,28 @@
 # What dpkg and apt know of files and packages, for the checks that compare
 # what a build or a package needs with what a set of packages brings
-# (tests/setup/run_set_test.sh, tests/release/deb_test.sh). Sourced.
+# (tests/setup/, tests/release/deb_test.sh). Sourced.
 
-# The packages owning the files named on standard input, one a line. Each
-# file is asked for as named, as its target, and on the other side of the
-# /lib -> /usr/lib merge (dpkg knows a file under the path its package
-# shipped), all in one query; files that do not exist are left out.
+# The paths dpkg may know the file FILE under: as named, as its target, and
+# on the other side of the /bin, /sbin, /lib -> /usr merge (dpkg knows a file
+# under the path its package shipped), one a line.
+path_variants() {
+  local p
+  for p in "$1" "$(realpath "$1")"; do
+    echo "$p"
+    case "$p" in
+    /usr/bin/* | /usr/sbin/* | /usr/lib/* | /usr/lib64/*) echo "${p#/usr}" ;;
+    /bin/* | /sbin/* | /lib/* | /lib64/*) echo "/usr$p" ;;
+    esac
+  done
+}
+
+# The packages owning the files named on standard input, one a line, each
+# file asked for under all its paths, all in one query; files that do not
+# exist are left out.
 owning_packages() {
-  local f p
+  local f
   while read -r f; do
-    [ -e "$f" ] || continue
-    for p in "$f" "$(realpath "$f")"; do
-      echo "$p"
-      case "$p" in /usr/lib/*) echo "${p#/usr}" ;; /lib/*) echo "/usr$p" ;; esac
-    done
+    [ -e "$f" ] && path_variants "$f"
   done | sort -u | xargs -r dpkg-query -S 2>/dev/null | sed 's/: .*//' | tr ',' '\n' |
     sed 's/^ *//; s/:.*//' | sort -u
 }

@@ -223,6 +223,9 @@ event_env() {
 finish_with_escape() {
   local dir=$1 status
   kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$dir: the program ended early (status $?)"; }
+  # What the device had played when the stop was asked for (pcm_match's
+  # PLAYED_BYTES): the music must reach at least that far.
+  escape_bytes=$(stat -c %s "$dir/audio.raw" 2>/dev/null || echo 0)
   press_escape
   wait_gone "$pid" 120 || { kill -9 "$pid"; fail "$dir: Escape did not end the run within 120 s"; }
   wait "$pid"

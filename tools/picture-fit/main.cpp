@@ -18,8 +18,9 @@ namespace {
 const char* USAGE =
     "usage: picture-fit [options] IMAGE\n"
     "\n"
-    "Fits the picture's 18000 triangles to IMAGE (a PNG; colour is reduced to\n"
-    "grey, the centred square is used) and writes triangles.bin and shades.bin.\n"
+    "Fits the picture's 18000 triangles to IMAGE (PNG, JPEG, BMP or PNM; colour\n"
+    "is reduced to grey, the centred square is used) and writes triangles.bin\n"
+    "and shades.bin.\n"
     "The same image and seed always give the same tables.\n"
     "\n"
     "options:\n"
@@ -53,7 +54,7 @@ int parseArguments(int argc, char** argv, Arguments& args) {
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
         const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
-        long number = 0;
+        long number = 0, min = 0, max = 0;  // a numeric option's range, for the message
         bool valueOk = true;
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
@@ -65,13 +66,16 @@ int parseArguments(int argc, char** argv, Arguments& args) {
             valueOk = v != nullptr;
             if (valueOk) (arg == "-o" || arg == "--out" ? args.out : args.preview) = v;
         } else if (arg == "-s" || arg == "--seed") {
-            valueOk = v && parseCount(v, 0, 2147483647L, number);
+            min = 0, max = 2147483647L;
+            valueOk = v && parseCount(v, min, max, number);
             args.fit.seed = uint64_t(number);
         } else if (arg == "-j" || arg == "--threads") {
-            valueOk = v && parseCount(v, 1, 64, number);
+            min = 1, max = 64;
+            valueOk = v && parseCount(v, min, max, number);
             args.fit.threads = int(number);
         } else if (arg == "--candidates" || arg == "--moves") {
-            valueOk = v && parseCount(v, 2, 1000000, number);
+            min = 2, max = 1000000;
+            valueOk = v && parseCount(v, min, max, number);
             (arg == "--moves" ? args.fit.moves : args.fit.candidates) = int(number);
         } else if (arg == "-m" || arg == "--measure") {
             args.measureOnly = true;
@@ -84,10 +88,12 @@ int parseArguments(int argc, char** argv, Arguments& args) {
             return 2;
         }
         if (!valueOk) {
-            std::fprintf(stderr, "picture-fit: %s needs %s\n%s", arg.c_str(),
-                         arg == "-o" || arg == "--out" || arg == "-p" || arg == "--preview"
-                             ? "a folder" : "a number in range",
-                         USAGE);
+            if (max == 0) {
+                std::fprintf(stderr, "picture-fit: %s needs a folder\n%s", arg.c_str(), USAGE);
+            } else {
+                std::fprintf(stderr, "picture-fit: %s needs a whole number from %ld to %ld\n%s",
+                             arg.c_str(), min, max, USAGE);
+            }
             return 2;
         }
         ++a;  // the option's value

@@ -14,7 +14,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TOLMAR_BUILD:-$root/build}
 seed=${SEED:-1}
 
-bash "$root/tools/setup-debian.sh" run tools
+bash "$root/tools/setup-debian.sh" tools
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMAR_TESTS=OFF
 fi

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# tools/serve-web.sh answers a taken or a bad port with one line in its own
+# name that says what to do, and a defined status (1 and 2), never Node's
+# stack trace. Serves a folder of its own on a free port (0) to take one.
+# Usage: serve_web_test.sh SOURCE_DIR   (exit 77: no node, skipped)
+set -uo pipefail
+fail() { echo "FAIL: $*"; exit 1; }
+tool=$(cd "$1" && pwd)/tools/serve-web.sh
+command -v node >/dev/null || { echo "SKIP: no node"; exit 77; }
+
+dir=$(mktemp -d)
+trap 'kill "$server_PID" 2>/dev/null; rm -rf "$dir"' EXIT
+echo '<p>page</p>' >"$dir/index.html"
+
+# expect_line STATUS PREFIX TEXT...: the last run's stderr is one line starting with
+# PREFIX and holding each TEXT, its status STATUS.
+expect_line() {
+  local status=$1 prefix=$2 err
+  shift 2
+  [ "$run_status" -eq "$status" ] || fail "status $run_status, not $status; it said: $run_err"
+  [ "$(printf '%s\n' "$run_err" | wc -l)" -eq 1 ] || fail "more than one line: $run_err"
+  [[ "$run_err" == "$prefix"* ]] || fail "does not start with '$prefix': $run_err"
+  for err in "$@"; do
+    [[ "$run_err" == *"$err"* ]] || fail "does not say '$err': $run_err"
+  done
+}
+run() { run_err=$(bash "$tool" "$@" 2>&1 >/dev/null); run_status=$?; }
+
+coproc server { exec bash "$tool" "$dir" 0 2>&1; }
+read -r url <&"${server[0]}" || fail "the server said nothing"
+port=${url##*:}
+port=${port%/}
+[[ "$port" =~ ^[0-9]+$ ]] || fail "no address printed: $url"
+
+run "$dir" "$port"
+expect_line 1 "serve-web: port $port on 127.0.0.1 is already in use" "second argument" "tools/serve-web.sh"
+for bad in 65536 80x -1; do
+  run "$dir" "$bad"
+  expect_line 2 "serve-web: '$bad' is not a port" "from 1 to 65535"
+done
+run "$dir/nothing-here" 0
+expect_line 2 "serve-web: $dir/nothing-here has no index.html" "cmake --preset web"
+echo "PASS: a taken port, bad ports and a folder without a page each get one line of serve-web's own"

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# A package set (tools/packages/SET.txt, with the sets it builds on) is
+# enough to build what it is for: every file outside the source and build
+# folders that building TARGET... read (the headers each object was
+# compiled from, the libraries on their link lines, the compilers, CMake
+# and Ninja themselves) belongs to a package of the set, to one of their
+# dependencies, or to a package every Debian system has. A file no package
+# owns (a header from /usr/local, a library copied in by hand) fails the
+# check: the set cannot be what brought it. The CMake and pkg-config files
+# found at configure time come with the same -dev packages. Installs
+# nothing: it reads the build's records and dpkg's and apt's. Before that
+# it shows it can fail: a file no package owns, put through the same
+# classification, must be reported.
+# Usage: set_build_test.sh SET BUILD_DIR SOURCE_DIR TARGET...
+set -uo pipefail
+fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/../support/dpkg_lib.sh"
+[ $# -ge 4 ] || fail "usage: set_build_test.sh SET BUILD_DIR SOURCE_DIR TARGET..."
+set_name=$1
+build=$(cd "$2" && pwd) || fail "no build folder $2"
+root=$(cd "$3" && pwd) || fail "no source folder $3"
+shift 3
+targets=("$@")
+cd "$build"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The system files of FILE... (on standard input) that no package owns, one
+# a line: each is asked for under all its paths, all in one query; files of
+# the project itself (the source and build folders) are left out.
+unowned_files() {
+  local f
+  while read -r f; do
+    case "$f" in "$root"/* | "$build"/*) continue ;; esac
+    if [ ! -e "$f" ]; then echo "$f"; continue; fi
+    path_variants "$f" | sed "s|^|$f |"
+  done | sort -u >"$work/variants"
+  cut -d' ' -f2 "$work/variants" | sort -u | xargs -r dpkg-query -S 2>/dev/null |
+    sed 's/^.*: //' | sort -u >"$work/owned"
+  awk 'FILENAME == ARGV[1] { owned[$0] = 1; next } NF == 1 { print; next } { any[$1] += ($2 in owned) }
+       END { for (f in any) if (!any[f]) print f }' "$work/owned" "$work/variants" | sort -u
+}
+
+# The check must be able to fail: a file of no package is reported.
+probe=$(mktemp /tmp/set-check-probe.XXXXXX.h)
+found=$(echo "$probe" | unowned_files)
+rm -f "$probe"
+[ "$found" = "$probe" ] || fail "the check does not report a file no package owns ($probe): '$found'"
+
+# Headers the compiler read for every object of the targets.
+objects=$(ninja -t inputs "${targets[@]}" | grep -E '\.o(bj)?$') || fail "ninja cannot list the inputs of ${targets[*]}"
+ninja -t deps $objects | awk '/^    \// { print $1 }' >"$work/files"
+# The tools the build runs: the compilers CMake found (a toolchain file's
+# may be in no cache), CMake, Ninja and pkg-config as the cache names them.
+cache() { sed -n "s/^$1:[A-Z]*=//p" CMakeCache.txt; }
+compiler() { sed -n "s/^set($1 \"\(.*\)\")$/\1/p" CMakeFiles/*/CMake*Compiler.cmake | head -n 1; }
+cxx=$(compiler CMAKE_CXX_COMPILER)
+[ -n "$cxx" ] || fail "CMake names no C++ compiler in $build/CMakeFiles"
+for tool in "$cxx" "$(compiler CMAKE_C_COMPILER)" "$(cache CMAKE_COMMAND)" "$(cache CMAKE_MAKE_PROGRAM)" \
+            "$(cache PKG_CONFIG_EXECUTABLE)"; do
+  [ -n "$tool" ] && command -v "$tool" >>"$work/files"
+done
+# Libraries on the link lines (paths, and -lNAME as the compiler finds it).
+for word in $(ninja -t commands "${targets[@]}" | grep -v ' -c ' | grep ' -o '); do
+  case "$word" in
+  /*.so | /*.so.* | /*.a) echo "$word" >>"$work/files" ;;
+  -l*)
+    lib=$("$cxx" -print-file-name="lib${word#-l}.so")
+    [ "$lib" = "lib${word#-l}.so" ] && lib=$("$cxx" -print-file-name="lib${word#-l}.a")
+    case "$lib" in /*) echo "$lib" >>"$work/files" ;; esac
+    ;;
+  esac
+done
+
+stray=$(unowned_files <"$work/files")
+[ -z "$stray" ] || fail "the build of ${targets[*]} read $(echo "$stray" | wc -l) files no package owns: $(echo $stray | cut -c1-600)"
+needed=$(owning_packages <"$work/files")
+[ -n "$needed" ] || fail "found no packages behind the build's files"
+
+set_packages=$(bash "$root/tools/setup-debian.sh" --list "$set_name") || fail "no package set $set_name"
+covered=$(dependency_closure $set_packages)
+
+missing=$(comm -23 <(echo "$needed") <(echo "$covered"))
+echo "the build of ${targets[*]} used files of $(echo "$needed" | wc -l) packages; the $set_name set covers $(echo "$covered" | wc -l)"
+[ -z "$missing" ] || fail "the build needs packages the $set_name set does not bring: $(echo $missing)"
+echo "PASS: every file the build of ${targets[*]} read comes with the $set_name set"
