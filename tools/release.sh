@@ -2,9 +2,9 @@
 # Cuts a release: builds everything from scratch in build-release/ and
 # writes what a release page offers into dist/:
 #   tolmar_VERSION_amd64.deb      the Debian package (cpack)
-#   tolmar-VERSION-windows.zip    tolmar.exe, tolmar.mp3, README.txt
-#   tolmar-VERSION-web.zip        the web build and its tolmar.mp3
-#   SHA256SUMS                    for sha256sum -c
+#   tolmar-VERSION-windows.zip    tolmar.exe, tolmar.mp3, README.txt, licences
+#   tolmar-VERSION-web.zip        the web build and its tolmar.mp3, licences
+#   SHA256SUMS                    for sha256sum -c, over every file of dist/
 # VERSION is the file VERSION. One soundtrack, composed once, goes into all
 # three. Refuses a checkout with uncommitted changes (a release must be
 # rebuildable from its commit) unless --allow-dirty is given. The package
@@ -107,6 +107,20 @@ readme() {  # SOURCE DEST [crlf]
   if [ "${3:-}" = crlf ]; then sed -i 's/$/\r/' "$2"; fi
 }
 
+# Our licence and the notices of what a zip's program carries of others
+# (linked statically), each under its own terms: LICENSE.txt and LICENSES/
+# in the zip's folder. The notices are the copyright files of the very
+# Debian packages that built the program, so they match the toolchain's
+# version and change only when it does, as the program's bytes do.
+notices() {  # FOLDER (inside $out/zip) [crlf] -- FILE...
+  local to=$out/zip/$1 crlf=$2 f
+  shift 3
+  mkdir -p "$to/LICENSES"
+  cp LICENSE "$to/LICENSE.txt"
+  for f in "$@"; do cp "$f" "$to/LICENSES/$(basename "${f%/copyright}").txt"; done
+  if [ "$crlf" = crlf ]; then sed -i 's/$/\r/' "$to/LICENSE.txt" "$to"/LICENSES/*; fi
+}
+
 # --- Windows: tolmar.exe with its music -----------------------------------------
 step "Windows build (mingw-w64)" \
   bash -c "cmake --preset windows -B '$out/windows' && cmake --build '$out/windows'"
@@ -114,6 +128,11 @@ win=tolmar-$version-windows
 mkdir -p "$out/zip/$win"
 cp "$out/windows/tolmar.exe" "$soundtrack" "$out/zip/$win/"
 readme tools/release/README-windows.txt "$out/zip/$win/README.txt" crlf
+# -static-libgcc -static-libstdc++ -static (cmake/mingw-w64.cmake): GCC's
+# runtime (GPL-3 with the GCC Runtime Library Exception), the mingw-w64
+# runtime and winpthreads.
+notices "$win" crlf -- /usr/share/doc/mingw-w64-common/copyright \
+  /usr/share/doc/gcc-mingw-w64-base/copyright /usr/share/common-licenses/GPL-3
 zip_folder "$win"
 
 # --- Web: the page, the program and its music ----------------------------------
@@ -126,9 +145,12 @@ web=tolmar-$version-web
 mkdir -p "$out/zip/$web"
 for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do cp "$out/web/$f" "$out/zip/$web/"; done
 readme tools/release/README-web.txt "$out/zip/$web/README.txt"
+# Linked by emcc: Emscripten's runtime (its JavaScript, musl, libc++ and
+# libc++abi; Apache-2.0 is named there by reference).
+notices "$web" lf -- /usr/share/doc/emscripten/copyright /usr/share/common-licenses/Apache-2.0
 zip_folder "$web"
 
-(cd "$dist" && sha256sum "$deb" "$win.zip" "$web.zip" >SHA256SUMS)
+(cd "$dist" && sha256sum -- * >SHA256SUMS)
 # Every step passed: the new release replaces the last one by renames on one
 # file system, so dist/ is never half old, half new.
 rm -rf "$root/dist.old"
@@ -137,4 +159,4 @@ mv "$dist" "$root/dist"
 rm -rf "$root/dist.old"
 dist=$root/dist
 echo "release: tolmar $version in dist/:"
-(cd "$dist" && ls -l --time-style=+ "$deb" "$win.zip" "$web.zip" SHA256SUMS | awk '{ printf "  %-34s %9d bytes\n", $NF, $5 }')
+(cd "$dist" && ls -l --time-style=+ -- * | awk '{ printf "  %-34s %9d bytes\n", $NF, $5 }')

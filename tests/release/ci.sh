@@ -7,9 +7,10 @@
 # 150 MB from the Debian mirror the first time, then only what changed, kept
 # in /var/cache/tolmar-tests), the Windows zip unpacked and run
 # under Wine (windows_zip.sh), the web zip unpacked, served and run in
-# chromium (web_zip.sh), and SHA256SUMS against all three; the windows, web
-# and release package sets against what the release's builds read
-# (tests/setup/set_build_test.sh); then a release made to fail part way
+# chromium (web_zip.sh), the licences each carries for what its build
+# linked (notices.sh), and SHA256SUMS against every file of dist/; the
+# windows, web and release package sets against what the release's builds
+# read (tests/setup/set_build_test.sh); then a release made to fail part way
 # must leave dist/ as it was. Needs the default build (./test.sh makes it
 # first) for the event log and pcm_match. Prints PASS/FAIL/SKIP per check
 # and "N passed, M failed, K skipped"; exits non-zero on any
@@ -54,12 +55,14 @@ TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/buil
 run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"
 run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
 run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
+run_checks bash tests/release/notices.sh build-release dist
 
+# SHA256SUMS names every other file of dist/, once, and they verify.
 if (cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&
-   [ "$(wc -l <dist/SHA256SUMS)" -eq 3 ]; then
-  pass "SHA256SUMS verifies the package and both zips"
+   [ "$(cd dist && LC_ALL=C ls | grep -vx SHA256SUMS)" = "$(awk '{ print $2 }' dist/SHA256SUMS | LC_ALL=C sort)" ]; then
+  pass "SHA256SUMS verifies every file of dist/: $(awk '{ printf "%s ", $2 }' dist/SHA256SUMS)"
 else
-  fail "SHA256SUMS: $(cat "$log")"
+  fail "SHA256SUMS verifies every file of dist/ ($(ls dist | tr '\n' ' ')): $(cat "$log")"
 fi
 
 # A release that fails part way leaves the last one as it was: with a cmake

@@ -2,8 +2,8 @@
 # A packed web release, tried as whoever hosts it would get it. Usage:
 #   bash tests/release/web_zip.sh dist/tolmar-VERSION-web.zip
 # Unpacks the zip into an empty folder and checks its listing (one top folder
-# named as the zip, holding exactly the site's four files and README.txt, all
-# plain files), that README.txt tells hosts the .wasm type, and that our server
+# named as the zip, holding exactly the site's four files, README.txt,
+# LICENSE.txt and the notices in LICENSES/, all plain files), that README.txt tells hosts the .wasm type, and that our server
 # gives tolmar.wasm as application/wasm; then decodes the zip's tolmar.mp3 with
 # libmpg123 (mpg123) and makes the whole run in headless chromium
 # (tests/web/web_test.js with REAL_RUN): black lead-in, lit timeline, the music
@@ -28,7 +28,8 @@ trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM  # through the EXIT trap
 
 # --- What is in the zip -------------------------------------------------------
-unpack_zip "$zip" web README.txt index.html tolmar.js tolmar.mp3 tolmar.wasm
+unpack_zip "$zip" web README.txt LICENSE.txt LICENSES/Apache-2.0.txt LICENSES/emscripten.txt \
+  index.html tolmar.js tolmar.mp3 tolmar.wasm
 # The reference decode goes beside the unpacked folder, which the browser
 # run serves as its site.
 site=$work/unpacked

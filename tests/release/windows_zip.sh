@@ -2,9 +2,10 @@
 # A packed Windows release, tried as a viewer would get it. Usage:
 #   bash tests/release/windows_zip.sh dist/tolmar-VERSION-windows.zip
 # Unpacks the zip into an empty folder and checks what came out (one folder
-# named as the zip, holding exactly tolmar.exe, tolmar.mp3 and README.txt as
-# plain files), that README.txt is text with CRLF line ends, and that the exe
-# imports only system DLLs; then starts the unpacked exe under Wine in its own
+# named as the zip, holding exactly tolmar.exe, tolmar.mp3, README.txt,
+# LICENSE.txt and the notices in LICENSES/ as plain files), that README.txt is
+# text with CRLF line ends, that the exe imports only system DLLs and that
+# its version resource names it and VERSION; then starts the unpacked exe under Wine in its own
 # folder, as Explorer does on a double-click, and watches the run with the
 # zip's music (tests/support/wine_lib.sh): black lead-in, triangles, music on
 # the output device, Escape ending with status 0. Needs only the zip and the
@@ -21,7 +22,8 @@ source "$support/wine_lib.sh"
 source "$(dirname "$0")/zip_lib.sh"
 
 # --- What the zip unpacks to ------------------------------------------------------
-unpack_zip "$zip" windows README.txt tolmar.exe tolmar.mp3
+unpack_zip "$zip" windows README.txt LICENSE.txt LICENSES/GPL-3.txt LICENSES/gcc-mingw-w64-base.txt \
+  LICENSES/mingw-w64-common.txt tolmar.exe tolmar.mp3
 
 # Notepad before Windows 10 shows a file with bare LFs as one long line.
 readme=$dir/README.txt
@@ -41,6 +43,17 @@ if [ -f "$readme" ]; then
 fi
 
 [ -f "$dir/tolmar.exe" ] && check_imports "$dir/tolmar.exe"
+
+# The version resource, as Explorer's Details and SmartScreen read it: each
+# value follows its name among the exe's UTF-16 strings.
+if [ -f "$dir/tolmar.exe" ]; then
+  version=$(head -n 1 "$(dirname "$0")/../../VERSION")
+  resource=$(strings -el "$dir/tolmar.exe" | grep -A1 -x -E 'ProductName|ProductVersion|FileVersion' | grep -v -x -- --)
+  expected=$(printf 'FileVersion\n%s\nProductName\ntolmar\nProductVersion\n%s' "$version" "$version")
+  [ "$resource" = "$expected" ] &&
+    pass "tolmar.exe's version resource: ProductName tolmar, FileVersion and ProductVersion $version" ||
+    fail "tolmar.exe's version resource: ProductName tolmar, FileVersion and ProductVersion $version; it holds: $(tr '\n' ' ' <<<"$resource")"
+fi
 
 # --- Double-clicked -----------------------------------------------------------
 [ -f "$dir/tolmar.exe" ] && [ -f "$dir/tolmar.mp3" ] || finish

@@ -5,7 +5,7 @@
 # its one folder must carry the same name, so two releases unpacked side by
 # side stay apart), unpacks it into an empty folder as a viewer's unzip
 # would, and checks that gave exactly that folder holding FILEs as plain,
-# non-empty files. Sets top (the folder's name) and dir (its path); ends the
+# non-empty files (a FILE may be in a folder of its own: LICENSES/x.txt). Sets top (the folder's name) and dir (its path); ends the
 # run when there is nothing to go on with.
 unpack_zip() {
   local zip=$1 kind=$2 listing expected f
@@ -29,8 +29,11 @@ unpack_zip() {
     LC_ALL=C sort -k2)
   expected=$({
     echo "d $top"
-    for f in "$@"; do echo "f $top/$f"; done
-  } | LC_ALL=C sort -k2)
+    for f in "$@"; do
+      echo "f $top/$f"
+      [[ $f != */* ]] || echo "d $top/${f%/*}"
+    done
+  } | LC_ALL=C sort -u -k2)
   if [ "$listing" = "$expected" ]; then
     pass "the zip unpacks to $top/ with exactly $* as plain, non-empty files"
   else

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The release's licences: each zip carries our LICENSE.txt (the root's
+# LICENSE) and, in LICENSES/, a notice for everything its program carries of
+# others; the .deb carries its copyright (machine-readable, MIT as Expat).
+# What a zip's program carries is read from the build that made it, not
+# from a list kept beside it: the link line of build-release/windows
+# (tolmar.exe) and build-release/web (tolmar.js) in their build.ninja. Also
+# shows once that a zip short of a notice fails. Usage:
+#   bash tests/release/notices.sh BUILD_DIR DIST_DIR   (build-release dist)
+# Prints PASS/FAIL per check and "N passed, M failed, K skipped"; exits
+# non-zero on any failure.
+set -uo pipefail
+[ $# -eq 2 ] && [ -d "$1" ] && [ -d "$2" ] ||
+  { echo "usage: bash $0 BUILD_DIR DIST_DIR   (e.g. build-release dist)" >&2; exit 2; }
+build=$1 dist=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/tests/support/checks.sh"
+version=$(head -n 1 "$root/VERSION")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A word of a link line (a glob) -> the notice the zip must hold for it.
+notice_table='
+-static            LICENSES/mingw-w64-common.txt
+-static-libgcc     LICENSES/gcc-mingw-w64-base.txt
+-static-libgcc     LICENSES/GPL-3.txt
+-static-libstdc++  LICENSES/gcc-mingw-w64-base.txt
+-static-libstdc++  LICENSES/GPL-3.txt
+*/em++             LICENSES/emscripten.txt
+*/emcc             LICENSES/emscripten.txt
+*/em++             LICENSES/Apache-2.0.txt
+*/emcc             LICENSES/Apache-2.0.txt'
+
+# The link line of OUTPUT in a Ninja build: the linker's command and the
+# target's flags and libraries.
+link_line() {  # BUILD_DIR OUTPUT
+  local rule
+  rule=$(sed -n "s/^build $2: \([^ ]*\) .*/\1/p" "$1/build.ninja")
+  [ -n "$rule" ] || return 0
+  sed -n "/^rule $rule\$/,/^\$/s/^  command = //p" "$1/CMakeFiles/rules.ninja"
+  sed -n "/^build $2: /,/^\$/s/^  \(LINK_FLAGS\|LINK_LIBRARIES\) = //p" "$1/build.ninja"
+}
+
+# Passes when LISTING (the zip's file names, one a line, below its folder)
+# holds a notice for every word of LINK that the table knows; fails naming
+# the missing ones, or when the link line shows nothing the table knows.
+check_notices() {  # WHAT LISTING LINK
+  local what=$1 listing=$2 word glob notice needed="" missing=""
+  while read -r glob notice; do
+    for word in $3; do
+      # shellcheck disable=SC2053  # the table's entry is a glob
+      [[ $word == $glob ]] && [[ " $needed " != *" $notice "* ]] && needed="$needed $notice"
+    done
+  done <<<"${notice_table#$'\n'}"
+  for notice in $needed; do
+    grep -qxF "$notice" <<<"$listing" || missing="$missing $notice"
+  done
+  if [ -z "$needed" ]; then
+    fail "$what: its link line shows nothing the notice table knows: $(head -c 300 <<<"$3")"
+  elif [ -n "$missing" ]; then
+    fail "$what: no notice for what its link line shows:$missing"
+  else
+    pass "$what: a notice for all its link line shows:$needed"
+  fi
+}
+
+for kind in windows web; do
+  zip=$dist/tolmar-$version-$kind.zip
+  output=tolmar.exe
+  [ "$kind" = web ] && output=tolmar.js
+  link=$(link_line "$build/$kind" "$output")
+  if [ -z "$link" ]; then
+    fail "$kind: no link line for $output in $build/$kind/build.ninja"
+    continue
+  fi
+  # The names below the zip's folder.
+  listing=$(unzip -Z1 "$zip" 2>&1 | sed -n "s|^tolmar-$version-$kind/||p")
+  check_notices "the $kind zip" "$listing" "$link"
+  unzip -p "$zip" "tolmar-$version-$kind/LICENSE.txt" 2>/dev/null | tr -d '\r' | cmp -s - "$root/LICENSE" &&
+    pass "the $kind zip's LICENSE.txt is the root's LICENSE" ||
+    fail "the $kind zip's LICENSE.txt is the root's LICENSE"
+  if [ "$kind" = windows ]; then
+    # A zip short of one notice fails (a subshell keeps its FAIL out of
+    # the counts).
+    short=$(grep -vxF LICENSES/GPL-3.txt <<<"$listing")
+    if (check_notices "without GPL-3.txt" "$short" "$link") | grep -q '^FAIL: .*: no notice .* LICENSES/GPL-3.txt'; then
+      pass "the same zip without LICENSES/GPL-3.txt would fail"
+    else
+      fail "the same zip without LICENSES/GPL-3.txt would fail"
+    fi
+  fi
+done
+
+# The .deb links what it uses dynamically, as Debian packages with their own
+# copyright files; it carries only its own.
+deb=$dist/tolmar_${version}_amd64.deb
+dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work" ./usr/share/doc/tolmar/copyright 2>"$work/tar.log"
+copyright=$work/usr/share/doc/tolmar/copyright
+if head -n 1 "$copyright" 2>/dev/null | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
+   grep -A3 -x 'Files: \*' "$copyright" | grep -qx 'License: Expat'; then
+  pass "the .deb's copyright: machine-readable, Files: * under License: Expat"
+else
+  fail "the .deb's copyright: machine-readable, Files: * under License: Expat; it holds: $(cat "$copyright" "$work/tar.log" 2>&1 | head -n 12)"
+fi
+finish
