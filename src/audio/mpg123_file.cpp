@@ -10,9 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 struct Mpg123Input {
     int fd = -1;
     bool failed = false;  // a read of the file failed: not its end
+    struct stat opened {};  // the file when it was opened
 };
 
 namespace {
@@ -82,13 +85,53 @@ FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
     if (fd < 0) return errno == ENOENT ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
     file->input = new Mpg123Input;
     file->input->fd = fd;
+    fstat(fd, &file->input->opened);
     result = openDecoder(file);
     if (result != FMOD_OK) mpg123FileClose(file);
     return result;
 }
 
+namespace {
+
+// Fills out from the pass held in memory, round and round.
+void readFromMemory(Mpg123File* file, unsigned char* out, size_t size, size_t* done) {
+    const std::vector<unsigned char>& pass = file->pass;
+    while (*done < size) {
+        const size_t n = std::min(size - *done, pass.size() - file->memoryAt);
+        std::copy_n(pass.begin() + static_cast<std::ptrdiff_t>(file->memoryAt), n, out + *done);
+        *done += n;
+        file->memoryAt = (file->memoryAt + n) % pass.size();
+    }
+}
+
+// Whether the file is still the one that was opened, so that a whole pass
+// of it stands for every pass to come.
+bool unchanged(const Mpg123Input* input) {
+    struct stat now;
+    return fstat(input->fd, &now) == 0 && now.st_size == input->opened.st_size &&
+           now.st_mtim.tv_sec == input->opened.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == input->opened.st_mtim.tv_nsec;
+}
+
+// Keeps the pass so far while it is short enough to loop from memory.
+void keepPass(Mpg123File* file, const unsigned char* out, size_t done) {
+    if (file->passTooLong) return;
+    if (file->pass.size() + done > MEMORY_LOOP_BYTES) {
+        file->passTooLong = true;
+        std::vector<unsigned char>().swap(file->pass);
+        return;
+    }
+    file->pass.insert(file->pass.end(), out, out + done);
+}
+
+}  // namespace
+
 bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size, size_t* done) {
     *done = 0;
+    if (file->fromMemory) {
+        readFromMemory(file, out, size, done);
+        return true;
+    }
     const off_t before = mpg123_tell_stream(file->decoder);
     const int r = mpg123_read(file->decoder, out, size, done);
     StreamRead read = READ_MORE;  // NEW_FORMAT changes nothing: the output format is locked
@@ -102,10 +145,24 @@ bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size
         read = READ_FAILED;
     }
     if (file->input->failed) read = READ_FAILED;
+    if (loop) keepPass(file, out, *done);
+    if (read == READ_END && loop && !file->passTooLong && !file->pass.empty() &&
+        unchanged(file->input)) {
+        file->passBytes += *done;
+        file->fromMemory = true;
+        file->memoryAt = 0;
+        return true;
+    }
     return streamGoesOn(read, *done, loop, &file->passBytes, [file] { return mpg123FileRewind(file); });
 }
 
 bool mpg123FileRewind(Mpg123File* file) {
+    if (file->fromMemory) {
+        file->memoryAt = 0;
+        return true;
+    }
+    file->pass.clear();
+    file->passTooLong = false;
     file->passBytes = 0;
     file->input->failed = false;
     return mpg123_seek(file->decoder, 0, SEEK_SET) >= 0;
