@@ -32,6 +32,8 @@
   var escapePressed = false;  // since the last poll
   var fullscreenAsked = null;  // settles once the browser has granted or refused
   var wasFullscreen = false;
+  var fullscreenLeft = false;  // during the run, not yet counted as Escape
+  var hiddenInRun = false;     // hidden since full screen was last left
   var audioContext = null;     // made on the gesture, handed to the audio library
   var ready = false;
   var gestured = false;
@@ -205,7 +207,10 @@
     if (running()) escapePressed = true;  // ends the run as Escape does
     showClose(false);
   });
-  document.addEventListener('visibilitychange', keepAwake);
+  document.addEventListener('visibilitychange', function () {
+    if (document.visibilityState === 'hidden') hiddenInRun = true;
+    keepAwake();
+  });
   // The context is kept for a restore (the default would be to give it up),
   // and the platform layer is told when it comes back.
   canvas.addEventListener('webglcontextlost', function (event) {
@@ -232,12 +237,20 @@
   });
   window.addEventListener('blur', function () { escapeDown = false; });
   // Browsers take Escape in full screen to leave it, and may not pass the key
-  // on: leaving full screen during the run counts as Escape.
+  // on: leaving full screen during the run counts as Escape. Hiding the page
+  // (another tab, another app) leaves full screen too, and the run goes on
+  // after it: a page hidden before the exit is announced (some browsers
+  // announce it only once shown again), or before the next frame looks at
+  // it, did not leave by Escape.
   document.addEventListener('fullscreenchange', function () {
     if (document.fullscreenElement) {
       wasFullscreen = true;
     } else if (wasFullscreen && running()) {
-      escapePressed = true;
+      if (hiddenInRun) {
+        hiddenInRun = false;
+      } else {
+        fullscreenLeft = true;
+      }
     }
   });
 
@@ -304,6 +317,8 @@
     // The driver polls Escape only in the timeline, so the first poll marks it.
     pollEscape: function () {
       if (tolmar.state === 'lead-in') setState('timeline');
+      if (fullscreenLeft && !hiddenInRun) escapePressed = true;
+      fullscreenLeft = false;
       var pressed = escapePressed || escapeDown;
       escapePressed = false;
       return pressed;
