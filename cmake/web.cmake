@@ -1,10 +1,26 @@
 # The web build's page around the program (build-web/): the page script is
-# linked into tolmar.js, and the default soundtrack tolmar.mp3 is composed by
-# the native tools/soundtrack, built on its own (cmake/soundtrack) in a native
-# folder, when the folder has none. A tolmar.mp3 already there is left alone
+# linked into tolmar.js, tolmar.html holds it all in one file, and the
+# default soundtrack tolmar.mp3 is composed by the native tools/soundtrack,
+# built on its own (cmake/soundtrack) in a native folder, when the folder has
+# none. A tolmar.mp3 already there is left alone
 # and played.
 get_property(page_script GLOBAL PROPERTY TOLMAR_PAGE_SCRIPT)
 set_property(TARGET tolmar APPEND PROPERTY LINK_DEPENDS ${page_script})
+
+# tolmar.html: the page with the program and the music inside it, which plays
+# opened from the disk (tools/web-single.js, which tools/web-single.sh runs
+# for other music).
+find_program(TOLMAR_NODE NAMES node nodejs REQUIRED)
+set(single ${PROJECT_BINARY_DIR}/tolmar.html)
+add_custom_command(
+  OUTPUT ${single}
+  COMMAND ${TOLMAR_NODE} ${PROJECT_SOURCE_DIR}/tools/web-single.js ${PROJECT_BINARY_DIR}
+          ${PROJECT_BINARY_DIR}/tolmar.mp3 ${single}
+  DEPENDS tolmar ${PROJECT_BINARY_DIR}/index.html ${PROJECT_BINARY_DIR}/tolmar.mp3
+          ${PROJECT_SOURCE_DIR}/tools/web-single.js
+  COMMENT "Writing tolmar.html: the page, the program and tolmar.mp3 in one file"
+  VERBATIM)
+add_custom_target(web_single ALL DEPENDS ${single})
 
 # Decided when configuring: a build rule for an existing file would have
 # ninja compose it anew on the first build.

@@ -143,7 +143,8 @@ cp "$soundtrack" "$out/web/tolmar.mp3"
 step "web build (Emscripten)" bash -c "cmake --preset web -B '$out/web' && cmake --build '$out/web'"
 web=tolmar-$version-web
 mkdir -p "$out/zip/$web"
-for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do cp "$out/web/$f" "$out/zip/$web/"; done
+# tolmar.html, the one-file page, beside the served files.
+for f in index.html tolmar.js tolmar.wasm tolmar.mp3 tolmar.html; do cp "$out/web/$f" "$out/zip/$web/"; done
 readme tools/release/README-web.txt "$out/zip/$web/README.txt"
 # Linked by emcc: Emscripten's runtime (its JavaScript, musl, libc++ and
 # libc++abi; Apache-2.0 is named there by reference).

@@ -3,6 +3,8 @@
 // Escape key. The driver's loops never return to the browser, so each swap
 // suspends the program (Asyncify) until the browser's next animation frame;
 // the page's own script (web/page.js) keeps the key state and the page state.
+// A WebGL context the browser takes away is waited for: the run goes on
+// after it is given back, or ends with a line and status 1 when it is not.
 #include "platform/platform.h"
 #include "platform/web_gl.h"
 
@@ -10,6 +12,7 @@
 #include <emscripten/html5.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -17,12 +20,21 @@ const char* const CANVAS = "#canvas";
 
 char errorLine[256] = "";
 
+uint32_t lastTicks = 0;  // the clock's last reading: the time the frame was drawn for
+
+// What the page knows of the WebGL context (page.js glState): 0 drawing or
+// lost for a short while, GL_RESTORED, 2 lost for too long.
+const int GL_RESTORED = 1;
+
 // Sizes the canvas to the window (or the screen, once full screen has been
 // granted or refused) in device pixels and shows it.
 EM_ASYNC_JS(void, openView, (), { await Module.tolmarPage.openView(); });
 
-// Hands the frame to the browser and resumes at its next animation frame.
-EM_ASYNC_JS(void, waitForFrame, (), { await Module.tolmarPage.nextFrame(); });
+// Hands the frame, drawn for the clock reading `clock`, to the browser and
+// resumes at its next animation frame.
+EM_ASYNC_JS(void, waitForFrame, (double clock), { await Module.tolmarPage.nextFrame(clock); });
+
+EM_JS(int, glState, (), { return Module.tolmarPage.glState(); });
 
 EM_JS(int, pollEscape, (), { return Module.tolmarPage.pollEscape() ? 1 : 0; });
 
@@ -69,12 +81,21 @@ void platformDrawableSize(int* width, int* height) {
     emscripten_get_canvas_element_size(CANVAS, width, height);
 }
 
-void platformSwap() { waitForFrame(); }
+void platformSwap() {
+    waitForFrame(lastTicks);
+    const int state = glState();
+    if (state == 0 || (state == GL_RESTORED && webglRestore())) return;
+    // Lost too long, or given back refusing our shader. Printed, as the
+    // driver's own failures are, for the page to show as the run's end.
+    std::printf("The WebGL context was lost and not given back: reload the page to see the piece again\n");
+    std::exit(1);
+}
 
 uint32_t platformTicks() {
     // Milliseconds since the page loaded; the cast wraps at 2^32 as the
     // interface allows.
-    return static_cast<uint32_t>(static_cast<uint64_t>(emscripten_get_now()));
+    lastTicks = static_cast<uint32_t>(static_cast<uint64_t>(emscripten_get_now()));
+    return lastTicks;
 }
 
 bool platformEscapePressed() { return pollEscape() != 0; }

@@ -118,6 +118,24 @@ GLint matrixUniform = -1;
 GLint texturedUniform = -1;
 GLuint vertexBuffer = 0;
 
+// The piece's one texture as it was given, so that a restored context (the
+// browser may take WebGL away and give it back) gets it again. The caller
+// keeps the name it was given; `live` is the texture that name stands for in
+// the present context.
+struct KeptTexture {
+    GLuint name = 0;
+    GLuint live = 0;
+    GLint internalformat = 0;
+    GLsizei width = 0;
+    GLsizei height = 0;
+    GLenum format = 0;
+    GLenum type = 0;
+    std::vector<unsigned char> pixels;  // empty: none given
+    GLint minFilter = -1;               // -1: never set
+    GLint magFilter = -1;
+};
+KeptTexture kept;
+
 void identity(Matrix m) {
     std::memset(m, 0, sizeof(Matrix));
     m[0] = m[5] = m[10] = m[15] = 1.0;
@@ -145,11 +163,8 @@ GLuint compile(GLenum type, const char* source) {
     return ok ? shader : 0;
 }
 
-}  // namespace
-
-bool webglStart() {
-    identity(projection);
-    identity(modelview);
+// The shader that stands in for the fixed pipeline and the vertex buffer.
+bool buildProgram() {
     const GLuint vertexShader = compile(VERTEX_SHADER, VERTEX_SOURCE);
     const GLuint fragmentShader = compile(FRAGMENT_SHADER, FRAGMENT_SOURCE);
     if (vertexShader == 0 || fragmentShader == 0) return false;
@@ -181,6 +196,28 @@ bool webglStart() {
     emscripten_glVertexAttribPointer(COLOUR, 4, GL_FLOAT, GL_FALSE, stride,
                                      reinterpret_cast<const void*>(offsetof(Vertex, colour)));
     // GL 1.1 starts with depth testing off, as WebGL does.
+    return true;
+}
+
+}  // namespace
+
+bool webglStart() {
+    identity(projection);
+    identity(modelview);
+    return buildProgram();
+}
+
+bool webglRestore() {
+    if (!buildProgram()) return false;
+    if (kept.name == 0) return true;
+    emscripten_glGenTextures(1, &kept.live);
+    emscripten_glBindTexture(GL_TEXTURE_2D, kept.live);
+    if (!kept.pixels.empty()) {
+        emscripten_glTexImage2D(GL_TEXTURE_2D, 0, kept.internalformat, kept.width, kept.height, 0,
+                                kept.format, kept.type, kept.pixels.data());
+    }
+    if (kept.minFilter >= 0) emscripten_glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, kept.minFilter);
+    if (kept.magFilter >= 0) emscripten_glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, kept.magFilter);
     return true;
 }
 
@@ -235,20 +272,37 @@ void glDisable(GLenum cap) {
     }
 }
 
-void glGenTextures(GLsizei n, GLuint* textures) { emscripten_glGenTextures(n, textures); }
+void glGenTextures(GLsizei n, GLuint* textures) {
+    emscripten_glGenTextures(n, textures);
+    if (n == 1) kept.name = kept.live = textures[0];
+}
 
-void glBindTexture(GLenum target, GLuint texture) { emscripten_glBindTexture(target, texture); }
+void glBindTexture(GLenum target, GLuint texture) {
+    emscripten_glBindTexture(target, texture == kept.name ? kept.live : texture);
+}
 
 // GL 1.1 accepts a component count (1 to 4) as the internal format; WebGL
 // wants the internal format to equal the pixel format.
 void glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
                   GLint border, GLenum format, GLenum type, const GLvoid* pixels) {
     if (internalformat >= 1 && internalformat <= 4) internalformat = static_cast<GLint>(format);
+    // Kept for a restore: the texture at level 0 in RGBA bytes, as the piece gives it.
+    if (level == 0 && pixels && format == GL_RGBA && type == GL_UNSIGNED_BYTE && width > 0 && height > 0) {
+        const unsigned char* bytes = static_cast<const unsigned char*>(pixels);
+        kept.pixels.assign(bytes, bytes + static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+        kept.internalformat = internalformat;
+        kept.width = width;
+        kept.height = height;
+        kept.format = format;
+        kept.type = type;
+    }
     emscripten_glTexImage2D(target, level, internalformat, width, height, border, format, type,
                             pixels);
 }
 
 void glTexParameteri(GLenum target, GLenum pname, GLint param) {
+    if (pname == GL_TEXTURE_MIN_FILTER) kept.minFilter = param;
+    if (pname == GL_TEXTURE_MAG_FILTER) kept.magFilter = param;
     emscripten_glTexParameteri(target, pname, param);
 }
 

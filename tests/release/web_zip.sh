@@ -2,8 +2,10 @@
 # A packed web release, tried as whoever hosts it would get it. Usage:
 #   bash tests/release/web_zip.sh dist/tolmar-VERSION-web.zip
 # Unpacks the zip into an empty folder and checks its listing (one top folder
-# named as the zip, holding exactly the site's four files, README.txt,
-# LICENSE.txt and the notices in LICENSES/, all plain files), that README.txt tells hosts the .wasm type, and that our server
+# named as the zip, holding exactly the site's four files, tolmar.html,
+# README.txt, LICENSE.txt and the notices in LICENSES/, all plain files), that
+# tolmar.html carries the zip's program and music, that README.txt tells
+# hosts the .wasm type, and that our server
 # gives tolmar.wasm as application/wasm; then decodes the zip's tolmar.mp3 with
 # libmpg123 (mpg123) and makes the whole run in headless chromium
 # (tests/web/web_test.js with REAL_RUN): black lead-in, lit timeline, the music
@@ -29,7 +31,7 @@ trap 'exit 1' INT TERM  # through the EXIT trap
 
 # --- What is in the zip -------------------------------------------------------
 unpack_zip "$zip" web README.txt LICENSE.txt LICENSES/Apache-2.0.txt LICENSES/emscripten.txt \
-  index.html tolmar.js tolmar.mp3 tolmar.wasm
+  index.html tolmar.html tolmar.js tolmar.mp3 tolmar.wasm
 # The reference decode goes beside the unpacked folder, which the browser
 # run serves as its site.
 site=$work/unpacked
@@ -39,6 +41,18 @@ site=$work/unpacked
 grep -q 'application/wasm' "$dir/README.txt" 2>/dev/null &&
   pass "README.txt says .wasm is to be served as application/wasm" ||
   fail "README.txt says .wasm is to be served as application/wasm"
+
+# The one-file page: the same program and music as the served files, inside it.
+if node -e '
+  const fs = require("fs");
+  const page = fs.readFileSync(process.argv[1] + "/tolmar.html", "latin1");
+  const inside = (id) => Buffer.from((page.match(new RegExp(`id="${id}">([^<]*)<`)) || ["", ""])[1], "base64");
+  process.exit(inside("tolmar-wasm").equals(fs.readFileSync(process.argv[1] + "/tolmar.wasm")) &&
+               inside("tolmar-music").equals(fs.readFileSync(process.argv[1] + "/tolmar.mp3")) ? 0 : 1);' "$dir"; then
+  pass "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3"
+else
+  fail "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3"
+fi
 
 # --- Served by tools/serve-web.js ---------------------------------------------
 node tools/serve-web.js "$dir" 0 >"$work/serve.log" 2>&1 &

@@ -76,4 +76,5 @@ cd "$root"
 SHOT_TIMES=$shot_times timeout 900 node tests/web/web_test.js "$site" | tee "$work/browser.log"
 add_checks "$work/browser.log" "${PIPESTATUS[0]}" "the browser tests"
 bash tests/web/audio_suite.sh | tee "$work/suite.log"; add_checks "$work/suite.log" "${PIPESTATUS[0]}" "the audio suite in the browser"
+timeout 900 node tests/web/life_test.js build-web "$site/ok/tolmar.mp3" | tee "$work/life.log"; add_checks "$work/life.log" "${PIPESTATUS[0]}" "the page's life in the browser"
 finish

@@ -1,5 +1,6 @@
 // Our audio library in a web browser: the MP3 is fetched from beside the
-// page, decoded whole by the browser (Web Audio's decodeAudioData) at the
+// page (or from the page itself: its musicUrl hook names where the bytes
+// are), its progress shown by the page (musicProgress), decoded whole by the browser (Web Audio's decodeAudioData) at the
 // file's own rate, cut to the music the encoder's LAME tag describes
 // (mp3MusicSpan: some browsers cut it themselves, others do not), and
 // played by a looping buffer source, which the browser loops sample-exactly.
@@ -28,6 +29,10 @@ namespace {
 
 int lastId = 0;
 
+// A download that brings no byte for this long has stalled: it ends as a
+// file that cannot be loaded, rather than leaving the page waiting forever.
+const int STALL_MS = 30000;
+
 // The page side: one audio context per open system, one decoded buffer and at
 // most one playing source per sound, and the bytes of a file between its
 // fetch and its decoding.
@@ -53,23 +58,52 @@ EM_JS(int, openOutput, (int system), {
 });
 
 // The file's size, or minus the result code when it cannot be had: a missing
-// file (404 or 410) is "not found", any other refusal or a network fault is
-// "cannot be loaded".
-EM_ASYNC_JS(int, fetchFile, (const char* name, int sound), {
-    var response;
+// file (404 or 410) is "not found", any other refusal, a network fault or a
+// download that stalls for stall_ms is "cannot be loaded". The page hears
+// of each piece that arrives.
+EM_ASYNC_JS(int, fetchFile, (const char* name, int sound, int stall_ms), {
+    var page = Module.tolmarPage || {};
+    var url = page.musicUrl ? page.musicUrl(UTF8ToString(name)) : UTF8ToString(name);
+    var progress = page.musicProgress || function() {};
+    var abort = typeof AbortController == 'function' ? new AbortController() : null;
+    var timer;
+    // Each wait for the server races the stall timer, which also drops the
+    // connection.
+    function inTime(promise) {
+        clearTimeout(timer);
+        return Promise.race([ promise, new Promise(function(resolve, reject) {
+            timer = setTimeout(function() {
+                if (abort) abort.abort();
+                reject(new Error('stalled'));
+            }, stall_ms);
+        }) ]);
+    }
     try {
-        response = await fetch(UTF8ToString(name), {cache : 'no-cache'});
+        var response = await inTime(fetch(url, {cache : 'no-cache', signal : abort ? abort.signal : undefined}));
+        if (response.status == 404 || response.status == 410) return -23;
+        if (!response.ok) return -19;
+        var total = Number(response.headers.get('Content-Length')) || 0;
+        var parts = [];
+        var got = 0;
+        var reader = response.body && response.body.getReader ? response.body.getReader() : null;
+        for (;;) {
+            var piece = reader ? await inTime(reader.read())
+                               : {value : new Uint8Array(await inTime(response.arrayBuffer()))};
+            if (piece.done) break;
+            parts.push(piece.value);
+            got += piece.value.length;
+            progress(got, total);
+            if (!reader) break;
+        }
+        var bytes = new Uint8Array(got);
+        for (var i = 0, at = 0; i < parts.length; at += parts[i].length, i++) bytes.set(parts[i], at);
+        Module.tolmarAudio.files[sound] = bytes;
+        return got;
     } catch (e) {
         return -19;
+    } finally {
+        clearTimeout(timer);
     }
-    if (response.status == 404 || response.status == 410) return -23;
-    if (!response.ok) return -19;
-    try {
-        Module.tolmarAudio.files[sound] = new Uint8Array(await response.arrayBuffer());
-    } catch (e) {
-        return -19;
-    }
-    return Module.tolmarAudio.files[sound].length;
 });
 
 EM_JS(void, copyFile, (int sound, uint8_t* to), { HEAPU8.set(Module.tolmarAudio.files[sound], to); });
@@ -81,6 +115,7 @@ EM_ASYNC_JS(double, decodeFile, (int sound, int system, int channels, int rate_h
     var audio = Module.tolmarAudio;
     var bytes = audio.files[sound];
     delete audio.files[sound];
+    if (Module.tolmarPage && Module.tolmarPage.musicProgress) Module.tolmarPage.musicProgress(-1, 0);
     var Offline = globalThis.OfflineAudioContext || globalThis.webkitOfflineAudioContext;
     var decoded;
     try {
@@ -150,7 +185,7 @@ EM_JS(void, closeOutput, (int system), {
 
 // Fetches, checks and decodes the file into the stream's buffer.
 FMOD_RESULT loadMusic(AudioStream* s, const char* name) {
-    const int size = fetchFile(name, s->id);
+    const int size = fetchFile(name, s->id, STALL_MS);
     if (size < 0) return static_cast<FMOD_RESULT>(-size);
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (size > 0) copyFile(s->id, bytes.data());

@@ -6,10 +6,21 @@
 //   state:   'waiting', 'lead-in', 'timeline', 'ended' or 'error'
 //   status:  the exit status once the run is over (null before)
 //   message: what the program printed, without the last newline
+//   frames:  frames presented so far
+//   frameClock: the page clock (performance.now(), whole ms) the last
+//            presented frame was drawn for
 // and a 'tolmarstate' event on window at each change of state (its detail a
 // copy of window.tolmar), since the timeline may last a single frame.
 // index.html?shot=SECONDS draws that one timeline frame at once instead (with
 // &w=WIDTH&h=HEIGHT for a drawing buffer of that size), without music.
+//
+// The page's life beyond the program: the screen is kept awake during the
+// run (Wake Lock, where offered); a tap during the run shows a close control
+// for a few seconds, a touch screen's Escape; a lost WebGL context is waited
+// for, and the platform layer gives up on it after GL_GIVE_UP_MS; the music's
+// download and decoding are shown on the page's line. The one-file page
+// (tolmar.html, made by tools/web-single.js) carries the program and the
+// music inside it, as base64 in two elements this script reads.
 (function () {
   var params = new URLSearchParams(window.location.search);
   var shot = params.has('shot');
@@ -21,9 +32,26 @@
   var escapePressed = false;  // since the last poll
   var fullscreenAsked = null;  // settles once the browser has granted or refused
   var wasFullscreen = false;
+  var fullscreenLeft = false;  // during the run, not yet counted as Escape
+  var hiddenInRun = false;     // hidden since full screen was last left
   var audioContext = null;     // made on the gesture, handed to the audio library
   var ready = false;
   var gestured = false;
+  var wakeLock = null;         // held during the run while the page is shown
+  var closeTimer = null;       // hides the close control again
+  var glLostAt = null;         // the page clock when WebGL was lost, until restored
+  var glRestored = false;      // restored since the platform layer last asked
+  var CLOSE_SHOWN_MS = 4000;
+  var GL_GIVE_UP_MS = 10000;
+  var closeButton = document.getElementById('close');
+  var embeddedMusic = document.getElementById('tolmar-music');
+  var embeddedWasm = document.getElementById('tolmar-wasm');
+  if (embeddedWasm) {
+    var text = atob(embeddedWasm.textContent.trim());
+    var bytes = new Uint8Array(text.length);
+    for (var i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i);
+    Module.wasmBinary = bytes;  // Emscripten's glue instantiates these instead of fetching tolmar.wasm
+  }
 
   function show(text) {
     line.textContent = text;
@@ -37,6 +65,38 @@
 
   function running() {
     return tolmar.state === 'lead-in' || tolmar.state === 'timeline';
+  }
+
+  // Asked on the gesture and again each time the page is shown: browsers
+  // release the lock themselves when the page is hidden.
+  function keepAwake() {
+    if (!navigator.wakeLock || wakeLock || !gestured || tolmar.status !== null ||
+        document.visibilityState !== 'visible') {
+      return;
+    }
+    wakeLock = 'asked';
+    navigator.wakeLock.request('screen').then(function (lock) {
+      wakeLock = lock;
+      lock.addEventListener('release', function () {
+        if (wakeLock === lock) wakeLock = null;
+      });
+      if (tolmar.status !== null) letSleep();
+    }, function () { wakeLock = null; });
+  }
+
+  function letSleep() {
+    if (wakeLock && wakeLock !== 'asked') {
+      var lock = wakeLock;
+      wakeLock = null;
+      lock.release().catch(function () {});
+    }
+  }
+
+  function showClose(shown) {
+    clearTimeout(closeTimer);
+    closeButton.hidden = !shown;
+    canvas.style.cursor = shown ? 'default' : '';
+    if (shown) closeTimer = setTimeout(function () { showClose(false); }, CLOSE_SHOWN_MS);
   }
 
   function leaveFullscreen() {
@@ -53,6 +113,12 @@
     tolmar.status = status;
     setState(status === 0 ? 'ended' : 'error');
     leaveFullscreen();
+    letSleep();
+    showClose(false);
+    // A run ended by the page or the platform layer (a lost context) leaves
+    // no music playing behind it.
+    var contexts = Module.tolmarAudio ? Module.tolmarAudio.contexts : {};
+    for (var id in contexts) contexts[id].close().catch(function () {});
     canvas.style.cursor = 'default';
     if (status !== 0) {
       show(tolmar.message);
@@ -105,10 +171,13 @@
     if (gestured || shot || tolmar.state !== 'waiting') return;
     gestured = true;
     show('');
-    var ask = canvas.requestFullscreen || canvas.webkitRequestFullscreen;
+    // On a touch screen the whole page goes full screen, so that the close
+    // control can show over the canvas.
+    var target = window.matchMedia('(pointer: coarse)').matches ? document.documentElement : canvas;
+    var ask = target.requestFullscreen || target.webkitRequestFullscreen;
     if (ask) {
       try {
-        fullscreenAsked = Promise.resolve(ask.call(canvas, {navigationUI: 'hide'})).catch(function () {});
+        fullscreenAsked = Promise.resolve(ask.call(target, {navigationUI: 'hide'})).catch(function () {});
       } catch (e) {
         fullscreenAsked = null;
       }
@@ -122,12 +191,36 @@
         audioContext = null;
       }
     }
+    keepAwake();
     if (ready) startRun();
   }
 
   // A click, not a pointer press: on touch screens only the end of a touch
-  // lets a page start sound or full screen.
-  window.addEventListener('click', gesture);
+  // lets a page start sound or full screen. During the run a click or tap
+  // shows the close control; the tap that shows it has already been
+  // delivered, to the canvas, so a stray touch never presses it.
+  window.addEventListener('click', function (event) {
+    if (running() && event.target !== closeButton) showClose(true);
+    gesture();
+  });
+  closeButton.addEventListener('click', function () {
+    if (running()) escapePressed = true;  // ends the run as Escape does
+    showClose(false);
+  });
+  document.addEventListener('visibilitychange', function () {
+    if (document.visibilityState === 'hidden') hiddenInRun = true;
+    keepAwake();
+  });
+  // The context is kept for a restore (the default would be to give it up),
+  // and the platform layer is told when it comes back.
+  canvas.addEventListener('webglcontextlost', function (event) {
+    event.preventDefault();
+    glLostAt = performance.now();
+  });
+  canvas.addEventListener('webglcontextrestored', function () {
+    glLostAt = null;
+    glRestored = true;
+  });
   window.addEventListener('keydown', function (event) {
     if (event.key === 'Escape') {
       if (running()) {
@@ -144,12 +237,20 @@
   });
   window.addEventListener('blur', function () { escapeDown = false; });
   // Browsers take Escape in full screen to leave it, and may not pass the key
-  // on: leaving full screen during the run counts as Escape.
+  // on: leaving full screen during the run counts as Escape. Hiding the page
+  // (another tab, another app) leaves full screen too, and the run goes on
+  // after it: a page hidden before the exit is announced (some browsers
+  // announce it only once shown again), or before the next frame looks at
+  // it, did not leave by Escape.
   document.addEventListener('fullscreenchange', function () {
     if (document.fullscreenElement) {
       wasFullscreen = true;
     } else if (wasFullscreen && running()) {
-      escapePressed = true;
+      if (hiddenInRun) {
+        hiddenInRun = false;
+      } else {
+        fullscreenLeft = true;
+      }
     }
   });
 
@@ -180,7 +281,22 @@
       audioContext = null;
       return context;
     },
+    // The music's URL: the page's own bytes in the one-file page.
+    musicUrl: function (name) {
+      return embeddedMusic ? 'data:audio/mpeg;base64,' + embeddedMusic.textContent.trim() : name;
+    },
+    // got of total bytes (total 0 when the server does not say), then
+    // decoding (got -1).
+    musicProgress: function (got, total) {
+      if (got < 0) {
+        show('decoding the music…');
+      } else {
+        show('loading the music: ' + (total > 0 ? Math.min(100, Math.floor(got * 100 / total)) + ' %'
+                                                  : (got / 1e6).toFixed(1) + ' MB'));
+      }
+    },
     openView: async function () {
+      show('');
       if (!shot) {
         setState('lead-in');
         // The canvas takes the screen's size only once full screen is in.
@@ -193,16 +309,28 @@
       canvas.width = sizeFromParam('w', Math.max(1, Math.round(canvas.clientWidth * ratio)));
       canvas.height = sizeFromParam('h', Math.max(1, Math.round(canvas.clientHeight * ratio)));
     },
-    nextFrame: function () {
+    nextFrame: function (clock) {
+      tolmar.frameClock = clock;
       if (tolmar.frames++ === 0) tolmar.firstFrameAt = performance.now();
       return new Promise(function (r) { requestAnimationFrame(r); });
     },
     // The driver polls Escape only in the timeline, so the first poll marks it.
     pollEscape: function () {
       if (tolmar.state === 'lead-in') setState('timeline');
+      if (fullscreenLeft && !hiddenInRun) escapePressed = true;
+      fullscreenLeft = false;
       var pressed = escapePressed || escapeDown;
       escapePressed = false;
       return pressed;
+    },
+    // 0 drawing (or lost for less than GL_GIVE_UP_MS), 1 restored since
+    // last asked, 2 lost for longer.
+    glState: function () {
+      if (glRestored) {
+        glRestored = false;
+        return 1;
+      }
+      return glLostAt !== null && performance.now() - glLostAt >= GL_GIVE_UP_MS ? 2 : 0;
     },
   };
 })();
