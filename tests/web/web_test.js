@@ -17,7 +17,6 @@
 // a packed release is tried (tests/release/web_zip.sh).
 'use strict';
 const puppeteer = require('puppeteer-core');
-const webdriver = require('selenium-webdriver');
 const {spawn} = require('child_process');
 const fs = require('fs');
 const http = require('http');
@@ -38,6 +37,7 @@ const RUN_MUSIC = ONLY_REAL_RUN
   : {folder: 'ok/', reference: 'tone.f32', what: 'tolmar.mp3 (44.1 kHz stereo CBR)', tone: true};
 const SHOT_W = 480;
 const SHOT_H = 270;
+const DEVICE_RATIO = 2;
 // Generous: the machine is shared and the engines draw on the CPU.
 const LOAD_MS = 60000;
 
@@ -177,10 +177,9 @@ async function startServer() {
 }
 
 // --- The engines ----------------------------------------------------------------
-// Each gives launch({noWebGL}) -> {open(url, viewport), close()}, and a page
-// {goto, evaluate(fn, ...args), click(x, y), key(name), screenshot() (base64
-// PNG), close}. ratio: the device pixel ratio its pages get; cannot: the
-// checks it cannot make here, with the reason.
+// Each is launch({noWebGL}) -> {open(url, viewport), close()}, whose pages
+// are {goto, evaluate(fn, ...args), click(x, y), key(name), screenshot()
+// (base64 PNG), close}, at a device pixel ratio of DEVICE_RATIO.
 function puppeteerPage(page) {
   return {
     goto: (url) => page.goto(url),
@@ -222,8 +221,11 @@ async function freePort() {
 // WebKitWebDriver starts one MiniBrowser window per session; a page is that
 // window, so pages are opened one at a time (as every check does).
 async function webkitLaunch({noWebGL = false} = {}) {
+  const webdriver = require('selenium-webdriver');
   const port = await freePort();
-  const driverProcess = spawn('WebKitWebDriver', [`--port=${port}`], {stdio: 'ignore'});
+  // GTK's own scale gives the page its device pixel ratio.
+  const driverProcess = spawn('WebKitWebDriver', [`--port=${port}`],
+                              {stdio: 'ignore', env: {...process.env, GDK_SCALE: String(DEVICE_RATIO)}});
   const server = `http://127.0.0.1:${port}`;
   let driver;
   for (let tries = 0; !driver; tries++) {
@@ -255,7 +257,7 @@ async function webkitLaunch({noWebGL = false} = {}) {
     close: () => driver.get('about:blank'),
   };
   return {
-    async open(url, {width, height}) {
+    async open(url, {width, height}) {  // the window's size, the page's a little less
       await driver.manage().window().setRect({width, height});
       await driver.get(url);
       return page;
@@ -268,42 +270,29 @@ async function webkitLaunch({noWebGL = false} = {}) {
 }
 
 const ENGINES = {
-  chromium: {
-    ratio: 2,
-    cannot: {},
-    launch: puppeteerEngine((noWebGL, dir) => ({
-      executablePath: '/usr/bin/chromium',
-      headless: true,
-      args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-             '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-             '--autoplay-policy=no-user-gesture-required', `--user-data-dir=${dir}`,
-             ...(noWebGL ? ['--disable-3d-apis'] : [])],
-    })),
-  },
-  firefox: {
-    ratio: 2,
-    cannot: {},
-    // Headless firefox has no WebGL here; with a display it draws with Mesa.
-    launch: puppeteerEngine((noWebGL, dir) => ({
-      browser: 'firefox',
-      executablePath: '/usr/bin/firefox-esr',
-      headless: false,
-      userDataDir: dir,
-      extraPrefsFirefox: {'media.autoplay.default': 0, 'media.autoplay.block-webaudio': false,
-                          'webgl.disabled': noWebGL},
-    })),
-  },
-  webkit: {
-    ratio: 1,
-    cannot: {},
-    launch: webkitLaunch,
-  },
+  chromium: puppeteerEngine((noWebGL, dir) => ({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+           '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+           '--autoplay-policy=no-user-gesture-required', `--user-data-dir=${dir}`,
+           ...(noWebGL ? ['--disable-3d-apis'] : [])],
+  })),
+  // Headless firefox has no WebGL here; with a display it draws with Mesa.
+  firefox: puppeteerEngine((noWebGL, dir) => ({
+    browser: 'firefox',
+    executablePath: '/usr/bin/firefox-esr',
+    headless: false,
+    userDataDir: dir,
+    extraPrefsFirefox: {'media.autoplay.default': 0, 'media.autoplay.block-webaudio': false, 'webgl.disabled': noWebGL},
+  })),
+  webkit: webkitLaunch,
 };
-const engine = ENGINES[ENGINE];
+const launchEngine = ENGINES[ENGINE];
 
 // --- Reading the page -----------------------------------------------------------
-async function openPage(browser, url, viewport = {width: 480, height: 270}) {
-  return browser.open(url, viewport);
+async function openPage(browser, url) {
+  return browser.open(url, {width: 480, height: 270, deviceScaleFactor: DEVICE_RATIO});
 }
 
 // Polls the page until PREDICATE(ARG) holds; throws after TIMEOUT ms.
@@ -471,17 +460,10 @@ async function musicPlays(page) {
   return [sound.playing, 'the music plays during the timeline', JSON.stringify(sound)];
 }
 
-// Full screen as far as this engine gives it: the check, or its SKIP.
-async function fullscreenCheck(ok, what, detail, page) {
-  if (engine.cannot.fullscreen) return skip(what, engine.cannot.fullscreen);
-  return check(ok, what, detail, page);
-}
-
 // The whole way through: waiting, the black lead-in, the lit timeline with
 // music, Escape. what: the page's name in the checks ('' for the site's).
 async function realRun(browser, base, {url = `${base}${RUN_MUSIC.folder}`, what = '', audio = true} = {}) {
-  const ratio = engine.ratio;
-  const page = await openPage(browser, url, {width: 480, height: 270, deviceScaleFactor: ratio});
+  const page = await openPage(browser, url);
   try {
     await start(page);
     await waitForState(page, ['lead-in', 'error'], LOAD_MS);
@@ -506,9 +488,9 @@ async function realRun(browser, base, {url = `${base}${RUN_MUSIC.folder}`, what 
   });
   if (!what) {
     await check(view.w === Math.round(view.cw * view.ratio) && view.h === Math.round(view.ch * view.ratio) &&
-                view.ratio === ratio, `the canvas draws at the device pixels (ratio ${ratio})`, JSON.stringify(view), page);
+                view.ratio === DEVICE_RATIO, 'the canvas draws at the device pixels', JSON.stringify(view), page);
     await check(view.cursor === 'none', 'the cursor is hidden over the canvas', view.cursor, page);
-    await fullscreenCheck(view.fullscreen, 'the canvas is full screen', JSON.stringify(view), page);
+    await check(view.fullscreen, 'the canvas is full screen', JSON.stringify(view), page);
   }
 
   try {
@@ -538,7 +520,7 @@ async function realRun(browser, base, {url = `${base}${RUN_MUSIC.folder}`, what 
   const names = left.states.map((s) => s.state).join(' ');
   const leadIn = left.states[2].at - left.states[1].at;
   if (!what) {
-    await fullscreenCheck(!left.fullscreen, 'the end leaves full screen', '', page);
+    await check(!left.fullscreen, 'the end leaves full screen', '', page);
     await check(names === 'waiting lead-in timeline ended', 'the states go waiting, lead-in, timeline, ended', names, page);
   }
   await check(leadIn >= 2950, `${what}the lead-in lasts 3000 ms`, `${leadIn.toFixed(0)} ms`, page);
@@ -554,12 +536,6 @@ async function monoFile(browser, base) {
   await start(page);
   await waitForState(page, ['lead-in', 'error'], LOAD_MS).catch(() => {});  // reported below
   await checkAudio(await audioStats(page, '../mono.f32'), 'a 22.05 kHz mono VBR file', page);
-  const what = 'leaving full screen in the lead-in ends the run as the timeline starts, status 0';
-  if (engine.cannot.fullscreen) {
-    skip(what, engine.cannot.fullscreen);
-    await page.close();
-    return;
-  }
   await page.evaluate(() => document.exitFullscreen());
   await framesDrawn(page);
   await check((await tolmarOf(page)).state === 'lead-in', 'leaving full screen does not shorten the lead-in', '', page);
@@ -568,7 +544,8 @@ async function monoFile(browser, base) {
   const states = await page.evaluate(() => window.seenStates);
   const names = states.map((s) => s.state).join(' ');
   await check(t.state === 'ended' && t.status === 0 && names === 'waiting lead-in timeline ended' &&
-              states[2].at - states[1].at >= 2950, what, `${JSON.stringify(t)} ${JSON.stringify(states)}`, page);
+              states[2].at - states[1].at >= 2950,
+              'leaving full screen in the lead-in ends the run as the timeline starts, status 0', `${JSON.stringify(t)} ${JSON.stringify(states)}`, page);
   await page.close();
 }
 
@@ -656,7 +633,7 @@ async function shots(browser, base) {
 }
 
 async function noWebGL(base) {
-  const browser = await engine.launch({noWebGL: true});
+  const browser = await launchEngine({noWebGL: true});
   try {
     await expectEnd(browser, `${base}ok/`, 'a browser without WebGL', 1,
                     'Cannot create the WebGL context: this browser has no WebGL, or it is switched off');
@@ -680,13 +657,13 @@ async function oneFile(browser) {
 }
 
 async function main() {
-  if (!engine) throw new Error(`no engine "${ENGINE}": chromium, firefox or webkit`);
+  if (!launchEngine) throw new Error(`no engine "${ENGINE}": chromium, firefox or webkit`);
   if (ONLY_REAL_RUN && !RUN_MUSIC.reference) throw new Error('REAL_RUN needs REFERENCE, the decode of its music');
   const server = await startServer();
   const base = server.base;
   let browser;
   try {
-    browser = await engine.launch();
+    browser = await launchEngine();
     const groups = ONLY_REAL_RUN ? [] : [withheld, monoFile, failures, shots, oneFile];
     for (const group of [realRun, ...groups]) {
       try {
