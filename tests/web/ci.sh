@@ -79,23 +79,9 @@ done
 
 # --- The browsers --------------------------------------------------------------
 cd "$root"
-# One display for the engines that need one: -displayfd lets the server pick a
-# free number itself, so parallel tests never race for one.
-mkfifo "$work/xvfb.fd"
-Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$work/xvfb.fd" >/dev/null 2>&1 &
-helpers+=($!)
-read -r -t 60 display <"$work/xvfb.fd" && export DISPLAY=:$display || fail "Xvfb did not start"
-# A null sink on a private socket: a real output that plays at real-time pace
-# and touches no other sound server.
-mkdir -p "$work/pulse"
-XDG_RUNTIME_DIR=$work/pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-  -L "module-native-protocol-unix socket=$work/pulse/socket auth-anonymous=1" \
-  -L "module-null-sink sink_name=tolmar_sink" >"$work/pulse/log" 2>&1 &
-helpers+=($!)
-export PULSE_SERVER=unix:$work/pulse/socket
-for _ in $(seq 300); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl info >/dev/null 2>&1 || fail "PulseAudio null sink: $(tail -n 3 "$work/pulse/log")"
-
+source tests/web/display_sound.sh
+display_and_sound "$work" >"$work/display.log" ||
+  fail "a display and a sound server for firefox and webkit: $(cat "$work/display.log")"
 declare -A needs=([chromium]=/usr/bin/chromium [firefox]=/usr/bin/firefox-esr [webkit]=/usr/bin/WebKitWebDriver)
 for engine in ${WEB_ENGINES:-chromium firefox webkit}; do
   if [ ! -x "${needs[$engine]:-/nonexistent}" ]; then

@@ -1,28 +1,23 @@
 // The web build in a real browser engine: node web_test.js SITE [ENGINE],
-// where ENGINE is chromium (the default: Debian's chromium, headless, driven
-// by puppeteer-core), firefox (firefox-esr through puppeteer-core's WebDriver
-// BiDi) or webkit (WebKitWebDriver and its MiniBrowser, through
-// selenium-webdriver); the last two draw only with a display (DISPLAY, Xvfb in
-// ci.sh) and play sound only with a sound server (a PulseAudio null sink).
-// SITE (made by ci.sh) holds one folder per case, each with the page and its
-// own tolmar.mp3 (or none), plus the reference decodes and frame-shot's PNGs.
-// Every engine runs the same checks through a thin adapter (open a URL,
-// evaluate, click, press a key, screenshot, close). Prints PASS/FAIL/SKIP per
-// check, and a page's console when a check on it fails; exits 1 on any
-// failure.
+// where ENGINE is chromium (the default), firefox or webkit (engines.js; the
+// last two need DISPLAY and a sound server, which ci.sh gives them). SITE
+// (made by ci.sh) holds one folder per case, each with the page and its own
+// tolmar.mp3 (or none), plus the reference decodes and frame-shot's PNGs.
+// Every engine runs the same checks. Prints PASS/FAIL/SKIP per check, each
+// named with the engine, and a page's console when a check on it fails;
+// exits 1 on any failure.
 //
 // With REAL_RUN=FOLDER only the whole-way-through run is made, on the page in
 // SITE/FOLDER with whatever music it has: REFERENCE names libmpg123's decode
 // of that music (a path in SITE), MUSIC what the checks call it. That is how
 // a packed release is tried (tests/release/web_zip.sh).
 'use strict';
-const puppeteer = require('puppeteer-core');
 const {spawn} = require('child_process');
 const fs = require('fs');
 const http = require('http');
-const net = require('net');
 const os = require('os');
 const path = require('path');
+const {ENGINES, waitFor} = require('./engines');
 
 const site = path.resolve(process.argv[2] || '');
 const ENGINE = process.argv[3] || 'chromium';
@@ -37,14 +32,13 @@ const RUN_MUSIC = ONLY_REAL_RUN
   : {folder: 'ok/', reference: 'tone.f32', what: 'tolmar.mp3 (44.1 kHz stereo CBR)', tone: true};
 const SHOT_W = 480;
 const SHOT_H = 270;
-const DEVICE_RATIO = 2;
+const DEVICE_RATIO = 2;  // engines.js's default
 // Generous: the machine is shared and the engines draw on the CPU.
 const LOAD_MS = 60000;
 
 let passed = 0;
 let failed = 0;
 let skipped = 0;
-const scratch = [];  // folders to remove at the end
 
 function say(line) {
   console.log(line.replace(/^(PASS|FAIL|SKIP): /, `$1: ${ENGINE}: `));
@@ -176,132 +170,11 @@ async function startServer() {
   return {stop: () => { proxy.close(); server.kill(); }, base: `http://127.0.0.1:${proxy.address().port}/`};
 }
 
-// --- The engines ----------------------------------------------------------------
-// Each is launch({noWebGL}) -> {open(url, viewport), close()}, whose pages
-// are {goto, evaluate(fn, ...args), click(x, y), key(name), screenshot()
-// (base64 PNG), close}, at a device pixel ratio of DEVICE_RATIO.
-function puppeteerPage(page) {
-  return {
-    goto: (url) => page.goto(url),
-    evaluate: (fn, ...args) => page.evaluate(fn, ...args),
-    click: (x, y) => page.mouse.click(x, y),
-    key: (name) => page.keyboard.press(name),
-    screenshot: () => page.screenshot({encoding: 'base64'}),
-    close: () => page.close(),
-  };
-}
-
-function puppeteerEngine(options) {
-  return async ({noWebGL = false} = {}) => {
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-browser-'));
-    scratch.push(dir);
-    const browser = await puppeteer.launch(options(noWebGL, dir));
-    return {
-      async open(url, viewport) {
-        const page = await browser.newPage();
-        await page.setViewport(viewport);
-        await page.goto(url);
-        return puppeteerPage(page);
-      },
-      close: () => browser.close(),
-    };
-  };
-}
-
-const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
-
-async function freePort() {
-  const server = net.createServer();
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  const {port} = server.address();
-  await new Promise((resolve) => server.close(resolve));
-  return port;
-}
-
-// WebKitWebDriver starts one MiniBrowser window per session; a page is that
-// window, so pages are opened one at a time (as every check does).
-async function webkitLaunch({noWebGL = false} = {}) {
-  const webdriver = require('selenium-webdriver');
-  const port = await freePort();
-  // GTK's own scale gives the page its device pixel ratio.
-  const driverProcess = spawn('WebKitWebDriver', [`--port=${port}`],
-                              {stdio: 'ignore', env: {...process.env, GDK_SCALE: String(DEVICE_RATIO)}});
-  const server = `http://127.0.0.1:${port}`;
-  let driver;
-  for (let tries = 0; !driver; tries++) {
-    try {
-      driver = await new webdriver.Builder().usingServer(server).withCapabilities({
-        browserName: 'MiniBrowser',
-        'webkitgtk:browserOptions': {binary: MINIBROWSER, args: ['--automation', ...(noWebGL ? ['--enable-webgl=false'] : [])]},
-      }).build();
-    } catch (e) {
-      if (tries > 300 || driverProcess.exitCode !== null) throw e;
-      await new Promise((resolve) => setTimeout(resolve, 100));
-    }
-  }
-  await driver.manage().setTimeouts({script: 2 * LOAD_MS});
-  const page = {
-    goto: (url) => driver.get(url),
-    // An async function's result, as puppeteer's evaluate gives it.
-    evaluate: async (fn, ...args) => {
-      const answer = await driver.executeAsyncScript(
-        `const done = arguments[arguments.length - 1];
-         Promise.resolve().then(() => (${fn}).apply(null, [...arguments].slice(0, -1)))
-           .then((value) => done({value}), (e) => done({error: String(e && e.stack || e)}));`, ...args);
-      if (answer.error) throw new Error(answer.error);
-      return answer.value;
-    },
-    click: (x, y) => driver.actions().move({x, y, origin: webdriver.Origin.VIEWPORT}).click().perform(),
-    key: (name) => driver.actions().sendKeys(webdriver.Key[name.toUpperCase()]).perform(),
-    screenshot: () => driver.takeScreenshot(),
-    close: () => driver.get('about:blank'),
-  };
-  return {
-    async open(url, {width, height}) {  // the window's size, the page's a little less
-      await driver.manage().window().setRect({width, height});
-      await driver.get(url);
-      return page;
-    },
-    close: async () => {
-      await driver.quit().catch(() => {});
-      driverProcess.kill();
-    },
-  };
-}
-
-const ENGINES = {
-  chromium: puppeteerEngine((noWebGL, dir) => ({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-           '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-           '--autoplay-policy=no-user-gesture-required', `--user-data-dir=${dir}`,
-           ...(noWebGL ? ['--disable-3d-apis'] : [])],
-  })),
-  // Headless firefox has no WebGL here; with a display it draws with Mesa.
-  firefox: puppeteerEngine((noWebGL, dir) => ({
-    browser: 'firefox',
-    executablePath: '/usr/bin/firefox-esr',
-    headless: false,
-    userDataDir: dir,
-    extraPrefsFirefox: {'media.autoplay.default': 0, 'media.autoplay.block-webaudio': false, 'webgl.disabled': noWebGL},
-  })),
-  webkit: webkitLaunch,
-};
 const launchEngine = ENGINES[ENGINE];
 
 // --- Reading the page -----------------------------------------------------------
 async function openPage(browser, url) {
-  return browser.open(url, {width: 480, height: 270, deviceScaleFactor: DEVICE_RATIO});
-}
-
-// Polls the page until PREDICATE(ARG) holds; throws after TIMEOUT ms.
-async function waitFor(page, predicate, arg, timeout, what) {
-  const until = Date.now() + timeout;
-  while (!(await page.evaluate(predicate, arg))) {
-    if (Date.now() > until) throw new Error(`waited ${timeout} ms for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
+  return browser.open(url, {width: 480, height: 270});
 }
 
 async function waitForState(page, states, timeout) {
@@ -651,9 +524,12 @@ async function oneFile(browser) {
     return;
   }
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-one-file-'));
-  scratch.push(dir);
-  fs.writeFileSync(path.join(dir, 'tolmar.html'), withRecorder(fs.readFileSync(ONE_FILE, 'utf8')));
-  await realRun(browser, null, {url: `file://${dir}/tolmar.html`, what, audio: false});
+  try {
+    fs.writeFileSync(path.join(dir, 'tolmar.html'), withRecorder(fs.readFileSync(ONE_FILE, 'utf8')));
+    await realRun(browser, null, {url: `file://${dir}/tolmar.html`, what, audio: false});
+  } finally {
+    fs.rmSync(dir, {recursive: true, force: true});
+  }
 }
 
 async function main() {
@@ -678,7 +554,6 @@ async function main() {
   } finally {
     if (browser) await browser.close().catch(() => {});
     server.stop();
-    for (const dir of scratch) fs.rmSync(dir, {recursive: true, force: true});
   }
   console.log(`browser checks in ${ENGINE}: ${passed} passed, ${failed} failed, ${skipped} skipped`);
   process.exit(failed === 0 && passed > 0 ? 0 : 1);
