@@ -2,7 +2,8 @@
 // 1280x720 window, device pixel ratio 1: frames per second in the timeline
 // (from 17 s to 27 s, the triangle window full) against a page that only
 // clears its canvas and one that draws the same triangles from a buffer
-// filled once (floor.html), both at the size the piece drew at, the time from loading the page to it being ready, and from
+// filled once (floor.html), both at the size the piece drew at and full
+// screen as the piece is, the time from loading the page to it being ready, and from
 // the start gesture to the first frame (the music's fetch and decoding
 // included). Usage: node bench.js SITE ROUNDS ENGINE..., where SITE holds
 // page/ (the build), clear.html, floor.html and the picture's triangles.bin
@@ -35,6 +36,7 @@ const pageFrames = () => ({frames: window.frames, at: performance.now(), canvas:
 
 async function floorFps(browser, url, view) {
   const page = await browser.open(url, view);
+  await page.click(10, 10);
   const result = await fps(page, pageFrames, 1000);
   await page.close();
   return result;

@@ -135,7 +135,7 @@ function withRecorder(html) {
   const faults = `{${Object.entries(FAULTS).map(([k, f]) => `${JSON.stringify(k)}: ${f}`).join(',\n')}}`;
   const script = `<script>(${pageRecorder})(${faults});</script>\n`;
   const at = html.search(/<script[\s>]/i);
-  return at < 0 ? html.replace(/<\/head>/i, `${script}</head>`) : html.slice(0, at) + script + html.slice(at);
+  return at < 0 ? html.replace(/<\/head>/i, (end) => script + end) : html.slice(0, at) + script + html.slice(at);
 }
 
 // tools/serve-web.js serves the site as a host would (its statuses are the
