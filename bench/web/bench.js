@@ -1,104 +1,111 @@
-// Measures the web build in headless chromium at 1280x720: frames per second
-// in the timeline (from 17 s to 27 s, the triangle window full) against a
-// page that only clears its canvas and one that draws the same triangles from
-// a buffer filled once (floor.html), the time from
-// loading the page to it being ready, and from the start gesture to the first
-// frame (the music's fetch and decoding included). Usage: node bench.js SITE
-// ROUNDS, where SITE holds page/ (the build), clear.html, floor.html and the
-// picture's triangles.bin and shades.bin. Prints one JSON
-// line per round.
+// Measures the web build in each browser engine (tests/web/engines.js) in a
+// 1280x720 window, device pixel ratio 1: frames per second in the timeline
+// (from 17 s to 27 s, the triangle window full) against a page that only
+// clears its canvas and one that draws the same triangles from a buffer
+// filled once (floor.html), both at the size the piece drew at and full
+// screen as the piece is, the time from loading the page to it being ready, and from
+// the start gesture to the first frame (the music's fetch and decoding
+// included). Usage: node bench.js SITE ROUNDS ENGINE..., where SITE holds
+// page/ (the build), clear.html, floor.html and the picture's triangles.bin
+// and shades.bin. Prints one JSON line per engine and round, then a table of
+// them all with the load average beside each.
 'use strict';
 const path = require('path');
-const fs = require('fs');
 const os = require('os');
 const {spawn} = require('child_process');
-const puppeteer = require(path.join(__dirname, '../../tests/web/node_modules/puppeteer-core'));
+const {ENGINES, waitFor} = require(path.join(__dirname, '../../tests/web/engines'));
 
 const site = path.resolve(process.argv[2]);
 const rounds = Number(process.argv[3] || 3);
+const engines = process.argv.slice(4);
+const VIEW = {width: 1280, height: 720};
 const MEASURE_MS = 10000;
 const WINDOW_FULL_MS = 17000;
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
-// Frames per second of a floor page over MEASURE_MS, after a second to settle.
-async function floorFps(browser, url) {
-  const page = await browser.newPage();
-  await page.setViewport({width: 1280, height: 720});
-  await page.goto(url);
-  await sleep(1000);
-  const a = await page.evaluate(() => ({frames: window.frames, at: performance.now()}));
+// Frames counted by the page over MEASURE_MS, per second of its own clock.
+async function fps(page, count, settleMs) {
+  await sleep(settleMs);
+  const a = await page.evaluate(count);
   await sleep(MEASURE_MS);
-  const b = await page.evaluate(() => ({frames: window.frames, at: performance.now()}));
+  const b = await page.evaluate(count);
+  return {fps: +((b.frames - a.frames) / ((b.at - a.at) / 1000)).toFixed(1), canvas: b.canvas};
+}
+
+const pageFrames = () => ({frames: window.frames, at: performance.now(), canvas: `${canvas.width}x${canvas.height}`});
+
+async function floorFps(browser, url, view) {
+  const page = await browser.open(url, view);
+  await page.click(10, 10);
+  const result = await fps(page, pageFrames, 1000);
   await page.close();
-  return +((b.frames - a.frames) / ((b.at - a.at) / 1000)).toFixed(1);
+  return result;
+}
+
+async function round(browser, base) {
+  const page = await browser.open(`${base}page/`, VIEW);
+  await waitFor(page, () => document.getElementById('line').textContent.startsWith('click'), null, 60000, 'the start line');
+  const readyMs = await page.evaluate(() => performance.now());
+  // The program's own time per frame: from its resumption at an animation
+  // frame to its next swap (wasm, the GL layer and the WebGL calls).
+  await page.evaluate(() => {
+    const tolmarPage = Module.tolmarPage;
+    const next = tolmarPage.nextFrame;
+    let resumed = null;
+    window.programMs = [];
+    tolmarPage.nextFrame = function () {
+      if (resumed !== null && window.tolmar.state === 'timeline') window.programMs.push(performance.now() - resumed);
+      return next.call(tolmarPage).then(() => { resumed = performance.now(); });
+    };
+  });
+  await page.click(10, 10);
+  await waitFor(page, () => window.tolmar.state === 'timeline', null, 60000, 'the timeline');
+  // From 16.8 s on the window holds its full 300 triangles.
+  const piece = await fps(page, () => ({frames: window.tolmar.frames, at: performance.now(),
+                                        canvas: `${canvas.width}x${canvas.height}`}), WINDOW_FULL_MS);
+  const b = await page.evaluate(() => ({start: window.tolmar.startedAt, first: window.tolmar.firstFrameAt,
+                                        programMs: window.programMs.slice().sort((x, y) => x - y)}));
+  await page.key('Escape');
+  await page.close();
+  // The floors at the size the piece drew at: full screen on a display
+  // without a window manager keeps the window's size in some engines.
+  const [width, height] = piece.canvas.split('x').map(Number);
+  const floor = await floorFps(browser, `${base}floor.html`, {width, height});
+  const clear = await floorFps(browser, `${base}clear.html`, {width, height});
+  return {
+    canvas: piece.canvas, floorCanvas: floor.canvas, clearCanvas: clear.canvas, fps: piece.fps, trianglesFps: floor.fps, clearFps: clear.fps,
+    programMsMedian: +b.programMs[Math.floor(b.programMs.length / 2)].toFixed(2),
+    loadToReadyMs: Math.round(readyMs), gestureToFirstFrameMs: Math.round(b.first - b.start),
+    loadAverage: os.loadavg()[0].toFixed(2),
+  };
 }
 
 async function main() {
   const server = spawn(process.execPath, [path.join(__dirname, '../../tools/serve-web.js'), site, '0'],
                        {stdio: ['ignore', 'pipe', 'inherit']});
   const base = await new Promise((r) => server.stdout.once('data', (d) => r(String(d).trim())));
-  const userDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-bench-'));
-  const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-           '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-           '--autoplay-policy=no-user-gesture-required', `--user-data-dir=${userDir}`],
-  });
+  const rows = [];
   try {
-    for (let round = 1; round <= rounds; round++) {
-      const page = await browser.newPage();
-      await page.setViewport({width: 1280, height: 720});
-      await page.goto(`${base}page/`);
-      await page.waitForFunction(() => document.getElementById('line').textContent.startsWith('click'),
-                                 {timeout: 60000, polling: 5});
-      const readyMs = await page.evaluate(() => performance.now());
-      // The program's own time per frame: from its resumption at an animation
-      // frame to its next swap (wasm, the GL layer and the WebGL calls; the
-      // rasterising happens in the GPU process, off this thread).
-      await page.evaluate(() => {
-        const page = Module.tolmarPage;
-        const next = page.nextFrame;
-        let resumed = null;
-        window.programMs = [];
-        page.nextFrame = function () {
-          if (resumed !== null && window.tolmar.state === 'timeline') window.programMs.push(performance.now() - resumed);
-          return next.call(page).then(() => { resumed = performance.now(); });
-        };
-      });
-      await page.mouse.click(10, 10);
-      await page.waitForFunction(() => window.tolmar.state === 'timeline', {timeout: 60000, polling: 20});
-      // From 16.8 s on the window holds its full 300 triangles.
-      await sleep(WINDOW_FULL_MS);
-      const a = await page.evaluate(() => {
-        window.programMs = [];
-        return {frames: window.tolmar.frames, at: performance.now()};
-      });
-      await sleep(MEASURE_MS);
-      const b = await page.evaluate(() => ({frames: window.tolmar.frames, at: performance.now(),
-                                            start: window.tolmar.startedAt, first: window.tolmar.firstFrameAt,
-                                            programMs: window.programMs.slice().sort((x, y) => x - y),
-                                            w: canvas.width, h: canvas.height}));
-      await page.close();
-
-      const clearFps = await floorFps(browser, `${base}clear.html`);
-      const trianglesFps = await floorFps(browser, `${base}floor.html`);
-
-      console.log(JSON.stringify({
-        round,
-        canvas: `${b.w}x${b.h}`,
-        fps: +((b.frames - a.frames) / ((b.at - a.at) / 1000)).toFixed(1),
-        clearFps,
-        trianglesFps,
-        programMsMedian: +b.programMs[Math.floor(b.programMs.length / 2)].toFixed(2),
-        loadToReadyMs: Math.round(readyMs),
-        gestureToFirstFrameMs: Math.round(b.first - b.start),
-        loadAverage: os.loadavg()[0].toFixed(2),
-      }));
+    for (const engine of engines) {
+      const browser = await ENGINES[engine]({ratio: 1});
+      try {
+        for (let n = 1; n <= rounds; n++) {
+          const row = {engine, round: n, ...await round(browser, base)};
+          console.log(JSON.stringify(row));
+          rows.push(row);
+        }
+      } finally {
+        await browser.close();
+      }
     }
   } finally {
-    await browser.close();
     server.kill();
-    fs.rmSync(userDir, {recursive: true, force: true});
+  }
+  console.log('\n| engine | round | canvas | piece fps | triangle floor fps | piece / floor | clear-only fps | ' +
+              "program's own ms per frame | load average |\n| --- | --- | --- | --- | --- | --- | --- | --- | --- |");
+  for (const r of rows) {
+    console.log(`| ${r.engine} | ${r.round} | ${r.canvas} | ${r.fps} | ${r.trianglesFps} | ${(r.fps / r.trianglesFps).toFixed(2)} | ` +
+                `${r.clearFps} | ${r.programMsMedian} | ${r.loadAverage} |`);
   }
 }
 

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The web build's numbers: download size (gzip -9 of what the browser fetches
-# before the music), then frames per second, load and start-up times in
-# headless chromium at 1280x720 against two floor pages (bench.js). Builds
-# the web preset first.
-# Usage: bash bench/web/run.sh [ROUNDS]   (default 3; about a minute a round)
+# before the music), then frames per second, load and start-up times at
+# 1280x720 against two floor pages (bench.js), in each engine: chromium
+# headless, firefox and webkit on an Xvfb display of our own with a PulseAudio
+# null sink (tests/web/display_sound.sh). Builds the web preset first.
+# Usage: bash bench/web/run.sh [ROUNDS [ENGINE...]]   (default 3 rounds of
+# chromium firefox webkit; about a minute a round)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 cmake --preset web >/dev/null && cmake --build --preset web >/dev/null
-[ -d tests/web/node_modules/puppeteer-core ] || npm ci --prefix tests/web --no-audit --no-fund >/dev/null
+[ -d tests/web/node_modules/puppeteer-core ] && [ -d tests/web/node_modules/selenium-webdriver ] || npm ci --prefix tests/web --no-audit --no-fund >/dev/null
 
 echo "download (bytes): file, as served, gzip -9"
 total=0
@@ -21,8 +23,15 @@ done
 echo "  page total (html + js + wasm, gzip -9): $total"
 
 site=$(mktemp -d)
-trap 'rm -rf "$site"' EXIT
+servers=$(mktemp -d)
+helpers=()
+trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$site" "$servers"' EXIT
+source tests/web/display_sound.sh
+display_and_sound "$servers" >&2
 ln -s "$root/build-web" "$site/page"
 cp bench/web/clear.html bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
 echo "cores: $(nproc), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-node bench/web/bench.js "$site" "${1:-3}"
+rounds=${1:-3}
+shift || true
+[ $# -gt 0 ] || set -- chromium firefox webkit
+node bench/web/bench.js "$site" "$rounds" "$@"

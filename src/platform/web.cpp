@@ -40,6 +40,10 @@ EM_JS(int, pollEscape, (), { return Module.tolmarPage.pollEscape() ? 1 : 0; });
 
 EM_JS(int, keepDrawingBuffer, (), { return Module.tolmarPage.keepFrames ? 1 : 0; });
 
+// WebKit with WebGL switched off lacks WebGLRenderingContext itself, which
+// Emscripten's context set-up names unguarded (a ReferenceError, not a refusal).
+EM_JS(int, hasWebGL, (), { return typeof WebGLRenderingContext !== 'undefined' ? 1 : 0; });
+
 bool fail(const char* what) {
     std::snprintf(errorLine, sizeof errorLine, "%s", what);
     return false;
@@ -62,7 +66,7 @@ bool platformOpenContext() {
     // A still frame is read back after the browser has shown it.
     attributes.preserveDrawingBuffer = keepDrawingBuffer() ? EM_TRUE : EM_FALSE;
     const EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context =
-        emscripten_webgl_create_context(CANVAS, &attributes);
+        hasWebGL() ? emscripten_webgl_create_context(CANVAS, &attributes) : 0;
     if (context <= 0) {
         return fail("Cannot create the WebGL context: this browser has no WebGL, or it is switched off");
     }

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# The web build, checked in a real browser: builds the web preset and the
+# The web build, checked in real browsers: builds the web preset and the
 # native frame-shot, makes test MP3s with sox and lame and their reference
-# decodes with libmpg123 (mpg123), lays out one folder per case, then drives
-# Debian's headless chromium with puppeteer-core (web_test.js). Prints
-# PASS/FAIL per check and "N passed, M failed, K skipped"; exits non-zero on any failure.
-# Needs npm for puppeteer-core (installed from package-lock.json when
-# missing). Takes about two minutes.
+# decodes with libmpg123 (mpg123), lays out one folder per case, then runs
+# the same checks (web_test.js) in each engine: Debian's headless chromium
+# and firefox-esr through puppeteer-core, WebKit's MiniBrowser through
+# WebKitWebDriver and selenium-webdriver, the last two on an Xvfb display of
+# our own with a private PulseAudio null sink for their sound. WEB_ENGINES
+# narrows the list (default "chromium firefox webkit"); an engine that is not
+# installed is a skip. Prints PASS/FAIL/SKIP per check and "N passed, M
+# failed, K skipped"; exits non-zero on any failure. Needs npm for
+# puppeteer-core and selenium-webdriver (installed from package-lock.json
+# when missing).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -13,7 +18,8 @@ root=$PWD
 source tests/support/checks.sh
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+helpers=()  # Xvfb and the sound server, ended at exit
+trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM  # through the EXIT trap
 
 # Runs a build step quietly; on failure shows the tail of what it printed.
@@ -37,8 +43,8 @@ for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
 done
 step "native frame-shot (default preset)" \
   bash -c 'cmake --preset default && cmake --build --preset default --target frame-shot'
-if [ ! -d tests/web/node_modules/puppeteer-core ]; then
-  step "puppeteer-core from npm (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
+if [ ! -d tests/web/node_modules/puppeteer-core ] || [ ! -d tests/web/node_modules/selenium-webdriver ]; then
+  step "puppeteer-core and selenium-webdriver from npm (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
 fi
 
 # --- The site: one folder per case --------------------------------------------
@@ -71,10 +77,24 @@ for t in $shot_times; do
     { fail "frame-shot $t"; cat "$work/step.log"; finish; }
 done
 
-# --- The browser --------------------------------------------------------------
+# --- The browsers --------------------------------------------------------------
 cd "$root"
-SHOT_TIMES=$shot_times timeout 900 node tests/web/web_test.js "$site" | tee "$work/browser.log"
-add_checks "$work/browser.log" "${PIPESTATUS[0]}" "the browser tests"
-bash tests/web/audio_suite.sh | tee "$work/suite.log"; add_checks "$work/suite.log" "${PIPESTATUS[0]}" "the audio suite in the browser"
-timeout 900 node tests/web/life_test.js build-web "$site/ok/tolmar.mp3" | tee "$work/life.log"; add_checks "$work/life.log" "${PIPESTATUS[0]}" "the page's life in the browser"
+source tests/web/display_sound.sh
+display_and_sound "$work" >"$work/display.log" ||
+  fail "a display and a sound server for firefox and webkit: $(cat "$work/display.log")"
+declare -A needs=([chromium]=/usr/bin/chromium [firefox]=/usr/bin/firefox-esr [webkit]=/usr/bin/WebKitWebDriver)
+for engine in ${WEB_ENGINES:-chromium firefox webkit}; do
+  if [ ! -x "${needs[$engine]:-/nonexistent}" ]; then
+    skip_check "$engine: ${needs[$engine]:-this engine} is not installed"
+    continue
+  fi
+  began=$SECONDS
+  SHOT_TIMES=$shot_times timeout 900 node tests/web/web_test.js "$site" "$engine" | tee "$work/$engine.log"
+  add_checks "$work/$engine.log" "${PIPESTATUS[0]}" "the checks in $engine"
+  echo "$engine: $((SECONDS - began)) s"
+done
+if [[ " ${WEB_ENGINES:-chromium} " == *" chromium "* ]]; then
+  bash tests/web/audio_suite.sh | tee "$work/suite.log"; add_checks "$work/suite.log" "${PIPESTATUS[0]}" "the audio suite in the browser"
+  timeout 900 node tests/web/life_test.js build-web "$site/ok/tolmar.mp3" | tee "$work/life.log"; add_checks "$work/life.log" "${PIPESTATUS[0]}" "the page's life in the browser"
+fi
 finish

@@ -1,22 +1,27 @@
-// The web build in a real browser: Debian's chromium, headless, driven by
-// puppeteer-core. Usage: node web_test.js SITE, where SITE (made by ci.sh)
-// holds one folder per case, each with the page and its own tolmar.mp3 (or
-// none), plus the reference decodes and frame-shot's PNGs. Prints PASS/FAIL
-// per check, and a page's console when a check on it fails; exits 1 on any
-// failure.
+// The web build in a real browser engine: node web_test.js SITE [ENGINE],
+// where ENGINE is chromium (the default), firefox or webkit (engines.js; the
+// last two need DISPLAY and a sound server, which ci.sh gives them). SITE
+// (made by ci.sh) holds one folder per case, each with the page and its own
+// tolmar.mp3 (or none), plus the reference decodes and frame-shot's PNGs.
+// Every engine runs the same checks. Prints PASS/FAIL/SKIP per check, each
+// named with the engine, and a page's console when a check on it fails;
+// exits 1 on any failure.
 //
 // With REAL_RUN=FOLDER only the whole-way-through run is made, on the page in
 // SITE/FOLDER with whatever music it has: REFERENCE names libmpg123's decode
 // of that music (a path in SITE), MUSIC what the checks call it. That is how
 // a packed release is tried (tests/release/web_zip.sh).
 'use strict';
-const puppeteer = require('puppeteer-core');
 const {spawn} = require('child_process');
 const fs = require('fs');
+const http = require('http');
 const os = require('os');
 const path = require('path');
+const {ENGINES, waitFor} = require('./engines');
 
 const site = path.resolve(process.argv[2] || '');
+const ENGINE = process.argv[3] || 'chromium';
+const ONE_FILE = path.join(__dirname, '../../build-web/tolmar.html');
 const SHOT_TIMES_S = (process.env.SHOT_TIMES || '0 4 60 125').split(' ').map(Number);
 // The run's music: ci.sh's tone, which fills its file, so silence at an end
 // is a gap; real music may begin and end quietly, so that check is the tone's.
@@ -27,87 +32,153 @@ const RUN_MUSIC = ONLY_REAL_RUN
   : {folder: 'ok/', reference: 'tone.f32', what: 'tolmar.mp3 (44.1 kHz stereo CBR)', tone: true};
 const SHOT_W = 480;
 const SHOT_H = 270;
-const BROWSER_ARGS = [
-  '--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-  '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-  '--autoplay-policy=no-user-gesture-required',
-];
-// Generous: the machine is shared and SwiftShader draws on the CPU.
+const DEVICE_RATIO = 2;  // engines.js's default
+// Generous: the machine is shared and the engines draw on the CPU.
 const LOAD_MS = 60000;
 
 let passed = 0;
 let failed = 0;
-const userDirs = [];
+let skipped = 0;
 
-function check(ok, what, detail, page) {
+function say(line) {
+  console.log(line.replace(/^(PASS|FAIL|SKIP): /, `$1: ${ENGINE}: `));
+}
+
+// A failed check on a page shows what the page said (recorded by the script
+// every served page gets, below).
+async function check(ok, what, detail, page) {
   if (ok) {
     passed++;
-    console.log(`PASS: ${what}`);
+    say(`PASS: ${what}`);
   } else {
     failed++;
-    console.log(`FAIL: ${what}${detail !== undefined ? `: ${detail}` : ''}`);
-    if (page) console.log(`--- the page's console ---\n${page.log.join('\n')}\n---`);
+    say(`FAIL: ${what}${detail !== undefined ? `: ${detail}` : ''}`);
+    if (page) {
+      const log = await page.evaluate(() => window.seenConsole).catch((e) => [`(unreadable: ${e.message})`]);
+      console.log(`--- the page's console ---\n${(log || []).join('\n')}\n---`);
+    }
   }
   return ok;
 }
 
-function startServer() {
+function skip(what, why) {
+  skipped++;
+  say(`SKIP: ${what}: ${why}`);
+}
+
+// --- What every page gets first ------------------------------------------------
+// Runs in the page before any of its own scripts, in every engine alike (it is
+// written into the HTML, so no engine's own init-script API is needed): keeps
+// the page's console, the states the page went through with its own clock at
+// each change, and what the page really asked of Web Audio: each buffer source
+// made on a real (not offline) context, whether it was started and stopped,
+// and what it was connected to. ?fault=NAME in the page's address also
+// withholds one browser feature (FAULTS) from the page.
+function pageRecorder(faults) {
+  window.seenConsole = [];
+  for (const level of ['log', 'info', 'warn', 'error']) {
+    const real = console[level];
+    console[level] = (...args) => {
+      window.seenConsole.push(`${level}: ${args.join(' ')}`);
+      real.apply(console, args);
+    };
+  }
+  window.addEventListener('error', (e) => window.seenConsole.push(`pageerror: ${e.message}`));
+  window.addEventListener('unhandledrejection', (e) => window.seenConsole.push(`rejection: ${e.reason}`));
+  window.seenStates = [{state: 'waiting', at: 0}];
+  window.addEventListener('tolmarstate', (e) => window.seenStates.push({state: e.detail.state, at: performance.now()}));
+  window.seenSources = new Map();
+  const wrap = (proto, name, after) => {
+    const real = proto[name];
+    proto[name] = function (...args) {
+      const result = real.apply(this, args);
+      const seen = window.seenSources.get(this);
+      if (seen || name === 'createBufferSource') after.call(this, seen, args, result);
+      return result;
+    };
+  };
+  wrap(AudioContext.prototype, 'createBufferSource', function (_, __, source) {
+    window.seenSources.set(source, {started: false, stopped: false, toDestination: false});
+  });
+  wrap(AudioBufferSourceNode.prototype, 'start', (seen) => { seen.started = true; });
+  wrap(AudioBufferSourceNode.prototype, 'stop', (seen) => { seen.stopped = true; });
+  wrap(AudioNode.prototype, 'connect', function (seen, [to]) { seen.toDestination ||= to === this.context.destination; });
+  const fault = faults[new URLSearchParams(location.search).get('fault')];
+  if (fault) fault();
+}
+
+// Browser features withheld from the page, one per run, by name.
+const FAULTS = {
+  'no-web-audio': () => {
+    delete window.AudioContext;
+    delete window.webkitAudioContext;
+  },
+  'never-started': () => {
+    AudioBufferSourceNode.prototype.start = function () {};
+  },
+  'never-connected': () => {
+    const real = AudioNode.prototype.connect;
+    AudioNode.prototype.connect = function (...args) {
+      return this instanceof AudioBufferSourceNode ? undefined : real.apply(this, args);
+    };
+  },
+  'no-loop': () => {
+    const real = AudioBufferSourceNode.prototype.start;
+    AudioBufferSourceNode.prototype.start = function (...args) {
+      if (this.context instanceof AudioContext) this.loop = false;
+      return real.apply(this, args);
+    };
+  },
+};
+
+function withRecorder(html) {
+  const faults = `{${Object.entries(FAULTS).map(([k, f]) => `${JSON.stringify(k)}: ${f}`).join(',\n')}}`;
+  const script = `<script>(${pageRecorder})(${faults});</script>\n`;
+  const at = html.search(/<script[\s>]/i);
+  return at < 0 ? html.replace(/<\/head>/i, (end) => script + end) : html.slice(0, at) + script + html.slice(at);
+}
+
+// tools/serve-web.js serves the site as a host would (its statuses are the
+// failures' causes); this proxy in front of it adds the recorder to each page.
+async function startServer() {
   const server = spawn(process.execPath, [path.join(__dirname, '../../tools/serve-web.js'), site, '0'],
                        {stdio: ['ignore', 'pipe', 'inherit']});
-  return new Promise((resolve, reject) => {
-    server.stdout.once('data', (data) => resolve({server, base: String(data).trim()}));
+  const behind = await new Promise((resolve, reject) => {
+    server.stdout.once('data', (data) => resolve(new URL(String(data).trim())));
     server.once('exit', (code) => reject(new Error(`the server ended with status ${code}`)));
   });
-}
-
-async function launch(extraArgs = []) {
-  const userDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-chromium-'));
-  userDirs.push(userDir);
-  return puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: [...BROWSER_ARGS, `--user-data-dir=${userDir}`, ...extraArgs],
-  });
-}
-
-// A page that keeps its console and the states the page went through, with
-// the page's own clock at each change.
-async function openPage(browser, url, {viewport = {width: 480, height: 270}, beforeLoad} = {}) {
-  const page = await browser.newPage();
-  page.log = [];
-  page.on('console', (m) => page.log.push(`${m.type()}: ${m.text()}`));
-  page.on('pageerror', (e) => page.log.push(`pageerror: ${e.message}`));
-  await page.setViewport(viewport);
-  await page.evaluateOnNewDocument(() => {
-    window.seenStates = [{state: 'waiting', at: 0}];
-    window.addEventListener('tolmarstate', (e) => window.seenStates.push({state: e.detail.state, at: performance.now()}));
-    // What the page really asked of Web Audio, before any of its scripts
-    // run: each buffer source made on a real (not offline) context, whether
-    // it was started and stopped, and what it was connected to.
-    window.seenSources = new Map();
-    const wrap = (proto, name, after) => {
-      const real = proto[name];
-      proto[name] = function (...args) {
-        const result = real.apply(this, args);
-        const seen = window.seenSources.get(this);
-        if (seen || name === 'createBufferSource') after.call(this, seen, args, result);
-        return result;
-      };
-    };
-    wrap(AudioContext.prototype, 'createBufferSource', function (_, __, source) {
-      window.seenSources.set(source, {started: false, stopped: false, toDestination: false});
+  const proxy = http.createServer((request, response) => {
+    const ask = http.request({host: behind.hostname, port: behind.port, path: request.url, method: request.method,
+                              headers: request.headers}, (answer) => {
+      if (!/^text\/html/.test(answer.headers['content-type'] || '')) {
+        response.writeHead(answer.statusCode, answer.headers);
+        answer.pipe(response);
+        return;
+      }
+      const parts = [];
+      answer.on('data', (part) => parts.push(part));
+      answer.on('end', () => {
+        const body = Buffer.from(withRecorder(Buffer.concat(parts).toString('utf8')));
+        response.writeHead(answer.statusCode, {...answer.headers, 'content-length': body.length});
+        response.end(body);
+      });
     });
-    wrap(AudioBufferSourceNode.prototype, 'start', (seen) => { seen.started = true; });
-    wrap(AudioBufferSourceNode.prototype, 'stop', (seen) => { seen.stopped = true; });
-    wrap(AudioNode.prototype, 'connect', function (seen, [to]) { seen.toDestination ||= to === this.context.destination; });
+    ask.on('error', () => response.writeHead(502).end());
+    request.pipe(ask);
   });
-  if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
-  await page.goto(url);
-  return page;
+  await new Promise((resolve) => proxy.listen(0, '127.0.0.1', resolve));
+  return {stop: () => { proxy.close(); server.kill(); }, base: `http://127.0.0.1:${proxy.address().port}/`};
+}
+
+const launchEngine = ENGINES[ENGINE];
+
+// --- Reading the page -----------------------------------------------------------
+async function openPage(browser, url) {
+  return browser.open(url, {width: 480, height: 270});
 }
 
 async function waitForState(page, states, timeout) {
-  await page.waitForFunction((s) => s.includes(window.tolmar.state), {timeout, polling: 20}, states);
+  await waitFor(page, (s) => !!window.tolmar && s.includes(window.tolmar.state), states, timeout, states.join(' or '));
 }
 
 async function tolmarOf(page) {
@@ -117,9 +188,13 @@ async function tolmarOf(page) {
 
 // Waits for the start line and clicks, a real user gesture.
 async function start(page) {
-  await page.waitForFunction(() => document.getElementById('line').textContent.startsWith('click'),
-                             {timeout: LOAD_MS});
-  await page.mouse.click(20, 20);
+  await waitFor(page, () => document.getElementById('line').textContent.startsWith('click'), null, LOAD_MS,
+                'the start line');
+  await page.click(20, 20);
+}
+
+async function screenStats(page) {
+  return imageStats(page, `data:image/png;base64,${await page.screenshot()}`);
 }
 
 // Reads an image (a URL or data URL) into RGBA pixels in the page and sums
@@ -226,15 +301,15 @@ async function audioStats(page, referenceUrl) {
 }
 
 // looped: the page's source node plays it by now, so its loop is checked.
-function checkAudio(a, what, page, {tone = true, looped = false} = {}) {
-  if (!check(!a.error, `${what}: one decoded buffer`, a.error, page)) return;
-  check(a.frames === a.referenceFrames, `${what}: as many samples as libmpg123's gapless decode`,
+async function checkAudio(a, what, page, {tone = true, looped = false} = {}) {
+  if (!await check(!a.error, `${what}: one decoded buffer`, a.error, page)) return;
+  await check(a.frames === a.referenceFrames, `${what}: as many samples as libmpg123's gapless decode`,
         `${a.frames} against ${a.referenceFrames}`, page);
   // Two float decoders of one stream differ by rounding in their filter
   // banks; a wrong cut or a decoding fault differs by far more.
-  check(a.maxDiff < 2e-3, `${what}: the samples match libmpg123's within 2e-3`, `largest difference ${a.maxDiff}`, page);
-  if (tone) check(a.gapMs < 0.25, `${what}: no gap at the loop point`, `${a.gapMs.toFixed(3)} ms of silence`, page);
-  if (looped) check(a.loopDiff < 1e-6, `${what}: Web Audio loops it sample for sample`, `largest difference ${a.loopDiff}`, page);
+  await check(a.maxDiff < 2e-3, `${what}: the samples match libmpg123's within 2e-3`, `largest difference ${a.maxDiff}`, page);
+  if (tone) await check(a.gapMs < 0.25, `${what}: no gap at the loop point`, `${a.gapMs.toFixed(3)} ms of silence`, page);
+  if (looped) await check(a.loopDiff < 1e-6, `${what}: Web Audio loops it sample for sample`, `largest difference ${a.loopDiff}`, page);
 }
 
 // Resolves once the page has drawn two more animation frames.
@@ -259,66 +334,69 @@ async function musicPlays(page) {
 }
 
 // The whole way through: waiting, the black lead-in, the lit timeline with
-// music, Escape.
-async function realRun(browser, base) {
-  const viewport = {width: 480, height: 270, deviceScaleFactor: 2};
-  const page = await openPage(browser, `${base}${RUN_MUSIC.folder}`, {viewport});
+// music, Escape. what: the page's name in the checks ('' for the site's).
+async function realRun(browser, base, {url = `${base}${RUN_MUSIC.folder}`, what = '', audio = true} = {}) {
+  const page = await openPage(browser, url);
   try {
     await start(page);
     await waitForState(page, ['lead-in', 'error'], LOAD_MS);
   } catch (e) {
-    check(false, 'the run reaches its lead-in', e.message, page);
+    await check(false, `${what}the run reaches its lead-in`, e.message, page);
     return;
   }
-  if (!check((await tolmarOf(page)).state === 'lead-in', 'the run reaches its lead-in', JSON.stringify(await tolmarOf(page)), page)) return;
+  if (!await check((await tolmarOf(page)).state === 'lead-in', `${what}the run reaches its lead-in`,
+                   JSON.stringify(await tolmarOf(page)), page)) return;
   // Two frames drawn in the lead-in. The state is read before the screenshot
   // is taken; should a slow machine finish the lead-in meanwhile, the
   // timeline's first 0.97 s are black too.
   await framesDrawn(page);
   const stillLeadIn = (await tolmarOf(page)).state === 'lead-in';
-  const black = await imageStats(page, `data:image/png;base64,${await page.screenshot({encoding: 'base64'})}`);
-  check(stillLeadIn && black.brightest <= 2, 'the screen is black during the lead-in',
-        `brightest ${black.brightest}, state still lead-in: ${stillLeadIn}`, page);
+  const black = await screenStats(page);
+  await check(stillLeadIn && black.brightest <= 2, `${what}the screen is black during the lead-in`,
+              `brightest ${black.brightest}, state still lead-in: ${stillLeadIn}`, page);
   const view = await page.evaluate(() => {
     const c = document.getElementById('canvas');
     return {w: c.width, h: c.height, cw: c.clientWidth, ch: c.clientHeight, ratio: devicePixelRatio,
             cursor: getComputedStyle(c).cursor, fullscreen: document.fullscreenElement === c};
   });
-  check(view.w === Math.round(view.cw * view.ratio) && view.h === Math.round(view.ch * view.ratio) && view.ratio === 2,
-        'the canvas draws at the device pixels', JSON.stringify(view), page);
-  check(view.cursor === 'none', 'the cursor is hidden over the canvas', view.cursor, page);
-  check(view.fullscreen, 'the canvas is full screen', JSON.stringify(view), page);
+  if (!what) {
+    await check(view.w === Math.round(view.cw * view.ratio) && view.h === Math.round(view.ch * view.ratio) &&
+                view.ratio === DEVICE_RATIO, 'the canvas draws at the device pixels', JSON.stringify(view), page);
+    await check(view.cursor === 'none', 'the cursor is hidden over the canvas', view.cursor, page);
+    await check(view.fullscreen, 'the canvas is full screen', JSON.stringify(view), page);
+  }
 
   try {
     await waitForState(page, ['timeline'], 10000);
   } catch (e) {
-    check(false, 'the timeline follows the lead-in', JSON.stringify(await tolmarOf(page)), page);
+    await check(false, `${what}the timeline follows the lead-in`, JSON.stringify(await tolmarOf(page)), page);
     return;
   }
   // 4.5 s into the timeline by the page's own clock, however long that takes.
-  await page.waitForFunction(() => performance.now() - window.seenStates[2].at >= 4500, {timeout: LOAD_MS});
-  const lit = await imageStats(page, `data:image/png;base64,${await page.screenshot({encoding: 'base64'})}`);
-  check(lit.litShare > 0.1 && lit.brightest > 10, 'the picture is lit 4.5 s into the timeline',
-        JSON.stringify(lit), page);
-  check(...await musicPlays(page), page);
-  checkAudio(await audioStats(page, `${base}${RUN_MUSIC.reference}`), `${RUN_MUSIC.what} as played`, page,
-             {tone: RUN_MUSIC.tone, looped: true});
-
-  await page.keyboard.press('Escape');
-  try {
-    await waitForState(page, ['ended', 'error'], 10000);
-  } catch (e) {
-    // reported below
+  await waitFor(page, () => performance.now() - window.seenStates[2].at >= 4500, null, LOAD_MS, '4.5 s of timeline');
+  const lit = await screenStats(page);
+  await check(lit.litShare > 0.1 && lit.brightest > 10, `${what}the picture is lit 4.5 s into the timeline`,
+              JSON.stringify(lit), page);
+  const [plays, playsWhat, playsDetail] = await musicPlays(page);
+  await check(plays, `${what}${playsWhat}`, playsDetail, page);
+  if (audio) {
+    await checkAudio(await audioStats(page, `${base}${RUN_MUSIC.reference}`), `${RUN_MUSIC.what} as played`, page,
+                     {tone: RUN_MUSIC.tone, looped: true});
   }
+
+  await page.key('Escape');
+  await waitForState(page, ['ended', 'error'], 10000).catch(() => {});  // reported below
   const after = await tolmarOf(page);
-  check(after.state === 'ended' && after.status === 0 && after.message === '', 'Escape ends the run with status 0',
-        JSON.stringify(after), page);
+  await check(after.state === 'ended' && after.status === 0 && after.message === '',
+              `${what}Escape ends the run with status 0`, JSON.stringify(after), page);
   const left = await page.evaluate(() => ({fullscreen: !!document.fullscreenElement, states: window.seenStates}));
-  check(!left.fullscreen, 'the end leaves full screen', '', page);
   const names = left.states.map((s) => s.state).join(' ');
-  check(names === 'waiting lead-in timeline ended', 'the states go waiting, lead-in, timeline, ended', names, page);
   const leadIn = left.states[2].at - left.states[1].at;
-  check(leadIn >= 2950, 'the lead-in lasts 3000 ms', `${leadIn.toFixed(0)} ms`, page);
+  if (!what) {
+    await check(!left.fullscreen, 'the end leaves full screen', '', page);
+    await check(names === 'waiting lead-in timeline ended', 'the states go waiting, lead-in, timeline, ended', names, page);
+  }
+  await check(leadIn >= 2950, `${what}the lead-in lasts 3000 ms`, `${leadIn.toFixed(0)} ms`, page);
   await page.close();
 }
 
@@ -329,58 +407,40 @@ async function realRun(browser, base) {
 async function monoFile(browser, base) {
   const page = await openPage(browser, `${base}mono/`);
   await start(page);
-  try {
-    await waitForState(page, ['lead-in', 'error'], LOAD_MS);
-  } catch (e) {
-    // reported below
-  }
-  checkAudio(await audioStats(page, '../mono.f32'), 'a 22.05 kHz mono VBR file', page);
+  await waitForState(page, ['lead-in', 'error'], LOAD_MS).catch(() => {});  // reported below
+  await checkAudio(await audioStats(page, '../mono.f32'), 'a 22.05 kHz mono VBR file', page);
   await page.evaluate(() => document.exitFullscreen());
   await framesDrawn(page);
-  check((await tolmarOf(page)).state === 'lead-in', 'leaving full screen does not shorten the lead-in', '', page);
+  await check((await tolmarOf(page)).state === 'lead-in', 'leaving full screen does not shorten the lead-in', '', page);
   await waitForState(page, ['ended', 'error'], 15000).catch(() => {});
   const t = await tolmarOf(page);
   const states = await page.evaluate(() => window.seenStates);
   const names = states.map((s) => s.state).join(' ');
-  check(t.state === 'ended' && t.status === 0 && names === 'waiting lead-in timeline ended' &&
-        states[2].at - states[1].at >= 2950,
-        'leaving full screen in the lead-in ends the run as the timeline starts, status 0',
-        `${JSON.stringify(t)} ${JSON.stringify(states)}`, page);
+  await check(t.state === 'ended' && t.status === 0 && names === 'waiting lead-in timeline ended' &&
+              states[2].at - states[1].at >= 2950,
+              'leaving full screen in the lead-in ends the run as the timeline starts, status 0', `${JSON.stringify(t)} ${JSON.stringify(states)}`, page);
   await page.close();
 }
 
 // The checks on the page's own source node go red when their claim is
-// false: each run withholds one Web Audio call from the page (an init script
-// that runs before the page's), and the check must fail.
+// false: each run withholds one Web Audio call from the page, and the check
+// must fail.
 async function withheld(browser, base) {
   const loopCheck = async (page) => {
     const a = await audioStats(page, `${base}tone.f32`);
     return [a.loopDiff < 1e-6, 'Web Audio loops it sample for sample', a.loopDiff];
   };
   const cases = [
-    ['a source never started', musicPlays, () => {
-      AudioBufferSourceNode.prototype.start = function () {};
-    }],
-    ['a source never connected', musicPlays, () => {
-      const real = AudioNode.prototype.connect;
-      AudioNode.prototype.connect = function (...args) {
-        return this instanceof AudioBufferSourceNode ? undefined : real.apply(this, args);
-      };
-    }],
-    ['a source not set to loop', loopCheck, () => {
-      const real = AudioBufferSourceNode.prototype.start;
-      AudioBufferSourceNode.prototype.start = function (...args) {
-        if (this.context instanceof AudioContext) this.loop = false;
-        return real.apply(this, args);
-      };
-    }],
+    ['a source never started', musicPlays, 'never-started'],
+    ['a source never connected', musicPlays, 'never-connected'],
+    ['a source not set to loop', loopCheck, 'no-loop'],
   ];
   for (const [what, claim, fault] of cases) {
-    const page = await openPage(browser, `${base}ok/`, {beforeLoad: fault});
+    const page = await openPage(browser, `${base}ok/?fault=${fault}`);
     await start(page);
     await waitForState(page, ['timeline'], LOAD_MS);
     const [ok, name, detail] = await claim(page);
-    check(!ok, `${what}: "${name}" fails`, detail, page);
+    await check(!ok, `${what}: "${name}" fails`, detail, page);
     await page.close();
   }
 }
@@ -388,79 +448,65 @@ async function withheld(browser, base) {
 // Each failure ends the run with the program's own text and status.
 async function failures(browser, base) {
   const cases = [
-    ['missing', 'no tolmar.mp3 (HTTP 404)', 255, 'FMOD error! (23) File not found. '],
-    ['text', 'a text file as tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
-    ['empty', 'an empty tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
-    ['wav', 'a WAV file renamed tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
-    ['folder', 'tolmar.mp3 is a folder (HTTP 403)', 255, 'FMOD error! (19) Error loading file. '],
+    ['missing/', 'no tolmar.mp3 (HTTP 404)', 255, 'FMOD error! (23) File not found. '],
+    ['text/', 'a text file as tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
+    ['empty/', 'an empty tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
+    ['wav/', 'a WAV file renamed tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
+    ['folder/', 'tolmar.mp3 is a folder (HTTP 403)', 255, 'FMOD error! (19) Error loading file. '],
+    ['ok/?fault=no-web-audio', 'a browser without Web Audio', 255, 'FMOD error! (62) Error initializing output device. '],
   ];
-  const noWebAudio = () => {
-    delete window.AudioContext;
-    delete window.webkitAudioContext;
-  };
-  for (const [folder, what, status, message] of cases) {
-    await expectEnd(browser, `${base}${folder}/`, what, status, message);
-  }
-  await expectEnd(browser, `${base}ok/`, 'a browser without Web Audio', 255,
-                  'FMOD error! (62) Error initializing output device. ', noWebAudio);
+  for (const [where, what, status, message] of cases) await expectEnd(browser, `${base}${where}`, what, status, message);
 }
 
-async function expectEnd(browser, url, what, status, message, beforeLoad) {
-  const page = await openPage(browser, url, {beforeLoad});
+async function expectEnd(browser, url, what, status, message) {
+  const page = await openPage(browser, url);
   await start(page);
-  try {
-    await waitForState(page, ['ended', 'error'], LOAD_MS);
-  } catch (e) {
-    // reported below
-  }
+  await waitForState(page, ['ended', 'error'], LOAD_MS).catch(() => {});  // reported below
   const t = await tolmarOf(page);
   const state = status === 0 ? 'ended' : 'error';
-  check(t.state === state && t.status === status && t.message === message && t.line === message && t.lineShown,
-        `${what}: status ${status}, "${message}" on the page`, JSON.stringify(t), page);
+  await check(t.state === state && t.status === status && t.message === message && t.line === message && t.lineShown,
+              `${what}: status ${status}, "${message}" on the page`, JSON.stringify(t), page);
   await page.close();
 }
 
 // Still frames against frame-shot's at the same size. Both are the same GL
-// calls on different software rasterisers (SwiftShader here, llvmpipe there):
-// they cover edge pixels differently and, where about 30 repeats of the 64x64
-// noise are squeezed into a triangle, may pick a neighbouring texel. So
-// single pixels may differ a lot (a third of the picture's mean level, pixel
-// by pixel, is usual); what must agree is the light in every 16x16 block
-// (measured within 3.2 levels of 255; a frame missing its texture or its
-// triangles is off by 11 or more there) and the frame's mean level.
+// calls on different software rasterisers (SwiftShader or the engine's own
+// path here, llvmpipe there): they cover edge pixels differently and, where
+// about 30 repeats of the 64x64 noise are squeezed into a triangle, may pick
+// a neighbouring texel. So single pixels may differ a lot (a third of the
+// picture's mean level, pixel by pixel, is usual); what must agree is the
+// light in every 16x16 block (measured within 3.2 levels of 255; a frame
+// missing its texture or its triangles is off by 11 or more there) and the
+// frame's mean level.
 async function shots(browser, base) {
   const page = await openPage(browser, `${base}ok/`);
   for (const seconds of SHOT_TIMES_S) {
     await page.goto(`${base}ok/?shot=${seconds}&w=${SHOT_W}&h=${SHOT_H}`);
-    try {
-      await waitForState(page, ['ended', 'error'], LOAD_MS);
-    } catch (e) {
-      // reported below
-    }
+    await waitForState(page, ['ended', 'error'], LOAD_MS).catch(() => {});  // reported below
     const t = await tolmarOf(page);
-    if (!check(t.state === 'ended' && t.status === 0 && !t.lineShown,
-               `?shot=${seconds} ends with status 0, no gesture and no text over the frame`, JSON.stringify(t), page)) {
+    if (!await check(t.state === 'ended' && t.status === 0 && !t.lineShown,
+                     `?shot=${seconds} ends with status 0, no gesture and no text over the frame`, JSON.stringify(t), page)) {
       continue;
     }
     const url = await page.evaluate(() => document.getElementById('canvas').toDataURL('image/png'));
     const s = await imageStats(page, url, `../shots/${seconds}.png`, 16);
     const close = !s.sizeMismatch && s.w === SHOT_W && s.h === SHOT_H && s.worstBlock <= 6 &&
                   Math.abs(s.meanLevel - s.referenceLevel) <= 1;
-    check(close, `?shot=${seconds} matches frame-shot ${seconds} (every 16x16 block within 6 of 255, ` +
-                 `mean level within 1): block ${s.worstBlock.toFixed(2)}, mean ${s.meanLevel.toFixed(2)} ` +
-                 `against ${s.referenceLevel.toFixed(2)}, per pixel ${s.meanDiff.toFixed(2)}`,
-          JSON.stringify(s), page);
+    await check(close, `?shot=${seconds} matches frame-shot ${seconds} (every 16x16 block within 6 of 255, ` +
+                       `mean level within 1): block ${s.worstBlock.toFixed(2)}, mean ${s.meanLevel.toFixed(2)} ` +
+                       `against ${s.referenceLevel.toFixed(2)}, per pixel ${s.meanDiff.toFixed(2)}`,
+                JSON.stringify(s), page);
   }
   await page.goto(`${base}ok/?shot=soon`);
   await waitForState(page, ['ended', 'error'], LOAD_MS).catch(() => {});
   const bad = await tolmarOf(page);
-  check(bad.state === 'error' && bad.status === 2 && bad.message.startsWith('shot:'), '?shot= with no number is refused',
-        JSON.stringify(bad), page);
+  await check(bad.state === 'error' && bad.status === 2 && bad.message.startsWith('shot:'),
+              '?shot= with no number is refused', JSON.stringify(bad), page);
   await page.close();
 }
 
 async function noWebGL(base) {
-  const browser = await launch(['--disable-3d-apis']);
+  const browser = await launchEngine({noWebGL: true});
   try {
     await expectEnd(browser, `${base}ok/`, 'a browser without WebGL', 1,
                     'Cannot create the WebGL context: this browser has no WebGL, or it is switched off');
@@ -469,17 +515,37 @@ async function noWebGL(base) {
   }
 }
 
+// The one-file page, opened from disk: a copy with the recorder written in,
+// beside nothing else.
+async function oneFile(browser) {
+  const what = 'tolmar.html from file://: ';
+  if (!fs.existsSync(ONE_FILE)) {
+    skip(`${what}waits for a gesture, plays, ends on Escape`, 'build-web/tolmar.html not built');
+    return;
+  }
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-one-file-'));
+  try {
+    fs.writeFileSync(path.join(dir, 'tolmar.html'), withRecorder(fs.readFileSync(ONE_FILE, 'utf8')));
+    await realRun(browser, null, {url: `file://${dir}/tolmar.html`, what, audio: false});
+  } finally {
+    fs.rmSync(dir, {recursive: true, force: true});
+  }
+}
+
 async function main() {
+  if (!launchEngine) throw new Error(`no engine "${ENGINE}": chromium, firefox or webkit`);
   if (ONLY_REAL_RUN && !RUN_MUSIC.reference) throw new Error('REAL_RUN needs REFERENCE, the decode of its music');
-  const {server, base} = await startServer();
+  const server = await startServer();
+  const base = server.base;
   let browser;
   try {
-    browser = await launch();
-    for (const group of ONLY_REAL_RUN ? [realRun] : [realRun, withheld, monoFile, failures, shots]) {
+    browser = await launchEngine();
+    const groups = ONLY_REAL_RUN ? [] : [withheld, monoFile, failures, shots, oneFile];
+    for (const group of [realRun, ...groups]) {
       try {
         await group(browser, base);
       } catch (e) {
-        check(false, `${group.name} ran to its end`, e.stack);
+        await check(false, `${group.name} ran to its end`, e.stack);
       }
     }
     await browser.close();
@@ -487,14 +553,13 @@ async function main() {
     if (!ONLY_REAL_RUN) await noWebGL(base).catch((e) => check(false, 'noWebGL ran to its end', e.stack));
   } finally {
     if (browser) await browser.close().catch(() => {});
-    server.kill();
-    for (const dir of userDirs) fs.rmSync(dir, {recursive: true, force: true});
+    server.stop();
   }
-  console.log(`browser checks: ${passed} passed, ${failed} failed`);
+  console.log(`browser checks in ${ENGINE}: ${passed} passed, ${failed} failed, ${skipped} skipped`);
   process.exit(failed === 0 && passed > 0 ? 0 : 1);
 }
 
 main().catch((e) => {
-  console.log(`FAIL: the browser tests could not run: ${e.stack}`);
+  console.log(`FAIL: ${ENGINE}: the browser tests could not run: ${e.stack}`);
   process.exit(1);
 });

@@ -171,6 +171,17 @@
     if (gestured || shot || tolmar.state !== 'waiting') return;
     gestured = true;
     show('');
+    // Sound first: WebKit lets a gesture unlock only one of the two, and a
+    // context resumed after the full-screen request stays suspended there.
+    var Context = window.AudioContext || window.webkitAudioContext;
+    if (Context) {
+      try {
+        audioContext = new Context();
+        audioContext.resume().catch(function () {});
+      } catch (e) {
+        audioContext = null;
+      }
+    }
     // On a touch screen the whole page goes full screen, so that the close
     // control can show over the canvas.
     var target = window.matchMedia('(pointer: coarse)').matches ? document.documentElement : canvas;
@@ -180,15 +191,6 @@
         fullscreenAsked = Promise.resolve(ask.call(target, {navigationUI: 'hide'})).catch(function () {});
       } catch (e) {
         fullscreenAsked = null;
-      }
-    }
-    var Context = window.AudioContext || window.webkitAudioContext;
-    if (Context) {
-      try {
-        audioContext = new Context();
-        audioContext.resume().catch(function () {});
-      } catch (e) {
-        audioContext = null;
       }
     }
     keepAwake();
