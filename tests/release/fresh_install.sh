@@ -19,10 +19,11 @@
 set -uo pipefail
 deb=$(realpath "${1:-}" 2>/dev/null)
 [ -f "$deb" ] || { echo "usage: fresh_install.sh DEB" >&2; exit 2; }
-. "$(dirname "$0")/../support/program_lib.sh"  # goes to a temporary folder
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/program_lib.sh"  # goes to a temporary folder
 pass() { echo "PASS: $*"; }
 [ "$(id -u)" -eq 0 ] || skip "installing on a fresh Debian 12 needs root (debootstrap, chroot)"
-. "$(dirname "$0")/../../tools/release/debian_chroot.sh"
+. "$here/../../tools/release/debian_chroot.sh"
 
 chroot=$work/chroot
 # What each step printed; a failure shows its end.
