@@ -26,6 +26,12 @@ if(TARGET tolmar-capture)
 endif()
 
 set(staged ${PROJECT_BINARY_DIR}/package)
+# The launcher, shared with the portable archive (tools/release.sh fills in
+# the same names for its layout); the program finds our library by rpath.
+set(TOLMAR_PROGRAM ../libexec/tolmar/tolmar)
+set(TOLMAR_SOUNDTRACK_DIR ../share/tolmar)
+set(TOLMAR_PRIVATE_LIBS "")
+set(TOLMAR_MANUAL "man 6 tolmar")
 configure_file(${release_dir}/tolmar.sh.in ${staged}/tolmar @ONLY)
 install(PROGRAMS ${staged}/tolmar DESTINATION ${CMAKE_INSTALL_BINDIR})
 

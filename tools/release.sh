@@ -2,11 +2,15 @@
 # Cuts a release: builds everything from scratch in build-release/ and
 # writes what a release page offers into dist/:
 #   tolmar_VERSION_amd64.deb      the Debian package (cpack)
+#   tolmar-VERSION-linux-x86_64.tar.gz  the portable Linux archive: the
+#                                 program built on Debian 11 (in a chroot
+#                                 kept in /var/cache/tolmar-tests; needs
+#                                 root), its launcher, music, libraries
 #   tolmar-VERSION-windows.zip    tolmar.exe, tolmar.mp3, README.txt, licences
 #   tolmar-VERSION-web.zip        the web build and its tolmar.mp3, licences
 #   SHA256SUMS                    for sha256sum -c, over every file of dist/
 # VERSION is the file VERSION. One soundtrack, composed once, goes into all
-# three. Refuses a checkout with uncommitted changes (a release must be
+# four. Refuses a checkout with uncommitted changes (a release must be
 # rebuildable from its commit) unless --allow-dirty is given. The package
 # must pass lintian without errors or warnings. The files are made in
 # build-release/dist and replace dist/ whole once every step has passed: a
@@ -23,7 +27,7 @@ for arg in "$@"; do
   case "$arg" in
   --allow-dirty) allow_dirty=yes ;;
   -h | --help)
-    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -101,6 +105,12 @@ zip_folder() {  # FOLDER (inside $out/zip)
   find "$out/zip/$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   (cd "$out/zip" && TZ=UTC zip -q -X -r "$dist/$1.zip" "$1")
 }
+# The same for a .tar.gz: names sorted, owner root, modes without group or
+# other write, no gzip name or time.
+tar_folder() {  # FOLDER (inside $out/zip)
+  (cd "$out/zip" && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
+    --mode=go-w --format=gnu -cf - "$1" | gzip -9n >"$dist/$1.tar.gz")
+}
 # A text for the zip, with the version filled in; CRLF for Windows readers.
 readme() {  # SOURCE DEST [crlf]
   sed "s/@VERSION@/$version/" "$1" >"$2"
@@ -120,6 +130,26 @@ notices() {  # FOLDER (inside $out/zip) [crlf] -- FILE...
   for f in "$@"; do cp "$f" "$to/LICENSES/$(basename "${f%/copyright}").txt"; done
   if [ "$crlf" = crlf ]; then sed -i 's/$/\r/' "$to/LICENSE.txt" "$to"/LICENSES/*; fi
 }
+
+# --- Linux: the portable archive ----------------------------------------------
+# Built on Debian 11 (glibc 2.31), so it runs there and on everything newer
+# (docs/release.md). The program, its audio library and the libraries a
+# desktop may lack go into lib/, found through the launcher, which is the
+# package's with the archive's layout filled in.
+step "Linux archive build (Debian 11 chroot)" bash tools/release/linux_build.sh "$out/linux-archive"
+linux=tolmar-$version-linux-x86_64
+mkdir -p "$out/zip/$linux/lib"
+cp "$out/linux-archive/tolmar" "$out/linux-archive/lib/"* "$out/zip/$linux/lib/"
+cp "$soundtrack" "$out/zip/$linux/tolmar.mp3"
+sed -e "s|@TOLMAR_PROGRAM@|lib/tolmar|; s|@TOLMAR_SOUNDTRACK_DIR@|.|; s|@TOLMAR_PRIVATE_LIBS@|lib|" \
+  -e "s|@TOLMAR_MANUAL@|README.txt|; s|@PROJECT_VERSION@|$version|" tools/release/tolmar.sh.in >"$out/zip/$linux/tolmar"
+chmod 755 "$out/zip/$linux/tolmar" "$out/zip/$linux/lib/tolmar"
+chmod 644 "$out/zip/$linux/lib/"*.so*
+readme tools/release/README-linux.txt "$out/zip/$linux/README.txt"
+# SDL2 (zlib), libmpg123 (LGPL-2.1) and GLU (SGI Free B): the copyright
+# files of the Debian 11 packages they came from, and where their source is.
+notices "$linux" lf -- "$out/linux-archive/notices/"*
+tar_folder "$linux"
 
 # --- Windows: tolmar.exe with its music -----------------------------------------
 step "Windows build (mingw-w64)" \

@@ -21,8 +21,9 @@ struct Mpg123Input {
 namespace {
 
 // libmpg123's own reader takes a failed read for the end of the file; ours
-// tells the two apart.
-mpg123_ssize_t readInput(void* handle, void* to, size_t bytes) {
+// tells the two apart. ssize_t, which newer headers call mpg123_ssize_t on
+// Linux: Debian 11's libmpg123 (the portable archive's) predates that name.
+ssize_t readInput(void* handle, void* to, size_t bytes) {
     Mpg123Input* input = static_cast<Mpg123Input*>(handle);
     ssize_t got;
     do {
@@ -48,6 +49,11 @@ FMOD_RESULT checkPath(const char* name) {
 // non-MP3 data fails. The decoder is then reopened with its output locked to
 // 32-bit float at that rate and channel count.
 FMOD_RESULT openDecoder(Mpg123File* file) {
+    // libmpg123 before 1.27 (Debian 11's, which the portable Linux archive
+    // carries) hands out no decoder until it has been initialised once;
+    // later ones do that themselves and take the call as a no-op.
+    static const int initialised = mpg123_init();
+    if (initialised != MPG123_OK) return FMOD_ERR_MEMORY;
     mpg123_handle* mh = mpg123_new(nullptr, nullptr);
     if (!mh) return FMOD_ERR_MEMORY;
     file->decoder = mh;

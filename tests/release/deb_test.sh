@@ -16,6 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 version=$(head -n 1 "$here/../../VERSION")
 . "$here/../support/dpkg_lib.sh"
 . "$here/../support/program_lib.sh"  # goes to a temporary folder
+. "$here/play_lib.sh"
 pass() { echo "PASS: $*"; }
 [ -x "${PCM_MATCH:-}" ] && [ -f "${TOLMAR_EVENT_SHIM:-}" ] ||
   fail "PCM_MATCH and TOLMAR_EVENT_SHIM must name the default build's pcm_match and event log library"
@@ -104,21 +105,6 @@ pass "tolmar, tolmar-capture and picture-fit --version say $version; tolmar refu
 program=$root/usr/bin/tolmar
 soundtrack=$root/usr/share/tolmar/tolmar.mp3
 start_xvfb -wr
-# Runs the launcher in DIR until the music has played a few seconds, then
-# Escape; checks the lead-in came first and the output is MUSIC, looped.
-play_in() {  # DIR MUSIC MUSIC-NAME WHAT
-  local dir=$1 music=$2 name=$3 what=$4 music_ms
-  start_program "$dir"
-  wait_event "$dir" '$1 == "sound"' 300
-  # Three seconds of music played, then Escape.
-  wait_audio_bytes "$dir" $(($(stat -c %s "$dir/audio.raw") + 3 * 44100 * 8)) 300
-  finish_with_escape "$dir"
-  music_ms=$(($(event_field "$dir" sound 2) - $(event_field "$dir" clock 2)))
-  [ "$music_ms" -ge 3000 ] || fail "$what: music ${music_ms} ms after the start, inside the lead-in"
-  "$PCM_MATCH" "$dir/audio.raw" "$music" "$escape_bytes" >"$dir/match.txt" ||
-    fail "$what: the output is not $name looped: $(cat "$dir/match.txt")"
-  pass "$what: from ${music_ms} ms on, after the lead-in, the output is $name; Escape, status 0"
-}
 mkdir "$work/empty"
 play_in "$work/empty" "$soundtrack" "the installed soundtrack" "launcher started from an empty folder"
 [ -z "$(ls -A "$work/empty" | grep -v -e '^audio.raw$' -e '^std...\.txt$' -e '^events.txt$' -e '^match.txt$')" ] ||

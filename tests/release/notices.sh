@@ -4,8 +4,10 @@
 # others; the .deb carries its copyright (machine-readable, MIT as Expat).
 # What a zip's program carries is read from the build that made it, not
 # from a list kept beside it: the link line of build-release/windows
-# (tolmar.exe) and build-release/web (tolmar.js) in their build.ninja. Also
-# shows once that a zip short of a notice fails. Usage:
+# (tolmar.exe) and build-release/web (tolmar.js) in their build.ninja. The
+# Linux archive carries its libraries as files: what its lib/ holds, each
+# library needing a row of the table. Also shows once that a zip short of a
+# notice fails. Usage:
 #   bash tests/release/notices.sh BUILD_DIR DIST_DIR   (build-release dist)
 # Prints PASS/FAIL per check and "N passed, M failed, K skipped"; exits
 # non-zero on any failure.
@@ -19,8 +21,15 @@ version=$(head -n 1 "$root/VERSION")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A word of a link line (a glob) -> the notice the zip must hold for it.
+# A word of a link line or a file of the Linux archive (a glob) -> the
+# notice the zip or archive must hold for it.
 notice_table='
+lib/libSDL2-2.0.so.*  LICENSES/libsdl2-2.0-0.txt
+lib/libmpg123.so.*    LICENSES/libmpg123-0.txt
+lib/libmpg123.so.*    LICENSES/LGPL-2.1.txt
+lib/libmpg123.so.*    LICENSES/SOURCES.txt
+lib/libGLU.so.*       LICENSES/libglu1-mesa.txt
+lib/libaudio.so       LICENSE.txt
 -static            LICENSES/mingw-w64-common.txt
 -static-libgcc     LICENSES/gcc-mingw-w64-base.txt
 -static-libgcc     LICENSES/GPL-3.txt
@@ -44,8 +53,9 @@ link_line() {  # BUILD_DIR OUTPUT
 # Passes when LISTING (the zip's file names, one a line, below its folder)
 # holds a notice for every word of LINK that the table knows; fails naming
 # the missing ones, or when the link line shows nothing the table knows.
-check_notices() {  # WHAT LISTING LINK
-  local what=$1 listing=$2 word glob notice needed="" missing=""
+# SHOWS names what LINK is (default: its link line).
+check_notices() {  # WHAT LISTING LINK [SHOWS]
+  local what=$1 listing=$2 word glob notice needed="" missing="" shows=${4:-its link line}
   while read -r glob notice; do
     for word in $3; do
       # shellcheck disable=SC2053  # the table's entry is a glob
@@ -56,11 +66,11 @@ check_notices() {  # WHAT LISTING LINK
     grep -qxF "$notice" <<<"$listing" || missing="$missing $notice"
   done
   if [ -z "$needed" ]; then
-    fail "$what: its link line shows nothing the notice table knows: $(head -c 300 <<<"$3")"
+    fail "$what: $shows shows nothing the notice table knows: $(head -c 300 <<<"$3")"
   elif [ -n "$missing" ]; then
-    fail "$what: no notice for what its link line shows:$missing"
+    fail "$what: no notice for what $shows shows:$missing"
   else
-    pass "$what: a notice for all its link line shows:$needed"
+    pass "$what: a notice for all $shows shows:$needed"
   fi
 }
 
@@ -90,6 +100,27 @@ for kind in windows web; do
     fi
   fi
 done
+
+# The Linux archive: a notice for each library in lib/ (ours is under our
+# licence), and a row of the table for each.
+top=tolmar-$version-linux-x86_64
+listing=$(tar -tzf "$dist/$top.tar.gz" 2>&1 | sed -n "s|^$top/||p")
+libs=$(grep '^lib/.*\.so' <<<"$listing")
+check_notices "the Linux archive" "$listing" "$libs" "its lib/"
+unknown=""
+for lib in $libs; do
+  known=""
+  while read -r glob _; do
+    # shellcheck disable=SC2053  # the table's entry is a glob
+    [[ $lib == $glob ]] && known=yes
+  done <<<"${notice_table#$'\n'}"
+  [ -n "$known" ] || unknown="$unknown $lib"
+done
+[ -z "$unknown" ] && pass "the Linux archive: every library in lib/ has a row in the notice table" ||
+  fail "the Linux archive: libraries in lib/ with no row in the notice table:$unknown"
+tar -xzOf "$dist/$top.tar.gz" "$top/LICENSE.txt" 2>/dev/null | cmp -s - "$root/LICENSE" &&
+  pass "the Linux archive's LICENSE.txt is the root's LICENSE" ||
+  fail "the Linux archive's LICENSE.txt is the root's LICENSE"
 
 # The .deb links what it uses dynamically, as Debian packages with their own
 # copyright files; it carries only its own.
