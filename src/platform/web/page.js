@@ -33,7 +33,14 @@
   var fullscreenAsked = null;  // settles once the browser has granted or refused
   var wasFullscreen = false;
   var fullscreenLeft = false;  // during the run, not yet counted as Escape
+  var fullscreenLeftAt = 0;    // when, and the frames drawn since
+  var framesSinceLeft = 0;
   var hiddenInRun = false;     // hidden since full screen was last left
+  // A page being hidden may announce leaving full screen first and still
+  // draw a frame or two before it hears it is hidden: an exit counts as
+  // Escape once the page has stayed visible this long, over this many frames.
+  var ESCAPE_CONFIRM_MS = 500;
+  var ESCAPE_CONFIRM_FRAMES = 3;
   var audioContext = null;     // made on the gesture, handed to the audio library
   var ready = false;
   var gestured = false;
@@ -210,7 +217,11 @@
     showClose(false);
   });
   document.addEventListener('visibilitychange', function () {
-    if (document.visibilityState === 'hidden') hiddenInRun = true;
+    if (document.visibilityState === 'hidden') {
+      // The exit just announced, if any, came with the hiding.
+      if (fullscreenLeft) fullscreenLeft = false;
+      else hiddenInRun = true;
+    }
     keepAwake();
   });
   // The context is kept for a restore (the default would be to give it up),
@@ -242,16 +253,19 @@
   // on: leaving full screen during the run counts as Escape. Hiding the page
   // (another tab, another app) leaves full screen too, and the run goes on
   // after it: a page hidden before the exit is announced (some browsers
-  // announce it only once shown again), or before the next frame looks at
-  // it, did not leave by Escape.
+  // announce it only once shown again), or soon after it, did not leave by
+  // Escape.
   document.addEventListener('fullscreenchange', function () {
     if (document.fullscreenElement) {
       wasFullscreen = true;
+      fullscreenLeft = false;
     } else if (wasFullscreen && running()) {
       if (hiddenInRun) {
         hiddenInRun = false;
       } else {
         fullscreenLeft = true;
+        fullscreenLeftAt = performance.now();
+        framesSinceLeft = 0;
       }
     }
   });
@@ -314,13 +328,17 @@
     nextFrame: function (clock) {
       tolmar.frameClock = clock;
       if (tolmar.frames++ === 0) tolmar.firstFrameAt = performance.now();
+      framesSinceLeft++;
       return new Promise(function (r) { requestAnimationFrame(r); });
     },
     // The driver polls Escape only in the timeline, so the first poll marks it.
     pollEscape: function () {
       if (tolmar.state === 'lead-in') setState('timeline');
-      if (fullscreenLeft && !hiddenInRun) escapePressed = true;
-      fullscreenLeft = false;
+      if (fullscreenLeft && performance.now() - fullscreenLeftAt >= ESCAPE_CONFIRM_MS &&
+          framesSinceLeft >= ESCAPE_CONFIRM_FRAMES) {
+        escapePressed = true;
+        fullscreenLeft = false;
+      }
       var pressed = escapePressed || escapeDown;
       escapePressed = false;
       return pressed;
