@@ -109,15 +109,21 @@ async function webkit({noWebGL = false, ratio = 2} = {}) {
   };
 }
 
-const ENGINES = {
-  chromium: puppeteerEngine((noWebGL, dir) => ({
+// Debian's chromium, headless, drawing with SwiftShader, with a profile of
+// its own in DIR (also what the page's life checks launch).
+function chromiumOptions(noWebGL, dir) {
+  return {
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
            '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
            '--autoplay-policy=no-user-gesture-required', `--user-data-dir=${dir}`,
            ...(noWebGL ? ['--disable-3d-apis'] : [])],
-  })),
+  };
+}
+
+const ENGINES = {
+  chromium: puppeteerEngine(chromiumOptions),
   firefox: puppeteerEngine((noWebGL, dir) => ({
     browser: 'firefox',
     executablePath: '/usr/bin/firefox-esr',
@@ -137,4 +143,4 @@ async function waitFor(page, predicate, arg, timeout, what) {
   }
 }
 
-module.exports = {ENGINES, waitFor};
+module.exports = {ENGINES, chromiumOptions, waitFor};

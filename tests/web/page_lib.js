@@ -3,17 +3,13 @@
 // their console and the states they went through, and waiting for a state.
 'use strict';
 const puppeteer = require('puppeteer-core');
+const {chromiumOptions} = require('./engines');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
 // Generous: the machine is shared and SwiftShader draws on the CPU.
 const LOAD_MS = 60000;
-const BROWSER_ARGS = [
-  '--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-  '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-  '--autoplay-policy=no-user-gesture-required',
-];
 
 const counts = {passed: 0, failed: 0};
 const userDirs = [];
@@ -31,14 +27,10 @@ function check(ok, what, detail, page) {
   return ok;
 }
 
-async function launch(extraArgs = []) {
+async function launch() {
   const userDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-chromium-'));
   userDirs.push(userDir);
-  return puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: [...BROWSER_ARGS, `--user-data-dir=${userDir}`, ...extraArgs],
-  });
+  return puppeteer.launch(chromiumOptions(false, userDir));
 }
 
 // A page that keeps its console and the states it went through, each with
