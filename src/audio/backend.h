@@ -14,6 +14,7 @@
 #include "audio/fmod.hpp"
 
 #include <cstddef>
+#include <cstdint>
 
 struct AudioOutput;  // an open output (device, context); the backend's own
 struct AudioStream;  // an open stream on an output; the backend's own
@@ -66,3 +67,17 @@ bool streamGoesOn(StreamRead read, size_t got, bool loop, size_t* pass, Rewind r
     *pass = 0;
     return rewind();
 }
+
+// Work done on music files since the process started, counted where it is
+// done, so that tests and fuzzers hold opening a file to a bound set by its
+// size, whatever the machine's speed. A backend counts what it does itself.
+struct FileWork {
+    uint64_t bytesRead;      // read from files (or fetched)
+    uint64_t decoderCalls;   // format queries, reads, seeks, codec conversions
+    uint64_t framesDecoded;  // MPEG frames the decoder went through
+    // Frames the streams were taken to hold (from the encoder's info frame,
+    // or estimated from the size) for gapless decoding, whose set-up may
+    // walk each of them.
+    uint64_t gaplessFrames;
+};
+FileWork backendFileWork();

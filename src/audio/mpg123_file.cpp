@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <atomic>
 
 struct Mpg123Input {
     int fd = -1;
@@ -19,6 +19,16 @@ struct Mpg123Input {
 };
 
 namespace {
+
+// Work done on music files by this process (backendFileWork).
+std::atomic<uint64_t> bytesRead{0};
+std::atomic<uint64_t> decoderCalls{0};
+std::atomic<uint64_t> framesDecoded{0};
+std::atomic<uint64_t> gaplessFrames{0};
+
+// No MPEG audio frame at a standard bitrate is shorter than this: Layer III,
+// MPEG-2, 8 kbit/s at 24 kHz.
+const off_t MIN_FRAME_BYTES = 24;
 
 // libmpg123's own reader takes a failed read for the end of the file; ours
 // tells the two apart. ssize_t, which newer headers call mpg123_ssize_t on
@@ -30,6 +40,7 @@ ssize_t readInput(void* handle, void* to, size_t bytes) {
         got = read(input->fd, to, bytes);
     } while (got < 0 && errno == EINTR);
     if (got < 0) input->failed = true;
+    if (got > 0) bytesRead += static_cast<uint64_t>(got);
     return got;
 }
 
@@ -45,9 +56,28 @@ FMOD_RESULT checkPath(const char* name) {
     return S_ISREG(st.st_mode) ? FMOD_OK : FMOD_ERR_FILE_BAD;
 }
 
-// libmpg123 accepts any data at open: the first format query is where
-// non-MP3 data fails. The decoder is then reopened with its output locked to
-// 32-bit float at that rate and channel count.
+// Opens the file from its start on the decoder and asks for the first
+// frame's format, which is where data that is not MP3 fails: libmpg123
+// accepts any data at open.
+FMOD_RESULT queryFormat(Mpg123File* file, long* rate_hz, int* channels, int* encoding) {
+    mpg123_close(file->decoder);
+    if (lseek(file->input->fd, 0, SEEK_SET) != 0 ||
+        mpg123_open_handle(file->decoder, file->input) != MPG123_OK)
+        return FMOD_ERR_FILE_BAD;
+    decoderCalls++;
+    return mpg123_getformat(file->decoder, rate_hz, channels, encoding) == MPG123_OK ? FMOD_OK
+                                                                                     : FMOD_ERR_FORMAT;
+}
+
+// The decoder with its output locked to 32-bit float at the first frame's
+// rate and channel count.
+//
+// Gapless decoding trims the encoder's delay and padding by the length that
+// its info frame states, and when the stream needs resampling libmpg123's
+// set-up walks that many frames one by one before the first sample: a
+// kilobyte whose info frame claimed four billion frames kept it busy for half
+// a minute. A file cannot hold more frames than its size allows, so a larger
+// claim is damage, and such a file is decoded whole, untrimmed.
 FMOD_RESULT openDecoder(Mpg123File* file) {
     // libmpg123 before 1.27 (Debian 11's, which the portable Linux archive
     // carries) hands out no decoder until it has been initialised once;
@@ -58,24 +88,30 @@ FMOD_RESULT openDecoder(Mpg123File* file) {
     if (!mh) return FMOD_ERR_MEMORY;
     file->decoder = mh;
     mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    if (mpg123_replace_reader_handle(mh, readInput, seekInput, nullptr) != MPG123_OK)
+        return FMOD_ERR_FILE_BAD;
     long rate_hz = 0;
     int channels = 0, encoding = 0;
-    if (mpg123_replace_reader_handle(mh, readInput, seekInput, nullptr) != MPG123_OK ||
-        mpg123_open_handle(mh, file->input) != MPG123_OK)
-        return FMOD_ERR_FILE_BAD;
-    if (mpg123_getformat(mh, &rate_hz, &channels, &encoding) != MPG123_OK) return FMOD_ERR_FORMAT;
-    mpg123_close(mh);
+    FMOD_RESULT result = queryFormat(file, &rate_hz, &channels, &encoding);
+    if (result != FMOD_OK) return result;
+    // Unlocked, the output follows the first frame: nothing is resampled yet,
+    // and the length is only read.
+    off_t frames = mpg123_framelength(mh);
+    if (frames > file->input->opened.st_size / MIN_FRAME_BYTES + 1) {
+        mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
+        frames = 0;
+    }
 
-    if (lseek(file->input->fd, 0, SEEK_SET) != 0) return FMOD_ERR_FILE_BAD;
     if (mpg123_format_none(mh) != MPG123_OK ||
         mpg123_format(mh, rate_hz, channels, MPG123_ENC_FLOAT_32) != MPG123_OK)
         return FMOD_ERR_FORMAT;
-    if (mpg123_open_handle(mh, file->input) != MPG123_OK) return FMOD_ERR_FILE_BAD;
     long locked_hz = 0;
     int locked_channels = 0;
-    if (mpg123_getformat(mh, &locked_hz, &locked_channels, &encoding) != MPG123_OK ||
-        locked_hz != rate_hz || locked_channels != channels || encoding != MPG123_ENC_FLOAT_32)
-        return FMOD_ERR_FORMAT;
+    result = queryFormat(file, &locked_hz, &locked_channels, &encoding);
+    if (result != FMOD_OK || locked_hz != rate_hz || locked_channels != channels ||
+        encoding != MPG123_ENC_FLOAT_32)
+        return result != FMOD_OK ? result : FMOD_ERR_FORMAT;
+    if (frames > 0) gaplessFrames += static_cast<uint64_t>(frames);
     file->rate_hz = rate_hz;
     file->channels = channels;
     return FMOD_OK;
@@ -99,17 +135,6 @@ FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
 
 namespace {
 
-// Fills out from the pass held in memory, round and round.
-void readFromMemory(Mpg123File* file, unsigned char* out, size_t size, size_t* done) {
-    const std::vector<unsigned char>& pass = file->pass;
-    while (*done < size) {
-        const size_t n = std::min(size - *done, pass.size() - file->memoryAt);
-        std::copy_n(pass.begin() + static_cast<std::ptrdiff_t>(file->memoryAt), n, out + *done);
-        *done += n;
-        file->memoryAt = (file->memoryAt + n) % pass.size();
-    }
-}
-
 // Whether the file is still the one that was opened, so that a whole pass
 // of it stands for every pass to come.
 bool unchanged(const Mpg123Input* input) {
@@ -119,27 +144,21 @@ bool unchanged(const Mpg123Input* input) {
            now.st_mtim.tv_nsec == input->opened.st_mtim.tv_nsec;
 }
 
-// Keeps the pass so far while it is short enough to loop from memory.
-void keepPass(Mpg123File* file, const unsigned char* out, size_t done) {
-    if (file->passTooLong) return;
-    if (file->pass.size() + done > MEMORY_LOOP_BYTES) {
-        file->passTooLong = true;
-        std::vector<unsigned char>().swap(file->pass);
-        return;
-    }
-    file->pass.insert(file->pass.end(), out, out + done);
-}
-
 }  // namespace
 
 bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size, size_t* done) {
     *done = 0;
-    if (file->fromMemory) {
-        readFromMemory(file, out, size, done);
+    if (file->memory.playing) {
+        memoryLoopRead(&file->memory, out, size);
+        *done = size;
         return true;
     }
     const off_t before = mpg123_tell_stream(file->decoder);
+    const off_t framesBefore = mpg123_tellframe(file->decoder);
     const int r = mpg123_read(file->decoder, out, size, done);
+    decoderCalls++;
+    const off_t framesAfter = mpg123_tellframe(file->decoder);
+    if (framesAfter > framesBefore) framesDecoded += static_cast<uint64_t>(framesAfter - framesBefore);
     StreamRead read = READ_MORE;  // NEW_FORMAT changes nothing: the output format is locked
     if (r == MPG123_DONE) {
         read = READ_END;
@@ -151,26 +170,19 @@ bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size
         read = READ_FAILED;
     }
     if (file->input->failed) read = READ_FAILED;
-    if (loop) keepPass(file, out, *done);
-    if (read == READ_END && loop && !file->passTooLong && !file->pass.empty() &&
-        unchanged(file->input)) {
+    if (loop) memoryLoopKeep(&file->memory, out, *done);
+    if (read == READ_END && loop && memoryLoopStart(&file->memory, unchanged(file->input))) {
         file->passBytes += *done;
-        file->fromMemory = true;
-        file->memoryAt = 0;
         return true;
     }
     return streamGoesOn(read, *done, loop, &file->passBytes, [file] { return mpg123FileRewind(file); });
 }
 
 bool mpg123FileRewind(Mpg123File* file) {
-    if (file->fromMemory) {
-        file->memoryAt = 0;
-        return true;
-    }
-    file->pass.clear();
-    file->passTooLong = false;
+    if (memoryLoopRewind(&file->memory)) return true;
     file->passBytes = 0;
     file->input->failed = false;
+    decoderCalls++;
     return mpg123_seek(file->decoder, 0, SEEK_SET) >= 0;
 }
 
@@ -180,3 +192,5 @@ void mpg123FileClose(Mpg123File* file) {
     delete file->input;
     *file = Mpg123File{};
 }
+
+FileWork backendFileWork() { return {bytesRead, decoderCalls, framesDecoded, gaplessFrames}; }
