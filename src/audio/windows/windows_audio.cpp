@@ -3,6 +3,7 @@
 // system, 44.1 kHz 16-bit stereo. A mixer thread per system keeps the
 // device's buffers queued, decoding each playing stream as it goes.
 #include "audio/backend.h"
+#include "audio/memory_loop.h"
 #include "audio/windows/mp3stream.h"
 
 // clang-format off
@@ -54,6 +55,7 @@ struct AudioStream {
     std::vector<int16_t> decoded;   // source frames from the decoder, not yet used
     size_t decodedUsed = 0;         // frames
     size_t passFrames = 0;          // decoded since the last rewind
+    MemoryLoop memory;              // a short looping file plays from memory
     bool ended = false;             // nothing more until a rewind
     bool playing = false;
     bool paused = false;
@@ -83,20 +85,37 @@ CRITICAL_SECTION* libraryLock() {
     return lock;
 }
 
-// The next source frame as stereo, looping by the shared rule. False once
-// the stream has ended.
+// Back to the first sample: from memory, or the decoder's rewind.
+bool rewindSound(AudioStream* snd) {
+    return memoryLoopRewind(&snd->memory) || mp3StreamRewind(snd->stream);
+}
+
+// Decodes the next source frames into snd->decoded, looping by the shared
+// rules. The stream holds its file open without sharing it for writing, so
+// the file stays the one a kept pass came from.
+void decodeSome(AudioStream* snd) {
+    snd->decoded.resize(static_cast<size_t>(DECODE_FRAMES) * snd->channels);
+    snd->decodedUsed = 0;
+    if (snd->memory.playing) {
+        memoryLoopRead(&snd->memory, snd->decoded.data(), snd->decoded.size() * sizeof(int16_t));
+        return;
+    }
+    const int got = mp3StreamRead(snd->stream, snd->decoded.data(), DECODE_FRAMES);
+    snd->decoded.resize(static_cast<size_t>(got) * snd->channels);
+    const StreamRead read =
+        got > 0 ? READ_MORE : mp3StreamFailed(snd->stream) ? READ_FAILED : READ_END;
+    if (snd->loop) memoryLoopKeep(&snd->memory, snd->decoded.data(), snd->decoded.size() * sizeof(int16_t));
+    if (read == READ_END && snd->loop && memoryLoopStart(&snd->memory, true)) return;
+    if (!streamGoesOn(read, static_cast<size_t>(got), snd->loop, &snd->passFrames,
+                      [snd] { return rewindSound(snd); }))
+        snd->ended = true;
+}
+
+// The next source frame as stereo. False once the stream has ended.
 bool pullFrame(AudioStream* snd, int16_t out[2]) {
     while (snd->decodedUsed * snd->channels >= snd->decoded.size()) {
         if (snd->ended) return false;
-        snd->decoded.resize(static_cast<size_t>(DECODE_FRAMES) * snd->channels);
-        const int got = mp3StreamRead(snd->stream, snd->decoded.data(), DECODE_FRAMES);
-        snd->decoded.resize(static_cast<size_t>(got) * snd->channels);
-        snd->decodedUsed = 0;
-        const StreamRead read =
-            got > 0 ? READ_MORE : mp3StreamFailed(snd->stream) ? READ_FAILED : READ_END;
-        if (!streamGoesOn(read, static_cast<size_t>(got), snd->loop, &snd->passFrames,
-                          [snd] { return mp3StreamRewind(snd->stream); }))
-            snd->ended = true;
+        decodeSome(snd);
     }
     const int16_t* frame = &snd->decoded[snd->decodedUsed * snd->channels];
     out[0] = frame[0];
@@ -329,7 +348,7 @@ FMOD_RESULT backendPlay(AudioStream* snd, bool paused, bool again) {
                                       });
     if (requeue) dropQueued(sys);
     if (again) {
-        snd->ended = !mp3StreamRewind(snd->stream);
+        snd->ended = !rewindSound(snd);
         snd->decoded.clear();
         snd->decodedUsed = 0;
         snd->passFrames = 0;
