@@ -162,8 +162,15 @@ void feed(AudioStream* s) {
             s->asleep = false;
             if (s->stopping) return;
         }
+        // A rewind may have refilled the read-ahead while this waited for
+        // the decoder: decode only what is still missing.
         std::lock_guard<std::mutex> d(s->decodeMutex);
-        decodeSome(s);
+        bool needed;
+        {
+            std::lock_guard<std::mutex> b(s->bufferMutex);
+            needed = needsAudio(s);
+        }
+        if (needed) decodeSome(s);
     }
 }
 
