@@ -12,14 +12,16 @@
 // A file the suite opens: its name in the suite's folder (used as it is when
 // empty or absolute), its bytes (none: made otherwise), the code it gives.
 struct SuiteFile {
-    const char* name;
+    std::string name;
     std::string data;
     FMOD_RESULT want;
 };
 
 // The table. dir is a folder of the suite's own holding tone.mp3 (a short
 // MP3), tone.wav and tone.ogg (the same tone) and no-samples.mp3 (lame's MP3
-// of no samples), made by the caller's tools; some rows are built from them.
+// of no samples), made by the caller's tools, and slow-open.mp3 and
+// five-samples.mp3, copied from tests/fuzz/regressions and seeds; some rows are
+// built from them.
 std::vector<SuiteFile> suiteFiles(const std::string& dir);
 
 // Writes the table's files (and a folder, and a link to itself) into dir.

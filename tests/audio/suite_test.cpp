@@ -14,6 +14,8 @@ TEST_F(AudioTest, SharedResultsAndRefusals) {
     ASSERT_TRUE(runQuietly("sox " + path("tone.wav") + " " + path("tone.ogg")));
     ASSERT_TRUE(runQuietly("sox -n -r 44100 -c 2 " + path("silent.wav") + " trim 0 0"));
     ASSERT_TRUE(runQuietly("lame --quiet " + path("silent.wav") + " " + path("no-samples.mp3")));
+    std::filesystem::copy_file(FUZZ_DIR "/regressions/slow-open.mp3", path("slow-open.mp3"));
+    std::filesystem::copy_file(FUZZ_DIR "/seeds/five_samples.mp3", path("five-samples.mp3"));
     StderrCapture err(path("stderr.txt"));
     writeSuiteFiles(dir);
     runResultsSuite(dir, expectResult);

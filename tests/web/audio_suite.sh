@@ -7,6 +7,7 @@
 # failure. Needs tests/web/node_modules (tests/web/ci.sh installs it).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
+top=$PWD
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -14,7 +15,7 @@ site=$work/site
 mkdir -p "$site/files"
 
 if ! c++ -std=c++17 -O1 -Wall -Wextra -Werror -Isrc -Itests/audio -o "$work/audio_suite_files" \
-       tests/web/audio_suite_main.cpp tests/audio/suite_files.cpp >"$work/build.log" 2>&1 ||
+       tests/web/audio_suite_main.cpp tests/audio/suite_files.cpp src/audio/mp3frames.cpp >"$work/build.log" 2>&1 ||
    ! NODE_PATH=/usr/share/nodejs em++ -std=c++17 -O2 -Wall -Wextra -Werror -Isrc -Itests/audio -o "$site/suite.js" \
        tests/web/audio_suite_main.cpp tests/audio/results_suite.cpp tests/audio/suite_files.cpp \
        src/audio/front.cpp src/audio/web/web_audio.cpp src/audio/mp3frames.cpp \
@@ -31,7 +32,8 @@ echo '<!doctype html><meta charset="utf-8"><title>audio suite</title><script src
 cd "$site/files"
 if ! { sox -q -n -r 44100 -c 2 tone.wav synth 0.5 sine 440 && lame --quiet tone.wav tone.mp3 &&
        sox -q tone.wav tone.ogg && sox -q -n -r 44100 -c 2 silent.wav trim 0 0 &&
-       lame --quiet silent.wav no-samples.mp3 && "$work/audio_suite_files" .; }; then
+       lame --quiet silent.wav no-samples.mp3 && cp "$top/tests/fuzz/regressions/slow-open.mp3" . &&
+       cp "$top/tests/fuzz/seeds/five_samples.mp3" five-samples.mp3 && "$work/audio_suite_files" .; }; then
   echo "FAIL: making the web audio suite's files (sox, lame)"
   exit 1
 fi
