@@ -1,63 +1,46 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and fuzzes each target for FUZZ_SECONDS (30 by
-# default, so 60 s in all) from the committed seeds: the audio library's
-# stream path, then the portable MP3 frame parser. Then replays every kept
-# input once with leak checking. Exits non-zero on a crash, a hang, a
-# sanitizer report or a leak. Corpora are kept in build-fuzz/ between runs.
-set -euo pipefail
-cd "$(dirname "$0")/../.."
+# The fuzzing gate of the test command: the same work on every machine and
+# every run. Each target first replays tests/fuzz/regressions/, then runs a
+# fixed number of inputs from a fixed seed over the committed seeds and
+# regressions (FUZZ_RUNS_STREAM, FUZZ_RUNS_FRAMES, FUZZ_SEED), into a corpus
+# made afresh, then replays what it kept with leak checking. Exits non-zero
+# on a crash, an input whose counted work passes its bound, a hang, a
+# sanitizer report or a leak. The open-ended search is tests/fuzz/search.sh.
+source "$(dirname "$0")/fuzz_lib.sh"
 
-seconds=${FUZZ_SECONDS:-30}
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target stream_fuzzer mp3frames_fuzzer
-here=$PWD/tests/fuzz
-work=$PWD/build-fuzz/fuzz-run
+seed=${FUZZ_SEED:-1}
+declare -A runs=([stream_fuzzer]=${FUZZ_RUNS_STREAM:-10000} [mp3frames_fuzzer]=${FUZZ_RUNS_FRAMES:-1000000})
+work=$top/build-fuzz/fuzz-gate
+rm -rf "$work"
 
-export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
-export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export TMPDIR=$work
+for name in "${targets[@]}"; do
+  run=$work/$name
+  mkdir -p "$run/corpus" "$run/artifacts"
+  # The stream target names its input file in the working directory.
+  cd "$run"
+  echo "== $name: regressions"
+  "$(fuzzer "$name")" "$here"/regressions/*
 
-# fuzz NAME: regressions, fuzzing, then the replay, for build-fuzz/tests/fuzz/NAME.
-fuzz() {
-  local name=$1
-  local fuzzer=$PWD/build-fuzz/tests/fuzz/$name
-  local run=$work/$name
-  # The stream target's corpus predates the second target; keep using it.
-  local corpus=$run/corpus
-  [ "$name" = stream_fuzzer ] && corpus=$work/corpus
-  mkdir -p "$corpus" "$run/artifacts"
-
-  # Inputs that once broke a target must still pass.
-  if compgen -G "$here/regressions/*" >/dev/null; then
-    echo "== $name: regressions"
-    "$fuzzer" "$here"/regressions/*
-  fi
-
-  # Every input leaves the audio library's handle bookkeeping behind
-  # (reachable, by design), so libFuzzer's per-input leak scan would run on
-  # each of them and slow the search tenfold; leaks are looked for in the
-  # replay below instead.
-  echo "== $name: fuzzing for $seconds s"
-  local log=$run/fuzz.log
-  if ! "$fuzzer" -detect_leaks=0 -max_total_time="$seconds" -timeout=20 -max_len=16384 \
-    -dict="$here/mp3.dict" -artifact_prefix="$run/artifacts/" -print_final_stats=1 \
-    "$corpus" "$here/seeds" >"$log" 2>&1; then
+  echo "== $name: ${runs[$name]} inputs from seed $seed"
+  log=$run/fuzz.log
+  if ! "${fixed_addresses[@]}" "$(fuzzer "$name")" "${fuzz_options[@]}" -reload=0 -runs="${runs[$name]}" -seed="$seed" \
+    -artifact_prefix="$run/artifacts/" -print_final_stats=1 \
+    "$run/corpus" "$here/seeds" "$here/regressions" >"$log" 2>&1; then
     tail -n 60 "$log"
-    echo "FAIL: $name found a problem; the input is in $run/artifacts/"
+    echo "FAIL: $name found a problem; the input is in $run/artifacts/ (keep it in tests/fuzz/regressions/ with its fix)"
     exit 1
   fi
-  grep -E '^(#[0-9]+[[:space:]]+(INITED|DONE)|Done|stat::)' "$log" || true
+  grep -E '^(#[0-9]+[[:space:]]+(INITED|DONE)|Done|stat::number_of_executed_units)' "$log" || true
 
-  echo "== $name: replaying $(find "$corpus" -type f | wc -l) kept inputs with leak checking"
-  if ! find "$corpus" "$here/seeds" -type f -print0 |
-    xargs -0 -n 200 "$fuzzer" -detect_leaks=1 -timeout=20 >"$run/replay.log" 2>&1; then
+  # libFuzzer names each kept input by its digest: the same list, the same run.
+  echo "== $name: kept $(ls "$run/corpus" | wc -l) inputs, corpus $(ls "$run/corpus" | sha256sum | cut -c1-16)"
+  echo "== $name: replaying them with leak checking"
+  if ! find "$run/corpus" "$here/seeds" -type f -print0 |
+    xargs -0 -n 200 "$(fuzzer "$name")" -detect_leaks=1 -timeout=60 >"$run/replay.log" 2>&1; then
     tail -n 60 "$run/replay.log"
     echo "FAIL: an input crashed or leaked on replay in $name"
     exit 1
   fi
-}
-
-fuzz stream_fuzzer
-fuzz mp3frames_fuzzer
+  cd - >/dev/null
+done
 echo "PASS: fuzzing"
