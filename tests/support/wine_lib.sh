@@ -68,29 +68,17 @@ run_wine() {
 
 # What window_probe saw (probe.txt in the current folder, the run's).
 probe_findings() {
-  local seen sent
+  local seen pattern what
   seen=$(tr -d '\r' <probe.txt 2>/dev/null)
-  sent=$(awk '/^timeline/ { print $2 }' <<<"$seen")
-  if grep -qx 'lead-in answered' <<<"$seen"; then
-    pass "the window answers a message sent with a 1 s limit in the lead-in"
-  else
-    fail "the window in the lead-in: $(head -n 1 <<<"$seen") $(cat probe-stderr.txt)"
-  fi
-  if grep -qx "timeline $sent sent 0 unanswered 0 hung" <<<"$seen" && [ "$sent" -gt 0 ]; then
-    pass "the window answers all $sent messages sent through the timeline; never judged hung"
-  else
-    fail "the window in the timeline: $(grep '^timeline' <<<"$seen")"
-  fi
-  if grep -qx 'typed-text 0 caret no' <<<"$seen"; then
-    pass "a typed character is not taken, and no caret shows"
-  else
-    fail "typing: $(grep '^typed' <<<"$seen")"
-  fi
-  if grep -qx 'after-close answered window kept' <<<"$seen"; then
-    pass "posted WM_CLOSE and SC_CLOSE: the window stays and answers"
-  else
-    fail "close requests: $(grep '^after-close' <<<"$seen")"
-  fi
+  while IFS='|' read -r pattern what; do
+    if grep -qxE "$pattern" <<<"$seen"; then pass "$what"; else
+      fail "$what: the probe saw: $(tr '\n' ';' <<<"$seen") $(cat probe-stderr.txt 2>/dev/null)"; fi
+  done <<'FINDINGS'
+lead-in answered|the window answers a message sent with a 1 s limit in the lead-in
+timeline [1-9][0-9]* sent 0 unanswered 0 hung|the window answers every message sent through the timeline, never judged hung
+typed-text 0 caret no|a typed character is not taken, and no caret shows
+after-close answered window kept|posted WM_CLOSE and SC_CLOSE: the window stays and answers
+FINDINGS
 }
 
 # A run with music under Xvfb: EXE started in DIR, as Explorer starts it on a

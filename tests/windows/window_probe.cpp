@@ -1,17 +1,15 @@
-// Looks at the piece's window from outside, as Windows itself does, for
-// tests/windows/ci.sh (through wine_music_run in tests/support/wine_lib.sh).
-//   window_probe STOP_FILE
+// Looks at the piece's window from outside, as Windows itself does, while
+// wine_music_run (tests/support/wine_lib.sh) plays it.   window_probe STOP_FILE
 // Finds the window (a shown popup of the EDIT class), waits for its first
-// frame (its centre turns black on a white screen), sends it WM_NULL with a
-// 1 s limit at once and then every 100 ms until STOP_FILE exists and the
-// lead-in and more than Windows' 5 s hung limit have passed, asking each
-// time whether Windows judges it hung. Then it types a character to it,
-// posts WM_CLOSE and SC_CLOSE and asks again. Prints one line per finding:
+// frame (its centre turns black on the white screen), sends it WM_NULL with
+// a 1 s limit at once, in the lead-in, then every 100 ms until 9 s have
+// passed (the lead-in and more than Windows' 5 s hung limit) and STOP_FILE
+// exists, asking each time whether it is judged hung. Then it types a
+// character to it and posts WM_CLOSE and SC_CLOSE. Prints:
 //   lead-in answered|unanswered
 //   timeline SENT sent UNANSWERED unanswered HUNG hung
 //   typed-text LENGTH caret yes|no
 //   after-close answered|unanswered window kept|gone
-// and exits 0 once it found the window, 1 when it never showed a frame.
 #include <windows.h>
 
 #include <cstdio>
@@ -19,49 +17,30 @@
 
 namespace {
 
-const DWORD ANSWER_MS = 1000;   // the limit each message is sent with
-const DWORD HANG_LIMIT_MS = 120000;  // waiting for the window: only catches hangs
-const DWORD WATCH_MS = 9000;    // from the first frame: the 3 s lead-in and 6 s more
-
 HWND piece = nullptr;
 
 BOOL CALLBACK findPiece(HWND hwnd, LPARAM) {
     char name[16] = "";
     GetClassNameA(hwnd, name, sizeof name);
-    if (_stricmp(name, "Edit") == 0 && IsWindowVisible(hwnd) &&
-        (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_POPUP) != 0) {
+    if (_stricmp(name, "Edit") == 0 && IsWindowVisible(hwnd) && (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_POPUP)) {
         piece = hwnd;
-        return FALSE;
     }
-    return TRUE;
+    return piece == nullptr;
 }
 
-bool answers(UINT message, WPARAM wParam, DWORD_PTR* result) {
-    return SendMessageTimeoutA(piece, message, wParam, 0, SMTO_NORMAL, ANSWER_MS, result) != 0;
+bool answers(UINT message, WPARAM wParam = 0, DWORD_PTR* result = nullptr) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutA(piece, message, wParam, 0, SMTO_NORMAL, 1000, result ? result : &ignored) != 0;
 }
 
-bool answersNull() {
-    DWORD_PTR result = 0;
-    return answers(WM_NULL, 0, &result);
-}
-
-// The screen at the window's centre, read from the display as a screenshot is.
-bool centreBlack() {
+// The screen at the window's centre, as a screenshot reads it.
+bool firstFrameShown() {
     RECT r = {};
     GetWindowRect(piece, &r);
     HDC screen = GetDC(nullptr);
     const COLORREF c = GetPixel(screen, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
     ReleaseDC(nullptr, screen);
     return c == RGB(0, 0, 0);
-}
-
-// Waits, polling every 10 ms, until `ready` says yes; false after the limit.
-template <typename Ready>
-bool waitFor(Ready ready) {
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < HANG_LIMIT_MS; Sleep(10)) {
-        if (ready()) return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -72,40 +51,36 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);  // each finding out at once, even if stopped later
-    const char* stopFile = argv[1];
-    if (!waitFor([] { EnumWindows(findPiece, 0); return piece != nullptr; }) || !waitFor(centreBlack)) {
-        std::printf("no-frame\n");
-        return 1;
+    // Polled every 10 ms for 2 minutes at most: a limit for hangs only.
+    int polls = 0;
+    while (polls++ < 12000 && (piece == nullptr || !firstFrameShown())) {
+        if (piece == nullptr) EnumWindows(findPiece, 0);
+        Sleep(10);
     }
     const DWORD firstFrame = GetTickCount();
-    std::printf("lead-in %s\n", answersNull() ? "answered" : "unanswered");
+    std::printf("lead-in %s\n", answers(WM_NULL) ? "answered" : "unanswered");
 
-    int sent = 0;
-    int unanswered = 0;
-    int hung = 0;
-    while (GetTickCount() - firstFrame < WATCH_MS || GetFileAttributesA(stopFile) == INVALID_FILE_ATTRIBUTES) {
+    int sent = 0, unanswered = 0, hung = 0;
+    while (GetTickCount() - firstFrame < 9000 || GetFileAttributesA(argv[1]) == INVALID_FILE_ATTRIBUTES) {
         sent++;
-        unanswered += !answersNull();
+        unanswered += !answers(WM_NULL);
         hung += IsHungAppWindow(piece) != 0;
         Sleep(100);
     }
     std::printf("timeline %d sent %d unanswered %d hung\n", sent, unanswered, hung);
 
     DWORD_PTR length = 0;
-    answers(WM_CHAR, 'x', &length);
+    answers(WM_CHAR, 'x');
     if (!answers(WM_GETTEXTLENGTH, 0, &length)) length = static_cast<DWORD_PTR>(-1);
     GUITHREADINFO thread = {};
     thread.cbSize = sizeof thread;
     GetGUIThreadInfo(GetWindowThreadProcessId(piece, nullptr), &thread);
     std::printf("typed-text %d caret %s\n", static_cast<int>(length), thread.hwndCaret ? "yes" : "no");
 
-    // The window answers the two close requests in the frame after they are
-    // read; the messages sent after that are answered, or not, with them done.
+    // The messages sent after these are answered once the two were read.
     PostMessageA(piece, WM_CLOSE, 0, 0);
     PostMessageA(piece, WM_SYSCOMMAND, SC_CLOSE, 0);
-    bool answered = true;
-    for (int i = 0; i < 3; i++) answered = answersNull() && answered;
-    std::printf("after-close %s window %s\n", answered ? "answered" : "unanswered",
-                IsWindow(piece) ? "kept" : "gone");
+    const bool answered = answers(WM_NULL) & answers(WM_NULL) & answers(WM_NULL);
+    std::printf("after-close %s window %s\n", answered ? "answered" : "unanswered", IsWindow(piece) ? "kept" : "gone");
     return 0;
 }
