@@ -4,8 +4,8 @@
 # built on its own (cmake/soundtrack) in a native folder, when the folder has
 # none. A tolmar.mp3 already there is left alone
 # and played.
-get_property(page_script GLOBAL PROPERTY TOLMAR_PAGE_SCRIPT)
-set_property(TARGET tolmar APPEND PROPERTY LINK_DEPENDS ${page_script})
+get_property(page_scripts GLOBAL PROPERTY TOLMAR_PAGE_SCRIPTS)
+set_property(TARGET tolmar APPEND PROPERTY LINK_DEPENDS ${page_scripts})
 
 # tolmar.html: the page with the program and the music inside it, which plays
 # opened from the disk (tools/web-single.js, which tools/web-single.sh runs

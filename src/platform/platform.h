@@ -39,7 +39,8 @@ const char* platformError();
 // Size in pixels of the drawable the context renders to.
 void platformDrawableSize(int* width, int* height);
 
-// Presents the frame just drawn.
+// Presents the frame just drawn. A platform may answer its window's events
+// here (both loops swap every frame); none of them affects the run.
 void platformSwap();
 
 // Milliseconds from an arbitrary origin; wraps at 2^32, so only differences of

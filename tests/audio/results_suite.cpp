@@ -27,7 +27,7 @@ void tableFiles(FMOD::System* system, const std::vector<SuiteFile>& files, const
 
 }  // namespace
 
-void runResultsSuite(const std::string& dir, SuiteCheck check) {
+void runResultsSuite(const std::string& dir, SuiteCheck check, bool playsOnce) {
     const std::string tone = dir + "/tone.mp3";
     FMOD::System* system = nullptr;
     FMOD::Sound* sound = UNTOUCHED;
@@ -120,5 +120,13 @@ void runResultsSuite(const std::string& dir, SuiteCheck check) {
     check("released: release", system->release(), FMOD_ERR_INVALID_HANDLE);
     check("released other: version", other->getVersion(&version), FMOD_ERR_INVALID_HANDLE);
     check("fresh: version", fresh->getVersion(&version), FMOD_OK);
+
+    // Paused, then played: the second play takes the stream over.
+    if (!playsOnce) {
+        check("fresh: init", fresh->init(1, 0, nullptr), FMOD_OK);
+        check("fresh: stream", fresh->createStream(tone.c_str(), STREAM_MODE, nullptr, &sound), FMOD_OK);
+        check("play paused", fresh->playSound(FMOD_CHANNEL_FREE, sound, true, &channel), FMOD_OK);
+        check("then play", fresh->playSound(FMOD_CHANNEL_FREE, sound, false, &channel), FMOD_OK);
+    }
     check("fresh: release", fresh->release(), FMOD_OK);
 }

@@ -31,5 +31,7 @@ void writeSuiteFiles(const std::string& dir);
 // result wanted (flags are checked as 1 wanted).
 using SuiteCheck = void (*)(const std::string& what, int got, int want);
 
-// Runs every case against the files in dir (written beforehand).
-void runResultsSuite(const std::string& dir, SuiteCheck check);
+// Runs every case against the files in dir (written beforehand). A backend
+// that plays one stream once (the capture: its video has one music track,
+// a rule its own tests check) leaves out the cases that play again.
+void runResultsSuite(const std::string& dir, SuiteCheck check, bool playsOnce = false);

@@ -66,6 +66,21 @@ run_wine() {
   out=${out%status=*}
 }
 
+# What window_probe saw (probe.txt in the current folder, the run's).
+probe_findings() {
+  local seen pattern what
+  seen=$(tr -d '\r' <probe.txt 2>/dev/null)
+  while IFS='|' read -r pattern what; do
+    if grep -qxE "$pattern" <<<"$seen"; then pass "$what"; else
+      fail "$what: the probe saw: $(tr '\n' ';' <<<"$seen") $(cat probe-stderr.txt 2>/dev/null)"; fi
+  done <<'FINDINGS'
+lead-in answered|the window answers a message sent with a 1 s limit in the lead-in
+timeline [1-9][0-9]* sent 0 unanswered 0 hung|the window answers every message sent through the timeline, never judged hung
+typed-text 0 caret no|a typed character is not taken, and no caret shows
+after-close answered window kept|posted WM_CLOSE and SC_CLOSE: the window stays and answers
+FINDINGS
+}
+
 # A run with music under Xvfb: EXE started in DIR, as Explorer starts it on a
 # double-click, so DIR must hold tolmar.mp3. What the run leaves (its stdout
 # and stderr, screenshots, the recording) goes to $work/music, so DIR holds
@@ -74,9 +89,11 @@ run_wine() {
 # and covers it. Waits for that (the lead-in), looks again 8 s later
 # (triangles), records the null sink meanwhile, and ends the run with Escape.
 # Every wait is a lower bound or a limit for hangs, so a slow machine only
-# makes it take longer.
-wine_music_run() {  # DIR EXE
-  local dir=$1 exe=$2 report line_mean line_share status_line stdout_bytes loud
+# makes it take longer. With PROBE (tests/windows/window_probe.cpp) the
+# window is also watched from outside until the triangles are seen, then
+# sent a character and asked to close, before the Escape.
+wine_music_run() {  # DIR EXE [PROBE]
+  local dir=$1 exe=$2 probe=${3:-} report line_mean line_share status_line stdout_bytes loud
   # Wine runs without a display must be gone, or the next window would be
   # made on their display-less desktop and fail.
   timeout 120 "$wineserver" -w
@@ -94,6 +111,10 @@ parec -d tolmar_sink.monitor --format=s16le --rate=44100 --channels=2 --raw reco
 rec=$!
 (cd "$DIR" && exec "$WINE" "$EXE") >stdout.txt 2>stderr.txt &
 pid=$!
+if [ -n "$PROBE" ]; then
+  "$WINE" "$PROBE" "Z:$PWD/stop" >probe.txt 2>probe-stderr.txt &
+  probe=$!
+fi
 black=""
 for i in $(seq 600); do
   read -r mean share <<<"$(screen_stats wait.png)"
@@ -114,6 +135,11 @@ for i in $(seq 600); do
 done
 echo "timeline $timeline"
 kill -0 $pid 2>/dev/null || echo "ended-early"
+if [ -n "$PROBE" ]; then
+  : >stop
+  for i in $(seq 600); do kill -0 $probe 2>/dev/null || break; sleep 0.1; done
+  kill $probe 2>/dev/null
+fi
 xdotool key Escape
 for i in $(seq 600); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 if kill -0 $pid 2>/dev/null; then
@@ -126,7 +152,7 @@ kill $rec 2>/dev/null
 wait $rec 2>/dev/null
 echo "loud $(loud_frames)"
 INNER
-  report=$(DIR=$dir WINE=$wine EXE=$exe timeout 900 xvfb-run -a -s "-screen 0 1280x720x24 -wr" bash inner.sh)
+  report=$(DIR=$dir WINE=$wine EXE=$exe PROBE=$probe timeout 900 xvfb-run -a -s "-screen 0 1280x720x24 -wr" bash inner.sh)
   last_err=$work/music/stderr.txt
   read -r _ line_mean line_share <<<"$(grep '^timeline' <<<"$report")"
   if grep -q '^black-after-polls [0-9]' <<<"$report"; then
@@ -139,6 +165,7 @@ INNER
   else
     fail "timeline: share ${line_share:-none}"
   fi
+  [ -n "$probe" ] && probe_findings
   status_line=$(grep '^status' <<<"$report")
   stdout_bytes=$(od -An -c stdout.txt 2>/dev/null | tr -d ' ')
   if [ "$status_line" = "status 0" ] && [ "$stdout_bytes" = '\r\n' ] &&

@@ -35,6 +35,11 @@ const HANG_MS = 300000;  // a limit for hangs only: a slow machine just takes lo
         lines.push(m.text());
         if (m.text().startsWith('suite done')) resolve(true);
       });
+      // A script error ends the suite where it stands.
+      page.on('pageerror', (e) => {
+        lines.push(String(e));
+        resolve(false);
+      });
       setTimeout(() => resolve(false), HANG_MS);
     });
     await page.goto(`${base}suite.html`);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The web build, checked in real browsers: builds the web preset and the
+# The web build, checked in real browsers: first the page's Escape rules in
+# Node (tests/web/escape_test.js); then builds the web preset and the
 # native frame-shot, makes test MP3s with sox and lame and their reference
 # decodes with libmpg123 (mpg123), lays out one folder per case, then runs
 # the same checks (web_test.js) in each engine: Debian's headless chromium
@@ -34,6 +35,10 @@ step() {
     finish
   fi
 }
+
+# --- The page's Escape rules, in Node ---------------------------------------
+node tests/web/escape_test.js | tee "$work/escape.log"
+add_checks "$work/escape.log" "${PIPESTATUS[0]}" "the page's Escape rules in Node"
 
 # --- Builds ------------------------------------------------------------------
 step "web build (cmake --preset web)" \

@@ -159,7 +159,8 @@ decode_check "decode of an MP3 behind an ID3v2 tag vs mpg123" tagged.mp3 2 tagge
 decode_check "decode of an MP3 without an info frame vs mpg123" untagged.mp3 2 untagged.mpg123.raw 0 0
 
 # --- A run with music under Xvfb ---------------------------------------------
-# In a folder with tolmar.mp3 (a 20 s two-tone chord), as a viewer has it.
-wine_music_run "$work/run" "$exe"
+# In a folder with tolmar.mp3 (a 20 s two-tone chord), as a viewer has it,
+# the window watched from outside as Windows does.
+wine_music_run "$work/run" "$exe" "$tests/window_probe.exe"
 
 finish

@@ -38,6 +38,15 @@ const int STALL_MS = 30000;
 // fetch and its decoding.
 EM_JS(void, audioTables, (), {
     if (!Module.tolmarAudio) Module.tolmarAudio = {contexts : {}, files : {}, buffers : {}, sources : {}};
+    // Silences and unhooks a sound's source. One played paused was never
+    // started, and stopping it would throw.
+    Module.tolmarAudio.dropSource = function(sound) {
+        var source = Module.tolmarAudio.sources[sound];
+        if (!source) return;
+        if (source.tolmarStarted) source.stop();
+        source.disconnect();
+        delete Module.tolmarAudio.sources[sound];
+    };
 });
 
 // The page's own context when it made one on the starting gesture (browsers
@@ -151,27 +160,20 @@ EM_JS(void, keepMusic, (int sound, int system, int rate_hz, double start, double
 
 EM_JS(void, startSource, (int sound, int system, int loop, int paused), {
     var audio = Module.tolmarAudio;
-    if (audio.sources[sound]) audio.sources[sound].stop();
+    audio.dropSource(sound);
     var context = audio.contexts[system];
     var source = context.createBufferSource();
     source.buffer = audio.buffers[sound];
     source.loop = loop != 0;
     source.connect(context.destination);
+    source.tolmarStarted = !paused;
     if (!paused) source.start();
     audio.sources[sound] = source;
 });
 
 EM_JS(void, forgetSound, (int sound), {
     var audio = Module.tolmarAudio;
-    if (audio.sources[sound]) {
-        try {
-            audio.sources[sound].stop();
-        } catch (e) {
-            // never started (paused): nothing to stop
-        }
-        audio.sources[sound].disconnect();
-    }
-    delete audio.sources[sound];
+    audio.dropSource(sound);
     delete audio.buffers[sound];
     delete audio.files[sound];
 });

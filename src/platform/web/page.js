@@ -28,19 +28,8 @@
   var line = document.getElementById('line');
   var tolmar = (window.tolmar = {state: 'waiting', status: null, message: '', frames: 0});
   var printed = [];
-  var escapeDown = false;
-  var escapePressed = false;  // since the last poll
+  var escapeRules = tolmarEscape();  // the key, the close control and full screen's exits (escape.js)
   var fullscreenAsked = null;  // settles once the browser has granted or refused
-  var wasFullscreen = false;
-  var fullscreenLeft = false;  // during the run, not yet counted as Escape
-  var fullscreenLeftAt = 0;    // when, and the frames drawn since
-  var framesSinceLeft = 0;
-  var hiddenInRun = false;     // hidden since full screen was last left
-  // A page being hidden may announce leaving full screen first and still
-  // draw a frame or two before it hears it is hidden: an exit counts as
-  // Escape once the page has stayed visible this long, over this many frames.
-  var ESCAPE_CONFIRM_MS = 500;
-  var ESCAPE_CONFIRM_FRAMES = 3;
   var audioContext = null;     // made on the gesture, handed to the audio library
   var ready = false;
   var gestured = false;
@@ -213,15 +202,12 @@
     gesture();
   });
   closeButton.addEventListener('click', function () {
-    if (running()) escapePressed = true;  // ends the run as Escape does
+    if (running()) escapeRules.close();  // ends the run as Escape does
     showClose(false);
   });
   document.addEventListener('visibilitychange', function () {
-    if (document.visibilityState === 'hidden') {
-      // The exit just announced, if any, came with the hiding.
-      if (fullscreenLeft) fullscreenLeft = false;
-      else hiddenInRun = true;
-    }
+    if (document.visibilityState === 'hidden') escapeRules.hide();
+    else escapeRules.show(!!document.fullscreenElement);
     keepAwake();
   });
   // The context is kept for a restore (the default would be to give it up),
@@ -237,8 +223,7 @@
   window.addEventListener('keydown', function (event) {
     if (event.key === 'Escape') {
       if (running()) {
-        escapeDown = true;
-        escapePressed = true;
+        escapeRules.key(true);
         event.preventDefault();
       }
       return;  // Escape never starts the piece
@@ -246,28 +231,11 @@
     gesture();
   });
   window.addEventListener('keyup', function (event) {
-    if (event.key === 'Escape') escapeDown = false;
+    if (event.key === 'Escape') escapeRules.key(false);
   });
-  window.addEventListener('blur', function () { escapeDown = false; });
-  // Browsers take Escape in full screen to leave it, and may not pass the key
-  // on: leaving full screen during the run counts as Escape. Hiding the page
-  // (another tab, another app) leaves full screen too, and the run goes on
-  // after it: a page hidden before the exit is announced (some browsers
-  // announce it only once shown again), or soon after it, did not leave by
-  // Escape.
+  window.addEventListener('blur', function () { escapeRules.key(false); });
   document.addEventListener('fullscreenchange', function () {
-    if (document.fullscreenElement) {
-      wasFullscreen = true;
-      fullscreenLeft = false;
-    } else if (wasFullscreen && running()) {
-      if (hiddenInRun) {
-        hiddenInRun = false;
-      } else {
-        fullscreenLeft = true;
-        fullscreenLeftAt = performance.now();
-        framesSinceLeft = 0;
-      }
-    }
+    escapeRules.fullscreenChange(!!document.fullscreenElement, running(), performance.now());
   });
 
   Module.canvas = canvas;
@@ -328,20 +296,13 @@
     nextFrame: function (clock) {
       tolmar.frameClock = clock;
       if (tolmar.frames++ === 0) tolmar.firstFrameAt = performance.now();
-      framesSinceLeft++;
+      escapeRules.frame();
       return new Promise(function (r) { requestAnimationFrame(r); });
     },
     // The driver polls Escape only in the timeline, so the first poll marks it.
     pollEscape: function () {
       if (tolmar.state === 'lead-in') setState('timeline');
-      if (fullscreenLeft && performance.now() - fullscreenLeftAt >= ESCAPE_CONFIRM_MS &&
-          framesSinceLeft >= ESCAPE_CONFIRM_FRAMES) {
-        escapePressed = true;
-        fullscreenLeft = false;
-      }
-      var pressed = escapePressed || escapeDown;
-      escapePressed = false;
-      return pressed;
+      return escapeRules.poll(performance.now());
     },
     // 0 drawing (or lost for less than GL_GIVE_UP_MS), 1 restored since
     // last asked, 2 lost for longer.
