@@ -32,7 +32,7 @@ set(music ${PROJECT_BINARY_DIR}/tolmar.mp3)
 add_custom_command(
   OUTPUT ${music}
   COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR}/cmake/soundtrack -B ${native} -G Ninja
-          -DCMAKE_BUILD_TYPE=Release
+          -DCMAKE_BUILD_TYPE=Release -DTOLMAR_WERROR=${TOLMAR_WERROR}
   COMMAND ${CMAKE_COMMAND} --build ${native} --target soundtrack -j 2
   # Written beside and renamed, so a stopped build leaves no half file.
   COMMAND ${native}/soundtrack/soundtrack --quiet ${PROJECT_BINARY_DIR}/tolmar.part.mp3
