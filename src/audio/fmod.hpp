@@ -5,6 +5,13 @@
 // come from any thread (one lock inside the library serialises them).
 #pragma once
 
+// What a shared build of the library exports: this interface, nothing else.
+#if defined(__GNUC__) && !defined(_WIN32)
+#define FMOD_API __attribute__((visibility("default")))
+#else
+#define FMOD_API
+#endif
+
 // FMOD_RESULT: every call returns one; 0 is success. Codes are fixed by the
 // interface and must never be renumbered.
 enum FMOD_RESULT : int {
@@ -148,7 +155,7 @@ class Channel;
 // FMOD_ERR_INVALID_HANDLE instead of touching freed memory.
 struct Access;  // defined inside the library only
 
-class System {
+class FMOD_API System {
 public:
     FMOD_RESULT release();
     FMOD_RESULT getVersion(unsigned int* version);
@@ -166,7 +173,7 @@ private:
     friend struct Access;
 };
 
-class Sound {
+class FMOD_API Sound {
 public:
     FMOD_RESULT release();
 
@@ -190,6 +197,6 @@ inline FMOD_RESULT System_Create(System** system);
 }  // namespace FMOD
 
 // Creates the system object into *system (null gives FMOD_ERR_INVALID_PARAM).
-FMOD_RESULT FMOD_System_Create(FMOD::System** system);
+FMOD_API FMOD_RESULT FMOD_System_Create(FMOD::System** system);
 
 inline FMOD_RESULT FMOD::System_Create(FMOD::System** system) { return FMOD_System_Create(system); }
