@@ -40,25 +40,60 @@ bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b) {
     return a.version == b.version && a.rate_hz == b.rate_hz && a.channels == b.channels;
 }
 
-bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Frame* frame) {
-    size_t at = 0;
-    while (size - at >= ID3V2_HEADER_BYTES) {
-        const size_t tag = id3v2TagBytes(data + at, size - at);
-        if (tag == 0 || tag > size - at) break;
+bool mp3FindFirstFrame(const Mp3Source& source, uint64_t* offset, Mp3Frame* frame) {
+    uint64_t at = 0;
+    uint8_t head[ID3V2_HEADER_BYTES];
+    while (at + ID3V2_HEADER_BYTES <= source.size && source.read(source.context, at, head, sizeof head)) {
+        const size_t tag = id3v2TagBytes(head, sizeof head);
+        if (tag == 0) break;
+        if (tag > source.size - at) return false;  // cut inside the tag: no audio
         at += tag;
     }
-    const size_t searchEnd = at + MP3_SYNC_SEARCH_BYTES;
-    for (; at < searchEnd && size - at >= MP3_HEADER_BYTES; ++at) {
+    const uint64_t searchEnd = at + MP3_SYNC_SEARCH_BYTES;
+    for (; at < searchEnd && at + MP3_HEADER_BYTES <= source.size; ++at) {
+        uint8_t header[MP3_HEADER_BYTES];
         Mp3Frame f;
-        if (!mp3ParseHeader(data + at, &f)) continue;
-        const size_t next = at + static_cast<size_t>(f.bytes);
+        if (!source.read(source.context, at, header, sizeof header) || !mp3ParseHeader(header, &f))
+            continue;
+        const uint64_t next = at + static_cast<uint64_t>(f.bytes);
         Mp3Frame g;
         // One stray sync pattern in other data rarely passes this.
-        if (next + MP3_HEADER_BYTES > size ? next <= size
-                                           : mp3ParseHeader(data + next, &g) && mp3SameStream(f, g)) {
+        if (next + MP3_HEADER_BYTES > source.size
+                ? next <= source.size
+                : source.read(source.context, next, header, sizeof header) &&
+                      mp3ParseHeader(header, &g) && mp3SameStream(f, g)) {
             *offset = at;
             *frame = f;
             return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+bool readMemory(void* context, uint64_t offset, uint8_t* out, size_t n) {
+    std::memcpy(out, static_cast<const uint8_t*>(context) + offset, n);
+    return true;
+}
+
+}  // namespace
+
+bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Frame* frame) {
+    const Mp3Source source{const_cast<uint8_t*>(data), size, readMemory};
+    uint64_t at = 0;
+    if (!mp3FindFirstFrame(source, &at, frame)) return false;
+    *offset = static_cast<size_t>(at);
+    return true;
+}
+
+bool mp3NextFrame(const Mp3Source& source, const Mp3Frame& stream, uint64_t* offset, Mp3Frame* frame) {
+    for (uint64_t at = *offset; at + MP3_HEADER_BYTES <= source.size; ++at) {
+        uint8_t header[MP3_HEADER_BYTES];
+        if (!source.read(source.context, at, header, sizeof header)) return false;
+        if (mp3ParseHeader(header, frame) && mp3SameStream(*frame, stream)) {
+            *offset = at;
+            return at + static_cast<uint64_t>(frame->bytes) <= source.size;
         }
     }
     return false;

@@ -1,6 +1,7 @@
 // MP3 frame headers and the tags around them: what the Windows audio library
-// needs to find the audio in a file and hand the codec whole Layer III frames.
-// Pure functions over bytes; no I/O.
+// needs to find the audio in a file and hand the codec whole Layer III frames,
+// and what the web backend and tools/web-single.sh check a file with. Pure
+// functions over bytes; a file is read through the caller's Mp3Source.
 #pragma once
 
 #include <cstddef>
@@ -26,15 +27,37 @@ bool mp3ParseHeader(const uint8_t* header, Mp3Frame* frame);
 // Two frames belong to one stream when version, rate and channels agree.
 bool mp3SameStream(const Mp3Frame& a, const Mp3Frame& b);
 
+// The longest Layer III frame: 320 kbit/s at 32 kHz, padded.
+const size_t MP3_MAX_FRAME_BYTES = 1441;
+
 // How far past the tags the first frame may lie before a file counts as not
 // being MP3 audio.
 const size_t MP3_SYNC_SEARCH_BYTES = 64 * 1024;
 
-// Finds the first audio frame of a whole file held in memory: skips ID3v2
-// tags, then takes the first header that is followed by another of the same
-// stream (or by the end of the data) within MP3_SYNC_SEARCH_BYTES. False when
-// there is none: the data is not MP3 audio.
+// A file as the frame search reads it: held whole (the web) or through a
+// window on the disk (the Windows stream). `read` copies n bytes at offset
+// into out; false when it cannot.
+struct Mp3Source {
+    void* context;
+    uint64_t size;  // bytes in the file
+    bool (*read)(void* context, uint64_t offset, uint8_t* out, size_t n);
+};
+
+// Finds the first audio frame: skips ID3v2 tags (a file that ends inside one
+// holds no audio), then takes the first header that
+// is followed by another of the same stream (or by the end of the data)
+// within MP3_SYNC_SEARCH_BYTES. False when there is none: the data is not MP3
+// audio.
+bool mp3FindFirstFrame(const Mp3Source& source, uint64_t* offset, Mp3Frame* frame);
+
+// The same over a whole file held in memory.
 bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Frame* frame);
+
+// The next frame of `stream`'s format at or after *offset, whole within the
+// file, and sets *offset to it. Bytes that are not such a frame are skipped
+// one at a time, which also passes over a trailing ID3v1 or APE tag. False at
+// the end of the data; a frame cut short by the end is left out.
+bool mp3NextFrame(const Mp3Source& source, const Mp3Frame& stream, uint64_t* offset, Mp3Frame* frame);
 
 // Bytes taken by an ID3v2 tag starting at data (header, body and footer), or
 // 0 when there is none. Needs ID3V2_HEADER_BYTES of data.

@@ -88,13 +88,13 @@ TEST(Mp3FindFirstFrame, TheSearchWindowAndABrokenTag) {
     data.assign(MP3_SYNC_SEARCH_BYTES, 0);
     addFrames(data, 2);
     EXPECT_FALSE(find(data, &offset));
-    // A tag claiming more bytes than the file has is searched through.
+    // A tag claiming more bytes than the file has: the file was cut inside
+    // it, and whatever follows is the tag's (libmpg123 decides so too).
     data.clear();
     addTag(data, 5000);
     data.resize(1000);
     addFrames(data, 2);
-    ASSERT_TRUE(find(data, &offset));
-    EXPECT_EQ(offset, 1000u);
+    EXPECT_FALSE(find(data, &offset));
 }
 
 // 100 frames of 1152 samples; LAME's usual 576 samples of delay, 1000 of padding.

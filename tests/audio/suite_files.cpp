@@ -95,6 +95,8 @@ std::vector<SuiteFile> suiteFiles(const std::string& dir) {
         {"no-samples.mp3", "", FMOD_ERR_FORMAT},
         {"truncated.mp3", tone.substr(0, tone.size() / 2 + 77), FMOD_OK},
         {"tagged.mp3", bytes("ID3\x04\x00\x00\x00\x00\x01\x00") + std::string(128, 'x') + tone, FMOD_OK},
+        // Cut inside a tag of 2 MB: what follows is the tag's, not audio.
+        {"cut-in-tag.mp3", bytes("ID3\x04\x00\x00\x00\x7f\x7f\x7f") + tone, FMOD_ERR_FORMAT},
         // Frames all cut or damaged: nothing to play, whatever the info frame claims.
         {"info-cut-frame.mp3", claiming(tone, 1000, 200, true), FMOD_ERR_FORMAT},
         {"info-unsynced.mp3", unsynced(tone, 4096), FMOD_ERR_FORMAT},

@@ -1,7 +1,8 @@
 // MP3 streamed from disk through the Audio Compression Manager. Frames are
-// found by their headers (mp3frames.h) so the codec only ever sees whole
-// Layer III frames of the first frame's format; tags, the encoder's info
-// frame, junk between frames and a truncated last frame are left out.
+// found by the portable parser (mp3frames.h), reading the file through a
+// window, so the codec only ever sees whole Layer III frames of the first
+// frame's format; tags, the encoder's info frame, junk between frames and a
+// truncated last frame are left out.
 #include "audio/windows/mp3stream.h"
 
 #include "audio/backend.h"
@@ -21,13 +22,9 @@
 
 namespace {
 
-const size_t READ_WINDOW_BYTES = 64 * 1024;  // larger than any Layer III frame (2881 bytes)
-const size_t SYNC_SEARCH_BYTES = 64 * 1024;  // how far past the tags the first frame may be
+const size_t READ_WINDOW_BYTES = 64 * 1024;  // many frames: MP3_MAX_FRAME_BYTES at most each
 const int MAX_FRAME_SAMPLES = 1152;           // per channel
 const int CODEC_DELAY_SAMPLES = 1393;         // the usual figure for Layer III decoders
-// The Layer III synthesis filter bank delays its output by this many samples;
-// the codec's output carries it in front of the encoder's own delay.
-const int DECODER_DELAY_SAMPLES = 529;
 // Headroom for a codec that holds a frame back and releases two at once.
 const size_t DECODE_BUFFER_BYTES = 4 * MAX_FRAME_SAMPLES * 2 * sizeof(int16_t);
 
@@ -40,8 +37,10 @@ std::atomic<uint64_t> framesDecoded{0};
 
 struct Mp3Stream {
     HANDLE file = INVALID_HANDLE_VALUE;
+    Mp3Source source = {};    // the file, read through the window below
     Mp3Frame format = {};     // of the first audio frame
     uint64_t audioStart = 0;  // file offset of the first audio frame
+    uint64_t next = 0;        // file offset where the next frame is looked for
     // The music proper, in samples per channel from the start of the codec's
     // output: without the encoder's delay and padding, when its info frame
     // tells them, so that a loop joins without a gap.
@@ -49,14 +48,11 @@ struct Mp3Stream {
     uint64_t musicEnd = UINT64_MAX;
     uint64_t position = 0;  // samples per channel the codec has given this pass
 
-    // A window on the file: window[begin, end) holds the bytes at
-    // windowOffset + begin onwards.
+    // A window on the file: window[0, filled) holds the bytes at windowOffset.
     std::vector<uint8_t> window;
-    size_t begin = 0;
-    size_t end = 0;
+    size_t filled = 0;
     uint64_t windowOffset = 0;
-    bool fileEnded = false;
-    bool readFailed = false;  // a read of the file failed (not its end) since the last seek
+    bool readFailed = false;  // a read of the file failed (not its end) since the last rewind
 
     HACMSTREAM codec = nullptr;
     MPEGLAYER3WAVEFORMAT mp3Format = {};
@@ -72,89 +68,52 @@ struct Mp3Stream {
 
 namespace {
 
-// Makes at least `need` bytes available at window[begin], reading more of the
-// file as needed. False when the file ends first.
-bool fill(Mp3Stream* s, size_t need) {
-    if (s->end - s->begin >= need) return true;
-    if (s->fileEnded) return false;
-    std::memmove(s->window.data(), s->window.data() + s->begin, s->end - s->begin);
-    s->windowOffset += s->begin;
-    s->end -= s->begin;
-    s->begin = 0;
-    while (s->end < need && !s->fileEnded) {
-        DWORD got = 0;
-        const DWORD room = static_cast<DWORD>(s->window.size() - s->end);
-        if (!ReadFile(s->file, s->window.data() + s->end, room, &got, nullptr)) {
-            s->readFailed = true;
-            s->fileEnded = true;
-        } else if (got == 0) {
-            s->fileEnded = true;
+// Copies n bytes at offset into out, reading the window anew from offset
+// when they are not in it (the file is read forwards, so rarely).
+bool readAt(void* context, uint64_t offset, uint8_t* out, size_t n) {
+    Mp3Stream* s = static_cast<Mp3Stream*>(context);
+    if (offset < s->windowOffset || offset + n > s->windowOffset + s->filled) {
+        LARGE_INTEGER to;
+        to.QuadPart = static_cast<LONGLONG>(offset);
+        s->windowOffset = offset;
+        s->filled = 0;
+        if (!SetFilePointerEx(s->file, to, nullptr, FILE_BEGIN)) return false;
+        while (s->filled < n) {
+            DWORD got = 0;
+            const DWORD room = static_cast<DWORD>(s->window.size() - s->filled);
+            if (!ReadFile(s->file, s->window.data() + s->filled, room, &got, nullptr)) {
+                s->readFailed = true;
+                return false;
+            }
+            if (got == 0) return false;
+            s->filled += got;
+            bytesRead += got;
         }
-        s->end += got;
-        bytesRead += got;
     }
-    return s->end - s->begin >= need;
-}
-
-bool seekTo(Mp3Stream* s, uint64_t offset) {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(s->file, to, nullptr, FILE_BEGIN)) return false;
-    s->begin = s->end = 0;
-    s->windowOffset = offset;
-    s->fileEnded = false;
-    s->readFailed = false;
+    std::memcpy(out, s->window.data() + (offset - s->windowOffset), n);
     return true;
 }
 
-// A frame whose header parses and, when the file goes on, is followed by
-// another header of the same stream: one stray sync pattern in other data
-// rarely passes this.
-bool frameAt(Mp3Stream* s, Mp3Frame* frame) {
-    if (!fill(s, MP3_HEADER_BYTES) || !mp3ParseHeader(&s->window[s->begin], frame)) return false;
-    if (!fill(s, frame->bytes + MP3_HEADER_BYTES)) return fill(s, frame->bytes);
-    Mp3Frame next;
-    return mp3ParseHeader(&s->window[s->begin + frame->bytes], &next) &&
-           mp3SameStream(*frame, next);
-}
-
-// Skips ID3v2 tags and finds the first frame, then steps over the info frame.
+// Finds the first frame, then steps over the encoder's info frame, taking the
+// music's span from it.
 bool findAudio(Mp3Stream* s) {
-    while (fill(s, ID3V2_HEADER_BYTES)) {
-        const size_t tag = id3v2TagBytes(&s->window[s->begin], s->end - s->begin);
-        if (tag == 0) break;
-        if (!seekTo(s, s->windowOffset + s->begin + tag)) return false;
-    }
-    const uint64_t searchEnd = s->windowOffset + s->begin + SYNC_SEARCH_BYTES;
     Mp3Frame frame;
-    while (!frameAt(s, &frame)) {
-        if (!fill(s, MP3_HEADER_BYTES) || s->windowOffset + s->begin >= searchEnd) return false;
-        s->begin++;
-    }
+    if (!mp3FindFirstFrame(s->source, &s->audioStart, &frame)) return false;
     s->format = frame;
-    const uint8_t* first = &s->window[s->begin];
+    std::vector<uint8_t> first(static_cast<size_t>(frame.bytes));
+    const size_t held = static_cast<size_t>(
+        std::min<uint64_t>(first.size(), s->source.size - s->audioStart));
+    if (!readAt(s, s->audioStart, first.data(), held)) return false;
     Mp3Gap gap;
-    if (mp3ReadGap(first, frame.bytes, frame, &gap)) {
-        s->musicBegin = uint64_t(gap.delay) + DECODER_DELAY_SAMPLES;
-        s->musicEnd = uint64_t(gap.frames) * frame.samples - gap.padding + DECODER_DELAY_SAMPLES;
+    if (mp3ReadGap(first.data(), held, frame, &gap)) {
+        // As the whole decode will be: every frame the info frame counts.
+        uint64_t length = 0;
+        mp3MusicSpan(uint64_t(gap.frames) * frame.samples, frame, &gap, &s->musicBegin, &length);
+        s->musicEnd = s->musicBegin + length;
     }
-    if (mp3IsInfoFrame(first, frame.bytes, frame)) s->begin += frame.bytes;
-    s->audioStart = s->windowOffset + s->begin;
+    if (mp3IsInfoFrame(first.data(), held, frame)) s->audioStart += held;
+    s->next = s->audioStart;
     return true;
-}
-
-// The next whole frame of the stream's format, or false at the end of the
-// data. Bytes that are not such a frame are skipped one at a time, which also
-// passes over a trailing ID3v1 or APE tag. A frame cut short by the end of
-// the file is left out.
-bool nextFrame(Mp3Stream* s, Mp3Frame* frame) {
-    while (fill(s, MP3_HEADER_BYTES)) {
-        if (mp3ParseHeader(&s->window[s->begin], frame) && mp3SameStream(*frame, s->format)) {
-            return fill(s, frame->bytes);
-        }
-        s->begin++;
-    }
-    return false;
 }
 
 bool openCodec(Mp3Stream* s) {
@@ -228,10 +187,14 @@ void convert(Mp3Stream* s, DWORD flags) {
 // once for what it still holds. False when there is nothing more.
 bool decodeMore(Mp3Stream* s) {
     Mp3Frame frame;
-    if (nextFrame(s, &frame)) {
-        const uint8_t* data = &s->window[s->begin];
-        s->pending.insert(s->pending.end(), data, data + frame.bytes);
-        s->begin += frame.bytes;
+    if (mp3NextFrame(s->source, s->format, &s->next, &frame)) {
+        const size_t old = s->pending.size();
+        s->pending.resize(old + static_cast<size_t>(frame.bytes));
+        if (!readAt(s, s->next, s->pending.data() + old, static_cast<size_t>(frame.bytes))) {
+            s->pending.resize(old);
+            return false;
+        }
+        s->next += static_cast<uint64_t>(frame.bytes);
         framesDecoded++;
         convert(s, ACM_STREAMCONVERTF_BLOCKALIGN);
         return true;
@@ -266,6 +229,13 @@ FMOD_RESULT mp3StreamOpen(const char* path, Mp3Stream** stream) {
         delete s;
         return error == ERROR_FILE_NOT_FOUND ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
     }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(s->file, &size)) {
+        mp3StreamClose(s);
+        return FMOD_ERR_FILE_BAD;
+    }
+    // The file is opened without sharing it for writing: its size holds.
+    s->source = {s, static_cast<uint64_t>(size.QuadPart), readAt};
     s->window.resize(READ_WINDOW_BYTES);
     s->scratch.resize(DECODE_BUFFER_BYTES);
     if (!findAudio(s) || !openCodec(s)) {
@@ -326,7 +296,9 @@ bool mp3StreamRewind(Mp3Stream* s) {
     s->decodedRead = 0;
     s->position = 0;
     s->ended = false;
-    if (!seekTo(s, s->audioStart) || !openCodec(s)) {
+    s->next = s->audioStart;
+    s->readFailed = false;
+    if (!openCodec(s)) {
         s->ended = true;
         return false;
     }
