@@ -6,6 +6,7 @@
 #include "capture_clock.h"
 #include "driver/driver.h"
 #include "encode.h"
+#include "output_file.h"
 
 #include <signal.h>
 #include <stdlib.h>
@@ -47,21 +48,11 @@ bool quiet = false;
 int64_t expectedFrames = 0;
 long allocationLimit = 0;  // bytes; 0: FFmpeg's own
 
-// The temporary file, for the exit and signal paths: unlink is all they do.
-char tempPath[4096] = {};
+// The video under its temporary name until it is complete (output_file.h).
+std::string tempPath;
 
 std::chrono::steady_clock::time_point startTime;
 std::chrono::steady_clock::time_point lastReport;
-
-void removeTemp() {
-    if (tempPath[0]) unlink(tempPath);
-}
-
-void onSignal(int sig) {
-    removeTemp();
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
 
 [[noreturn]] void refuse(const std::string& why) {
     std::fprintf(stderr, "tolmar-capture: %s\n", why.c_str());
@@ -202,28 +193,11 @@ void makeTempFile() {
                      std::strerror(errno));
         std::exit(1);
     }
-    const size_t slash = outputPath.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : outputPath.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
-    const std::string pattern = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
-    if (pattern.size() >= sizeof tempPath) {
-        std::fprintf(stderr, "tolmar-capture: cannot write %s: the name is too long\n", outputPath.c_str());
-        std::exit(1);
-    }
-    std::strcpy(tempPath, pattern.c_str());
-    const int fd = mkstemp(tempPath);
-    if (fd < 0) {
-        const int err = errno;
-        tempPath[0] = '\0';
+    if (!outputBegin(outputPath, &tempPath)) {
         std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(),
-                     std::strerror(err));
+                     std::strerror(errno));
         std::exit(1);
     }
-    close(fd);
-    // The file gets the permissions a new file would have, not mkstemp's 0600.
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(tempPath, 0666 & ~mask);
     settings.path = tempPath;
 }
 
@@ -301,10 +275,6 @@ int main(int argc, char** argv) {
     captureClockStart(settings.width, settings.height, settings.fps_num, settings.fps_den, onBegin,
                       onPresent);
     makeTempFile();
-    std::atexit(removeTemp);
-    signal(SIGINT, onSignal);
-    signal(SIGTERM, onSignal);
-    signal(SIGHUP, onSignal);
     // A file size limit makes writes fail (EFBIG) like a full disk, not kill us.
     signal(SIGXFSZ, SIG_IGN);
 
@@ -340,12 +310,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(), error.c_str());
         return 1;
     }
-    if (rename(tempPath, outputPath.c_str()) != 0) {
+    if (!outputCommit(tempPath, outputPath)) {
         std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(),
                      std::strerror(errno));
         return 1;
     }
-    tempPath[0] = '\0';
     struct stat st;
     const double megabytes = stat(outputPath.c_str(), &st) == 0 ? st.st_size / 1e6 : 0.0;
     const double length_s = double(frames) * settings.fps_den / settings.fps_num;

@@ -1,6 +1,8 @@
 // Temporary-name-and-rename file writes, and the check that a folder takes them.
 #include "files.h"
 
+#include "output_file.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,30 +12,27 @@
 
 bool writeTemporary(const std::string& path, const std::vector<uint8_t>& bytes,
                     std::string& temporary, std::string& error) {
-    // The process id keeps two writers of the same file off each other's temporary.
-    temporary = path + ".tmp" + std::to_string(getpid());
-    FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) {
+    if (!outputBegin(path, &temporary)) {
         error = "cannot write " + path + " (" + std::strerror(errno) + ")";
         return false;
     }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     int writeErrno = errno;
-    if (std::fclose(f) != 0 && ok) {
+    if (f && std::fclose(f) != 0 && ok) {
         ok = false;
         writeErrno = errno;
     }
     if (!ok) {
         error = "error while writing " + path + " (" + std::strerror(writeErrno) + ")";
-        std::remove(temporary.c_str());
+        outputDiscard(temporary);
     }
     return ok;
 }
 
 bool commitTemporary(const std::string& temporary, const std::string& path, std::string& error) {
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!outputCommit(temporary, path)) {
         error = "cannot write " + path + " (" + std::strerror(errno) + ")";
-        std::remove(temporary.c_str());
         return false;
     }
     return true;

@@ -1,6 +1,6 @@
 // Writing result files so that a full disk, a crash or Ctrl+C never leaves a
-// half-written file under the real name: the bytes go to a temporary name in
-// the same folder, which is renamed over the real one once it is complete.
+// half-written file under the real name (output_file.h), with messages in
+// the fitter's words.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 #include "tables.h"
 
 #include "files.h"
+#include "output_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -47,11 +48,11 @@ bool writeTables(const Picture& picture, const std::string& trianglesPath,
     std::string triTemporary, shadeTemporary;
     if (!writeTemporary(trianglesPath, tri, triTemporary, error)) return false;
     if (!writeTemporary(shadesPath, shade, shadeTemporary, error)) {
-        std::remove(triTemporary.c_str());
+        outputDiscard(triTemporary);
         return false;
     }
     if (!commitTemporary(triTemporary, trianglesPath, error)) {
-        std::remove(shadeTemporary.c_str());
+        outputDiscard(shadeTemporary);
         return false;
     }
     return commitTemporary(shadeTemporary, shadesPath, error);

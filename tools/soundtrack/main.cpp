@@ -15,6 +15,7 @@
 #include <string>
 
 #include "mp3.h"
+#include "output_file.h"
 #include "score.h"
 #include "synth.h"
 
@@ -133,7 +134,7 @@ void meterClear(Meter& m) {
 }
 
 int failIo(const std::string& what, const std::string& path, int err, const std::string& partial) {
-    if (!partial.empty()) std::remove(partial.c_str());
+    if (!partial.empty()) outputDiscard(partial);
     std::fprintf(stderr, "soundtrack: %s '%s': %s\n", what.c_str(), path.c_str(),
                  err ? std::strerror(err) : "unknown error");
     return kExitIo;
@@ -157,11 +158,12 @@ int main(int argc, char** argv) {
     if (stat(opt.output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         return failIo("cannot write", opt.output, EISDIR, "");
     }
-    // Write beside the target and rename at the end, so an interrupted run
-    // never leaves a truncated file under the real name.
-    const std::string partial = opt.output + ".part";
+    // Written under a temporary name and renamed at the end, so an
+    // interrupted run never leaves a truncated file under the real name.
+    std::string partial;
+    if (!outputBegin(opt.output, &partial)) return failIo("cannot write", opt.output, errno, "");
     std::FILE* out = std::fopen(partial.c_str(), "wb");
-    if (!out) return failIo("cannot write", opt.output, errno, "");
+    if (!out) return failIo("cannot write", opt.output, errno, partial);
 
     const auto began = std::chrono::steady_clock::now();
     Meter meter;
@@ -179,14 +181,14 @@ int main(int argc, char** argv) {
     const bool closed = std::fclose(out) == 0;
     meterClear(meter);
     if (!encoded) {
-        std::remove(partial.c_str());
+        outputDiscard(partial);
         std::fprintf(stderr, "soundtrack: cannot write '%s': %s%s%s\n", opt.output.c_str(),
                      error.c_str(), writeErr ? ": " : "", writeErr ? std::strerror(writeErr) : "");
         return kExitIo;
     }
     if (!closed) return failIo("cannot write", opt.output, errno, partial);
-    if (std::rename(partial.c_str(), opt.output.c_str()) != 0) {
-        return failIo("cannot rename the finished file to", opt.output, errno, partial);
+    if (!outputCommit(partial, opt.output)) {
+        return failIo("cannot rename the finished file to", opt.output, errno, "");
     }
 
     if (!opt.quiet) {
