@@ -36,7 +36,15 @@ const char* const DEFAULT_PRESET = "veryfast";
 // x264's presets, fastest first.
 const char* const PRESETS = " ultrafast superfast veryfast faster fast medium slow slower veryslow ";
 
-EncodeSettings settings;
+// What the encoder thread touches is never destroyed: exit() may come (the
+// audio library's failure path) with the thread still waiting on the queue,
+// and destroying a condition variable that a thread waits on hangs the exit.
+template <typename T>
+T& lasting() {
+    return *new T;
+}
+
+EncodeSettings& settings = lasting<EncodeSettings>();
 AVFormatContext* output = nullptr;
 AVCodecContext* videoCodec = nullptr;
 AVCodecContext* audioCodec = nullptr;
@@ -52,14 +60,14 @@ long musicRate = 0;  // Hz
 int musicChannels = 0;
 int64_t musicFramesDone = 0;   // sample frames at the music's rate taken so far
 int64_t audioSamplesSent = 0;  // sample frames at the encoder's rate sent to it
-std::vector<float> musicChunk;
+std::vector<float>& musicChunk = lasting<std::vector<float>>();
 
 // The queue: buffers of width * height * 4 bytes, free or holding a frame.
-std::mutex queueLock;
-std::condition_variable queueChanged;
-std::vector<std::vector<unsigned char>> buffers;
-std::vector<unsigned char*> freeBuffers;
-std::deque<std::pair<unsigned char*, int64_t>> queued;
+std::mutex& queueLock = lasting<std::mutex>();
+std::condition_variable& queueChanged = lasting<std::condition_variable>();
+std::vector<std::vector<unsigned char>>& buffers = lasting<std::vector<std::vector<unsigned char>>>();
+std::vector<unsigned char*>& freeBuffers = lasting<std::vector<unsigned char*>>();
+std::deque<std::pair<unsigned char*, int64_t>>& queued = lasting<std::deque<std::pair<unsigned char*, int64_t>>>();
 bool finishing = false;
 // A pointer, so that exit() with the thread running (the audio library's
 // failure path) does not run a joinable std::thread's destructor and abort.
@@ -67,7 +75,7 @@ std::thread* worker = nullptr;
 
 std::atomic<int64_t> framesDone{0};
 std::atomic<bool> failed{false};
-std::string failure;  // written once, by whoever sets failed first
+std::string& failure = lasting<std::string>();  // written once, by whoever sets failed first
 
 std::string averror(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
