@@ -4,12 +4,8 @@
 
 #include "music/music.h"
 #include "picture/picture.h"
+#include "platform/gl.h"
 #include "platform/platform.h"
-
-#ifdef _WIN32
-#include <windows.h>  // GL/gl.h needs its calling-convention macros
-#endif
-#include <GL/gl.h>
 
 #include <cstdio>
 

@@ -5,11 +5,7 @@
 
 #include "picture/picture.h"
 
-#ifdef _WIN32
-#include <windows.h>  // GL/gl.h needs its calling-convention macros
-#endif
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 namespace {
 

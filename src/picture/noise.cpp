@@ -2,10 +2,7 @@
 // so every run gets the same texture.
 #include "picture/picture.h"
 
-#ifdef _WIN32
-#include <windows.h>  // GL/gl.h needs its calling-convention macros
-#endif
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdint>
 

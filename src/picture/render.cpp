@@ -2,10 +2,7 @@
 // pulsing with sines of time and index, carrying the noise texture.
 #include "picture/picture.h"
 
-#ifdef _WIN32
-#include <windows.h>  // GL/gl.h needs its calling-convention macros
-#endif
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cmath>
 
