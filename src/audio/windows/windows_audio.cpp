@@ -46,7 +46,7 @@ struct AudioStream {
     bool loop = false;
 
     // Guarded by mixLock once the stream is on the output's list.
-    Mp3Stream* stream = nullptr;
+    Mp3Stream* decoder = nullptr;
     int channels = 0;
     uint64_t step = ONE;            // source frames per output frame, 32.32
     uint64_t phase = 0;             // position between current and next, 32.32
@@ -86,140 +86,140 @@ CRITICAL_SECTION* libraryLock() {
 }
 
 // Back to the first sample: from memory, or the decoder's rewind.
-bool rewindSound(AudioStream* snd) {
-    return memoryLoopRewind(&snd->memory) || mp3StreamRewind(snd->stream);
+bool rewindSound(AudioStream* stream) {
+    return memoryLoopRewind(&stream->memory) || mp3StreamRewind(stream->decoder);
 }
 
-// Decodes the next source frames into snd->decoded, looping by the shared
+// Decodes the next source frames into stream->decoded, looping by the shared
 // rules. The stream holds its file open without sharing it for writing, so
 // the file stays the one a kept pass came from.
-void decodeSome(AudioStream* snd) {
-    snd->decoded.resize(static_cast<size_t>(DECODE_FRAMES) * snd->channels);
-    snd->decodedUsed = 0;
-    if (snd->memory.playing) {
-        memoryLoopRead(&snd->memory, snd->decoded.data(), snd->decoded.size() * sizeof(int16_t));
+void decodeSome(AudioStream* stream) {
+    stream->decoded.resize(static_cast<size_t>(DECODE_FRAMES) * stream->channels);
+    stream->decodedUsed = 0;
+    if (stream->memory.playing) {
+        memoryLoopRead(&stream->memory, stream->decoded.data(), stream->decoded.size() * sizeof(int16_t));
         return;
     }
-    const int got = mp3StreamRead(snd->stream, snd->decoded.data(), DECODE_FRAMES);
-    snd->decoded.resize(static_cast<size_t>(got) * snd->channels);
+    const int got = mp3StreamRead(stream->decoder, stream->decoded.data(), DECODE_FRAMES);
+    stream->decoded.resize(static_cast<size_t>(got) * stream->channels);
     const StreamRead read =
-        got > 0 ? READ_MORE : mp3StreamFailed(snd->stream) ? READ_FAILED : READ_END;
-    if (snd->loop) memoryLoopKeep(&snd->memory, snd->decoded.data(), snd->decoded.size() * sizeof(int16_t));
-    if (read == READ_END && snd->loop && memoryLoopStart(&snd->memory, true)) return;
-    if (!streamGoesOn(read, static_cast<size_t>(got), snd->loop, &snd->passFrames,
-                      [snd] { return rewindSound(snd); }))
-        snd->ended = true;
+        got > 0 ? READ_MORE : mp3StreamFailed(stream->decoder) ? READ_FAILED : READ_END;
+    if (stream->loop) memoryLoopKeep(&stream->memory, stream->decoded.data(), stream->decoded.size() * sizeof(int16_t));
+    if (read == READ_END && stream->loop && memoryLoopStart(&stream->memory, true)) return;
+    if (!streamGoesOn(read, static_cast<size_t>(got), stream->loop, &stream->passFrames,
+                      [stream] { return rewindSound(stream); }))
+        stream->ended = true;
 }
 
 // The next source frame as stereo. False once the stream has ended.
-bool pullFrame(AudioStream* snd, int16_t out[2]) {
-    while (snd->decodedUsed * snd->channels >= snd->decoded.size()) {
-        if (snd->ended) return false;
-        decodeSome(snd);
+bool pullFrame(AudioStream* stream, int16_t out[2]) {
+    while (stream->decodedUsed * stream->channels >= stream->decoded.size()) {
+        if (stream->ended) return false;
+        decodeSome(stream);
     }
-    const int16_t* frame = &snd->decoded[snd->decodedUsed * snd->channels];
+    const int16_t* frame = &stream->decoded[stream->decodedUsed * stream->channels];
     out[0] = frame[0];
-    out[1] = frame[snd->channels - 1];  // mono goes to both sides
-    snd->decodedUsed++;
+    out[1] = frame[stream->channels - 1];  // mono goes to both sides
+    stream->decodedUsed++;
     return true;
 }
 
 // Starts the resampler on the stream's first two frames.
-void primeSound(AudioStream* snd) {
-    snd->phase = 0;
-    snd->current[0] = snd->current[1] = 0;
-    snd->next[0] = snd->next[1] = 0;
-    if (!pullFrame(snd, snd->current)) return;
-    if (!pullFrame(snd, snd->next)) {
-        snd->next[0] = snd->current[0];
-        snd->next[1] = snd->current[1];
+void primeSound(AudioStream* stream) {
+    stream->phase = 0;
+    stream->current[0] = stream->current[1] = 0;
+    stream->next[0] = stream->next[1] = 0;
+    if (!pullFrame(stream, stream->current)) return;
+    if (!pullFrame(stream, stream->next)) {
+        stream->next[0] = stream->current[0];
+        stream->next[1] = stream->current[1];
     }
 }
 
 // Adds `frames` output frames of the sound to mix, converting its rate by
 // linear interpolation (an exact copy when the rates agree). mixLock held.
-void mixSound(AudioStream* snd, int32_t* mix, int frames) {
-    for (int i = 0; i < frames && !snd->ended; i++) {
-        const int64_t f = static_cast<int64_t>(snd->phase >> 16);  // 16-bit fraction
+void mixSound(AudioStream* stream, int32_t* mix, int frames) {
+    for (int i = 0; i < frames && !stream->ended; i++) {
+        const int64_t f = static_cast<int64_t>(stream->phase >> 16);  // 16-bit fraction
         for (int c = 0; c < 2; c++)
-            mix[2 * i + c] += snd->current[c] + static_cast<int32_t>(
-                                                    ((snd->next[c] - snd->current[c]) * f) >> 16);
-        snd->phase += snd->step;
-        while (snd->phase >= ONE) {
-            snd->phase -= ONE;
-            snd->current[0] = snd->next[0];
-            snd->current[1] = snd->next[1];
-            if (!pullFrame(snd, snd->next)) {
-                snd->next[0] = snd->current[0];
-                snd->next[1] = snd->current[1];
+            mix[2 * i + c] += stream->current[c] + static_cast<int32_t>(
+                                                    ((stream->next[c] - stream->current[c]) * f) >> 16);
+        stream->phase += stream->step;
+        while (stream->phase >= ONE) {
+            stream->phase -= ONE;
+            stream->current[0] = stream->next[0];
+            stream->current[1] = stream->next[1];
+            if (!pullFrame(stream, stream->next)) {
+                stream->next[0] = stream->current[0];
+                stream->next[1] = stream->current[1];
                 break;
             }
         }
     }
-    if (snd->ended) snd->playing = false;
+    if (stream->ended) stream->playing = false;
 }
 
 // Fills one device buffer from every playing sound. mixLock held.
-void fillBuffer(AudioOutput* sys, int16_t* out) {
-    std::fill(sys->mix.begin(), sys->mix.end(), 0);
-    for (AudioStream* snd : sys->streams)
-        if (snd->playing && !snd->paused) mixSound(snd, sys->mix.data(), BUFFER_FRAMES);
-    for (size_t i = 0; i < sys->mix.size(); i++)
-        out[i] = static_cast<int16_t>(std::clamp(sys->mix[i], -32768, 32767));
+void fillBuffer(AudioOutput* output, int16_t* out) {
+    std::fill(output->mix.begin(), output->mix.end(), 0);
+    for (AudioStream* stream : output->streams)
+        if (stream->playing && !stream->paused) mixSound(stream, output->mix.data(), BUFFER_FRAMES);
+    for (size_t i = 0; i < output->mix.size(); i++)
+        out[i] = static_cast<int16_t>(std::clamp(output->mix[i], -32768, 32767));
 }
 
 // Queues every finished buffer again, oldest first, so the device plays
 // them in order. mixLock held.
-void refill(AudioOutput* sys) {
-    while (sys->headers[sys->oldest].dwFlags & WHDR_DONE) {
-        WAVEHDR& h = sys->headers[sys->oldest];
-        fillBuffer(sys, reinterpret_cast<int16_t*>(h.lpData));
+void refill(AudioOutput* output) {
+    while (output->headers[output->oldest].dwFlags & WHDR_DONE) {
+        WAVEHDR& h = output->headers[output->oldest];
+        fillBuffer(output, reinterpret_cast<int16_t*>(h.lpData));
         h.dwFlags &= ~WHDR_DONE;
-        waveOutWrite(sys->device, &h, sizeof h);
-        sys->oldest = (sys->oldest + 1) % BUFFER_COUNT;
+        waveOutWrite(output->device, &h, sizeof h);
+        output->oldest = (output->oldest + 1) % BUFFER_COUNT;
     }
 }
 
 // Takes back every queued buffer (waveOutReset marks them all done), to be
 // queued again from the first by the next refill. mixLock held.
-void dropQueued(AudioOutput* sys) {
-    waveOutReset(sys->device);
-    sys->oldest = 0;
+void dropQueued(AudioOutput* output) {
+    waveOutReset(output->device);
+    output->oldest = 0;
 }
 
 DWORD WINAPI mixerMain(void* arg) {
-    AudioOutput* sys = static_cast<AudioOutput*>(arg);
+    AudioOutput* output = static_cast<AudioOutput*>(arg);
     // Late refills are heard as gaps; the work per wake-up is small.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     for (;;) {
         // The timeout only guards against a lost signal.
-        WaitForSingleObject(sys->bufferDone, 100);
-        if (sys->stopping) return 0;
-        Locked m(&sys->mixLock);
-        refill(sys);
+        WaitForSingleObject(output->bufferDone, 100);
+        if (output->stopping) return 0;
+        Locked m(&output->mixLock);
+        refill(output);
     }
 }
 
 // Takes the stream off the mixer's list; the queue still holds up to
 // BUFFER_COUNT buffers of it, and when nothing else plays they go too, so it
 // stops at once. Library lock held.
-void unlist(AudioStream* snd) {
-    AudioOutput* sys = snd->output;
-    Locked m(&sys->mixLock);
-    sys->streams.erase(std::remove(sys->streams.begin(), sys->streams.end(), snd),
-                       sys->streams.end());
-    const bool heard = snd->playing;
-    snd->playing = false;
-    if (heard && sys->device && std::none_of(sys->streams.begin(), sys->streams.end(),
+void unlist(AudioStream* stream) {
+    AudioOutput* output = stream->output;
+    Locked m(&output->mixLock);
+    output->streams.erase(std::remove(output->streams.begin(), output->streams.end(), stream),
+                       output->streams.end());
+    const bool heard = stream->playing;
+    stream->playing = false;
+    if (heard && output->device && std::none_of(output->streams.begin(), output->streams.end(),
                                              [](const AudioStream* other) { return other->playing; })) {
-        dropQueued(sys);
-        refill(sys);
+        dropQueued(output);
+        refill(output);
     }
 }
 
 // Opens the default output at the mixing format and starts the mixer with
 // every buffer queued as silence.
-FMOD_RESULT openOutput(AudioOutput* sys) {
+FMOD_RESULT openOutput(AudioOutput* output) {
     WAVEFORMATEX format = {};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = OUTPUT_CHANNELS;
@@ -228,43 +228,43 @@ FMOD_RESULT openOutput(AudioOutput* sys) {
     format.nBlockAlign = OUTPUT_CHANNELS * sizeof(int16_t);
     format.nAvgBytesPerSec = OUTPUT_RATE_HZ * format.nBlockAlign;
 
-    sys->bufferDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!sys->bufferDone) return FMOD_ERR_MEMORY;
+    output->bufferDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!output->bufferDone) return FMOD_ERR_MEMORY;
     HWAVEOUT device = nullptr;
-    if (waveOutOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(sys->bufferDone),
+    if (waveOutOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(output->bufferDone),
                     0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
-        CloseHandle(sys->bufferDone);
-        sys->bufferDone = nullptr;
+        CloseHandle(output->bufferDone);
+        output->bufferDone = nullptr;
         return FMOD_ERR_OUTPUT_INIT;
     }
     const size_t bufferSamples = static_cast<size_t>(BUFFER_FRAMES) * OUTPUT_CHANNELS;
-    sys->samples.assign(bufferSamples * BUFFER_COUNT, 0);
-    sys->mix.assign(bufferSamples, 0);
+    output->samples.assign(bufferSamples * BUFFER_COUNT, 0);
+    output->mix.assign(bufferSamples, 0);
     for (int i = 0; i < BUFFER_COUNT; i++) {
-        WAVEHDR& h = sys->headers[i];
+        WAVEHDR& h = output->headers[i];
         h = {};
-        h.lpData = reinterpret_cast<LPSTR>(&sys->samples[bufferSamples * i]);
+        h.lpData = reinterpret_cast<LPSTR>(&output->samples[bufferSamples * i]);
         h.dwBufferLength = static_cast<DWORD>(bufferSamples * sizeof(int16_t));
         waveOutPrepareHeader(device, &h, sizeof h);
         h.dwFlags |= WHDR_DONE;  // free, so the first refill queues it
     }
-    InitializeCriticalSection(&sys->mixLock);
-    sys->device = device;
-    sys->oldest = 0;
-    sys->stopping = false;
+    InitializeCriticalSection(&output->mixLock);
+    output->device = device;
+    output->oldest = 0;
+    output->stopping = false;
     {
-        Locked m(&sys->mixLock);
-        refill(sys);
+        Locked m(&output->mixLock);
+        refill(output);
     }
-    sys->mixer = CreateThread(nullptr, 0, mixerMain, sys, 0, nullptr);
-    if (!sys->mixer) {
+    output->mixer = CreateThread(nullptr, 0, mixerMain, output, 0, nullptr);
+    if (!output->mixer) {
         waveOutReset(device);
-        for (WAVEHDR& h : sys->headers) waveOutUnprepareHeader(device, &h, sizeof h);
+        for (WAVEHDR& h : output->headers) waveOutUnprepareHeader(device, &h, sizeof h);
         waveOutClose(device);
-        sys->device = nullptr;
-        CloseHandle(sys->bufferDone);
-        sys->bufferDone = nullptr;
-        DeleteCriticalSection(&sys->mixLock);
+        output->device = nullptr;
+        CloseHandle(output->bufferDone);
+        output->bufferDone = nullptr;
+        DeleteCriticalSection(&output->mixLock);
         return FMOD_ERR_MEMORY;
     }
     return FMOD_OK;
@@ -275,93 +275,93 @@ FMOD_RESULT openOutput(AudioOutput* sys) {
 void backendLock() { EnterCriticalSection(libraryLock()); }
 void backendUnlock() { LeaveCriticalSection(libraryLock()); }
 
-FMOD_RESULT backendOpenOutput(AudioOutput** output) {
-    AudioOutput* sys = new AudioOutput;
-    const FMOD_RESULT result = openOutput(sys);
+FMOD_RESULT backendOpenOutput(AudioOutput** opened) {
+    AudioOutput* output = new AudioOutput;
+    const FMOD_RESULT result = openOutput(output);
     if (result != FMOD_OK) {
-        delete sys;
+        delete output;
         return result;
     }
-    *output = sys;
+    *opened = output;
     return FMOD_OK;
 }
 
 // Stops the mixer, then the device, so nothing plays a stream being freed.
-void backendStopOutput(AudioOutput* sys) {
-    sys->stopping = true;
-    SetEvent(sys->bufferDone);
-    WaitForSingleObject(sys->mixer, INFINITE);
-    CloseHandle(sys->mixer);
-    sys->mixer = nullptr;
-    waveOutReset(sys->device);
-    for (WAVEHDR& h : sys->headers) waveOutUnprepareHeader(sys->device, &h, sizeof h);
-    waveOutClose(sys->device);
-    sys->device = nullptr;
-    CloseHandle(sys->bufferDone);
-    sys->bufferDone = nullptr;
+void backendStopOutput(AudioOutput* output) {
+    output->stopping = true;
+    SetEvent(output->bufferDone);
+    WaitForSingleObject(output->mixer, INFINITE);
+    CloseHandle(output->mixer);
+    output->mixer = nullptr;
+    waveOutReset(output->device);
+    for (WAVEHDR& h : output->headers) waveOutUnprepareHeader(output->device, &h, sizeof h);
+    waveOutClose(output->device);
+    output->device = nullptr;
+    CloseHandle(output->bufferDone);
+    output->bufferDone = nullptr;
 }
 
 // mixLock stays valid until here: closing the streams takes it.
-void backendCloseOutput(AudioOutput* sys) {
-    DeleteCriticalSection(&sys->mixLock);
-    delete sys;
+void backendCloseOutput(AudioOutput* output) {
+    DeleteCriticalSection(&output->mixLock);
+    delete output;
 }
 
-FMOD_RESULT backendOpenStream(AudioOutput* sys, const char* name, bool loop, AudioStream** stream) {
+FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop, AudioStream** opened) {
     Mp3Stream* decoder = nullptr;
     const FMOD_RESULT result = mp3StreamOpen(name, &decoder);
     if (result != FMOD_OK) return result;
-    AudioStream* snd = new AudioStream;
-    snd->output = sys;
-    snd->loop = loop;
-    snd->stream = decoder;
-    snd->channels = mp3StreamChannels(decoder);
-    snd->step = (static_cast<uint64_t>(mp3StreamRate(decoder)) << 32) / OUTPUT_RATE_HZ;
+    AudioStream* stream = new AudioStream;
+    stream->output = output;
+    stream->loop = loop;
+    stream->decoder = decoder;
+    stream->channels = mp3StreamChannels(decoder);
+    stream->step = (static_cast<uint64_t>(mp3StreamRate(decoder)) << 32) / OUTPUT_RATE_HZ;
     // Decoding the first frames here both readies playback and finds files
     // whose frames the codec turns into nothing.
-    primeSound(snd);
-    if (snd->ended && snd->passFrames == 0) {
-        backendCloseStream(snd);
+    primeSound(stream);
+    if (stream->ended && stream->passFrames == 0) {
+        backendCloseStream(stream);
         return FMOD_ERR_FORMAT;
     }
     {
-        Locked m(&sys->mixLock);
-        sys->streams.push_back(snd);
+        Locked m(&output->mixLock);
+        output->streams.push_back(stream);
     }
-    *stream = snd;
+    *opened = stream;
     return FMOD_OK;
 }
 
-bool backendStreamBusy(AudioStream* snd) {
-    Locked m(&snd->output->mixLock);
-    return snd->playing;
+bool backendStreamBusy(AudioStream* stream) {
+    Locked m(&stream->output->mixLock);
+    return stream->playing;
 }
 
-FMOD_RESULT backendPlay(AudioStream* snd, bool paused, bool again) {
-    AudioOutput* sys = snd->output;
-    Locked m(&sys->mixLock);
+FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
+    AudioOutput* output = stream->output;
+    Locked m(&output->mixLock);
     // Nothing else is heard, so the queue holds only silence: drop it and let
     // this stream start now rather than after the whole queue has played.
-    const bool requeue = std::none_of(sys->streams.begin(), sys->streams.end(),
-                                      [snd](const AudioStream* other) {
-                                          return other != snd && other->playing;
+    const bool requeue = std::none_of(output->streams.begin(), output->streams.end(),
+                                      [stream](const AudioStream* other) {
+                                          return other != stream && other->playing;
                                       });
-    if (requeue) dropQueued(sys);
+    if (requeue) dropQueued(output);
     if (again) {
-        snd->ended = !rewindSound(snd);
-        snd->decoded.clear();
-        snd->decodedUsed = 0;
-        snd->passFrames = 0;
-        primeSound(snd);
+        stream->ended = !rewindSound(stream);
+        stream->decoded.clear();
+        stream->decodedUsed = 0;
+        stream->passFrames = 0;
+        primeSound(stream);
     }
-    snd->paused = paused;
-    snd->playing = !snd->ended;
-    if (requeue) refill(sys);
+    stream->paused = paused;
+    stream->playing = !stream->ended;
+    if (requeue) refill(output);
     return FMOD_OK;
 }
 
-void backendCloseStream(AudioStream* snd) {
-    unlist(snd);
-    mp3StreamClose(snd->stream);
-    delete snd;
+void backendCloseStream(AudioStream* stream) {
+    unlist(stream);
+    mp3StreamClose(stream->decoder);
+    delete stream;
 }
