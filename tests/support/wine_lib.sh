@@ -33,6 +33,10 @@ check_imports() {  # EXE
 # nothing listens on.
 wine_start() {
   export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # One server for the whole script: left to itself it exits 3 s after its
+  # last program, and a program started just then loses it mid-start
+  # ("recvmsg: Connection reset by peer"). The EXIT trap stops it.
+  "$wineserver" -p
   if "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1; then
     pass "fresh Wine prefix"
   else
