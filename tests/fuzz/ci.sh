@@ -9,7 +9,7 @@
 source "$(dirname "$0")/fuzz_lib.sh"
 
 seed=${FUZZ_SEED:-1}
-declare -A runs=([stream_fuzzer]=${FUZZ_RUNS_STREAM:-10000} [mp3frames_fuzzer]=${FUZZ_RUNS_FRAMES:-1000000})
+declare -A runs=([stream_fuzzer]=${FUZZ_RUNS_STREAM:-10000} [mp3frames_fuzzer]=${FUZZ_RUNS_FRAMES:-300000})
 work=$top/build-fuzz/fuzz-gate
 rm -rf "$work"
 
