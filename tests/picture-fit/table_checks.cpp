@@ -9,17 +9,6 @@
 
 #include "raster.h"
 
-namespace {
-
-const int N = 18000;
-
-Triangle at(const std::vector<uint8_t>& tri, int i) {
-    const uint8_t* r = &tri[size_t(i) * 6];
-    return {r[0], r[1], r[2], r[3], r[4], r[5]};
-}
-
-}  // namespace
-
 std::vector<uint8_t> readRaw(const std::string& path) {
     std::vector<uint8_t> bytes;
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -28,6 +17,15 @@ std::vector<uint8_t> readRaw(const std::string& path) {
     while ((c = std::fgetc(f)) != EOF) bytes.push_back(uint8_t(c));
     std::fclose(f);
     return bytes;
+}
+
+namespace {
+
+const int N = 18000;
+
+Triangle at(const std::vector<uint8_t>& tri, int i) {
+    const uint8_t* r = &tri[size_t(i) * 6];
+    return {r[0], r[1], r[2], r[3], r[4], r[5]};
 }
 
 void expectExactSizes(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade) {
@@ -108,6 +106,8 @@ void expectEveryGridPointCovered(const std::vector<uint8_t>& tri) {
         if (!covered[p] && holes++ < 5) ADD_FAILURE() << "hole at " << p % 256 << "," << p / 256;
     EXPECT_EQ(holes, 0);
 }
+
+}  // namespace
 
 void expectValidTables(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade) {
     expectExactSizes(tri, shade);
