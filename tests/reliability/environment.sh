@@ -20,7 +20,7 @@ file_change() {
   cp ref.mp3 "$dir/tolmar.mp3"
   start_program "$dir"
   wait_event "$dir" '$1 == "sound"' 120
-  (set +o pipefail && cd "$dir" && eval "$change") || fail "$name: could not change the file"
+  (set +o pipefail && cd "$dir" && eval "$change") || die "$name: could not change the file"
   no_spin "$name" "$dir/audio.raw"
   finish_with_escape "$dir"
   echo "$name: the run went on and ended normally"
@@ -54,12 +54,12 @@ signal_ends() {
   if ! wait_gone "$pid" 30; then
     kill -9 "$pid"
     wait "$pid"
-    fail "$name: still running 30 s after SIG$sig"
+    die "$name: still running 30 s after SIG$sig"
   fi
   wait "$pid"
   status=$?
   echo "$name: ended by SIG$sig, status $status"
-  [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "$name: status $status, expected death by SIG$sig"
+  [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || die "$name: status $status, expected death by SIG$sig"
 }
 
 signals() {
@@ -71,7 +71,7 @@ signals() {
   # lit frame after the process died, so the signal came in the lead-in.
   signal_ends terminate-in-lead-in TERM '$1 == "frame"'
   ! grep -q -e '^sound' -e '^frame [0-9]* 1' "$work/terminate-in-lead-in/events.txt" ||
-    fail "terminate-in-lead-in: the signal came after the lead-in"
+    die "terminate-in-lead-in: the signal came after the lead-in"
   echo "terminate-in-lead-in: the run was in its lead-in when the signal came"
 }
 
@@ -101,7 +101,7 @@ disk_full() {
   wait_event "$dir" '$1 == "sound"' 120
   # The output grows at real-time pace or slower; wait for it to hit the limit.
   for i in $(seq 1200); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "the program ended (status $?) when its audio output failed ($how)"; }
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "the program ended (status $?) when its audio output failed ($how)"; }
     # Through the program's own descriptor: the file system may be mounted
     # in the program's private namespace only.
     size=0
@@ -112,7 +112,7 @@ disk_full() {
     sleep 0.1
   done
   echo "disk-full: the audio output reached ${size} bytes"
-  [ "$size" -gt 2000000 ] || fail "disk-full: the output never reached the limit"
+  [ "$size" -gt 2000000 ] || die "disk-full: the output never reached the limit"
   # The output lives in the program's namespace: SDL's thread counts the buffers.
   no_spin "disk-full, after the loss"
   finish_with_escape "$dir"
@@ -122,26 +122,19 @@ disk_full() {
 # A private PulseAudio server (a null sink) killed 5 s into the run: what a
 # desktop's sound server crashing looks like to the program.
 pulse_killed() {
-  local dir=$work/pulse-killed pulse
+  local dir=$work/pulse-killed
   command -v pulseaudio >/dev/null || skip "pulse-killed: pulseaudio is not installed"
   make_mp3 ref.mp3 2 44100 2
   start_xvfb
   case_dir=$dir
-  mkdir -p "$dir/run"
-  chmod 700 "$dir/run"
+  mkdir "$dir"
   cp ref.mp3 "$dir/tolmar.mp3"
-  export XDG_RUNTIME_DIR=$dir/run PULSE_SERVER=unix:$dir/run/pulse.sock
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no -L module-null-sink \
-    -L "module-native-protocol-unix socket=$dir/run/pulse.sock auth-anonymous=1" >"$dir/pulse.log" 2>&1 &
-  pulse=$!
-  local i
-  for i in $(seq 300); do [ -S "$dir/run/pulse.sock" ] && break; sleep 0.1; done
-  [ -S "$dir/run/pulse.sock" ] || fail "pulse-killed: the PulseAudio server did not start: $(tail -3 "$dir/pulse.log")"
+  start_sound_server "$dir/pulse" || die "pulse-killed: no sound server to play to"
   (cd "$dir" && exec env SDL_AUDIODRIVER=pulseaudio $(event_env "$dir") "$program" >stdout.txt 2>stderr.txt) &
   pid=$!
   wait_event "$dir" '$1 == "sound"' 120
-  kill -9 "$pulse"
-  wait "$pulse" 2>/dev/null
+  kill -9 "$sound_pid"
+  wait "$sound_pid" 2>/dev/null
   no_spin "pulse-killed, after the loss"
   finish_with_escape "$dir"
   echo "pulse-killed: the sound server died mid-run; the run went on and ended normally"
@@ -152,6 +145,6 @@ file_changes) file_changes ;;
 signals) signals ;;
 disk_full) disk_full ;;
 pulse_killed) pulse_killed ;;
-*) fail "unknown case $case_name" ;;
+*) die "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"

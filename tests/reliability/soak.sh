@@ -15,15 +15,15 @@ RUNS=3
 RUN_LIMIT_S=200  # a run lasts 3 s of lead-in plus 133 s
 
 [ -f "$build/CMakeCache.txt" ] ||
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || fail "configure"
-cmake --build "$build" --target tolmar pcm_match >/dev/null || fail "build"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || die "configure"
+cmake --build "$build" --target tolmar pcm_match >/dev/null || die "build"
 
 music=${MUSIC:-$root/tolmar.mp3}
 if [ ! -f "$music" ]; then
   echo "Composing the default soundtrack ..."
-  cmake --build "$build" --target soundtrack >/dev/null || fail "build the soundtrack tool"
+  cmake --build "$build" --target soundtrack >/dev/null || die "build the soundtrack tool"
   music=$work/soundtrack.mp3
-  "$build/tools/soundtrack/soundtrack" "$music" >/dev/null || fail "compose the soundtrack"
+  "$build/tools/soundtrack/soundtrack" "$music" >/dev/null || die "compose the soundtrack"
 fi
 echo "music: $music ($(stat -c %s "$music") bytes)"
 start_xvfb
@@ -38,7 +38,7 @@ for n in $(seq "$RUNS"); do
   start_program "$dir"
   if ! wait_gone "$pid" "$RUN_LIMIT_S"; then
     kill -9 "$pid"
-    fail "run $n: still running after $RUN_LIMIT_S s"
+    die "run $n: still running after $RUN_LIMIT_S s"
   fi
   wait "$pid"
   status=$?
@@ -49,9 +49,9 @@ for n in $(seq "$RUNS"); do
   echo "run $n: status $status, ${length} s; $match"
   table+="
 | $n | $status | $length | $match |"
-  [ "$status" -eq 0 ] || fail "run $n: status $status: $(head -c 300 "$dir/stdout.txt")"
-  [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] || fail "run $n: standard output is not one newline"
-  [ "$matched" -eq 0 ] || fail "run $n: the audio output is not the music without a break"
+  [ "$status" -eq 0 ] || die "run $n: status $status: $(head -c 300 "$dir/stdout.txt")"
+  [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] || die "run $n: standard output is not one newline"
+  [ "$matched" -eq 0 ] || die "run $n: the audio output is not the music without a break"
   rm -f "$dir/audio.raw"  # 48 MB a run
 done
 

@@ -11,11 +11,11 @@
 # C++ and JavaScript tests start are not read.
 # Usage: set_programs_test.sh SOURCE_DIR
 set -uo pipefail
-fail() { echo "FAIL: $*"; failed=1; }
+source "$(dirname "$0")/../support/script_lib.sh"
+source "$(dirname "$0")/../support/checks.sh"
 source "$(dirname "$0")/../support/dpkg_lib.sh"
-root=$(cd "$1" && pwd) || { echo "FAIL: no source folder $1"; exit 1; }
+root=$(cd "$1" && pwd) || die "no source folder $1"
 cd "$root"
-failed=0
 
 # The words in command position of the scripts named.
 called_words() {
@@ -58,12 +58,10 @@ check_set() {
   if [ -n "$uncovered" ]; then
     fail "the $set set does not bring what its scripts call:$uncovered"
   else
-    echo "PASS: the $set set brings the $count programs its $# scripts call"
+    pass "the $set set brings the $count programs its $# scripts call"
   fi
 }
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 shopt -s nullglob globstar
 check_set run demo.sh tools/setup-debian.sh
 check_set tools tools/picture-fit/regenerate.sh
@@ -71,4 +69,4 @@ check_set web tests/web/*.sh bench/web/*.sh tools/serve-web.sh
 check_set release tools/release.sh tests/release/*.sh
 check_set bench bench/**/*.sh
 check_set test test.sh tests/**/*.sh
-exit $failed
+finish
