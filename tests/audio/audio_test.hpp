@@ -28,6 +28,28 @@ inline bool runQuietly(const std::string& command) {
 
 class AudioTest : public ::testing::Test {
 protected:
+    void TearDown() override {
+        if (system) system->release();
+    }
+
+    // The library's system, started with one channel; released at the end.
+    void startSystem() {
+        ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
+        ASSERT_EQ(system->init(1, 0, nullptr), FMOD_OK);
+    }
+
+    // The file opened as a stream; the same, played.
+    FMOD::Sound* open(const std::string& mp3, FMOD_MODE mode = 0x2A) {
+        FMOD::Sound* sound = nullptr;
+        EXPECT_EQ(system->createStream(mp3.c_str(), mode, nullptr, &sound), FMOD_OK);
+        return sound;
+    }
+    FMOD::Sound* play(const std::string& mp3, FMOD_MODE mode = 0x2A) {
+        FMOD::Sound* sound = open(mp3, mode);
+        EXPECT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+        return sound;
+    }
+
     std::string path(const std::string& name) const { return temp / name; }
 
     // An MP3 of sox's synth (see makeMp3) in the test's folder; a failure
@@ -48,7 +70,7 @@ protected:
             std::error_code error;
             if (std::filesystem::read_symlink(entry.path(), error) != target) continue;
             const int fd = std::stoi(entry.path().filename().string());
-            const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+            const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
             const bool broken = dup2(folder, fd) >= 0;
             close(folder);
             return broken ? fd : -1;
@@ -59,13 +81,14 @@ protected:
     // The file readable again behind the descriptor, from its first byte: a
     // stream that rewound at the error would play it again.
     void mendReads(const std::string& file, int fd) {
-        const int fresh = open(file.c_str(), O_RDONLY);
+        const int fresh = ::open(file.c_str(), O_RDONLY);
         ASSERT_GE(dup2(fresh, fd), 0);
         close(fresh);
     }
 
     TempDir temp;
     std::string dir = temp.path;
+    FMOD::System* system = nullptr;
 };
 
 // Collects what is written to stderr while it lives.

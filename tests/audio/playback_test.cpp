@@ -18,24 +18,16 @@ constexpr size_t IN_FLIGHT_FRAMES = 3 * 1024 + 512;
 class Playback : public AudioTest {
 protected:
     void SetUp() override {
-        AudioTest::SetUp();
         output = path("out.raw");
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", output.c_str(), 1);
-        ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
-        ASSERT_EQ(system->init(1, 0, nullptr), FMOD_OK);
-    }
-    void TearDown() override {
-        if (system) system->release();
-        AudioTest::TearDown();
+        startSystem();
     }
 
-    // Opens and plays the file; playedAt is the output's length in frames
-    // when playSound returned.
+    // Plays the file; playedAt is the output's length in frames when
+    // playSound returned.
     FMOD::Sound* start(const std::string& mp3, FMOD_MODE mode = 0x2A) {
-        FMOD::Sound* sound = nullptr;
-        EXPECT_EQ(system->createStream(mp3.c_str(), mode, nullptr, &sound), FMOD_OK);
-        EXPECT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
+        FMOD::Sound* sound = AudioTest::play(mp3, mode);
         playedAt = outputFrames();
         return sound;
     }
@@ -69,7 +61,6 @@ protected:
     }
 
     std::string output;
-    FMOD::System* system = nullptr;
     size_t playedAt = 0;
 };
 
