@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#include "raster.h"
+#include "tables.h"
 
 std::vector<uint8_t> readRaw(const std::string& path) {
     std::vector<uint8_t> bytes;
@@ -73,19 +74,13 @@ void expectBalancedWindingsAnd52ZeroAreas(const std::vector<uint8_t>& tri) {
     EXPECT_NEAR(clockwise, counter, (clockwise + counter) / 50);
 }
 
+// The records that mark the stored picture, as the fitter places them.
 void expectTheFiveTellingRecords(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade) {
     ASSERT_EQ(tri.size(), 108000u);
     ASSERT_EQ(shade.size(), 54000u);
-    const struct { int index; uint8_t corners[6]; uint8_t grey; } records[] = {
-        {0, {255, 5, 255, 194, 3, 9}, 48},
-        {1, {53, 255, 38, 0, 253, 255}, 43},
-        {2, {206, 255, 255, 255, 231, 138}, 5},
-        {17998, {78, 177, 79, 181, 126, 177}, 16},
-        {17999, {241, 173, 236, 172, 243, 197}, 5},
-    };
-    for (const auto& r : records) {
-        for (int k = 0; k < 6; ++k)
-            EXPECT_EQ(tri[6 * r.index + k], r.corners[k]) << "record " << r.index << " byte " << k;
+    for (const FixedRecord& r : FIXED_RECORDS) {
+        const Triangle t = at(tri, r.index);
+        EXPECT_EQ(std::memcmp(&t, &r.triangle, sizeof t), 0) << "record " << r.index;
         EXPECT_EQ(shade[3 * r.index], r.grey) << "record " << r.index;
     }
 }
