@@ -1,8 +1,14 @@
 // The run's order and timing against a scripted clock: lead-in length, the
 // Escape poll, the end test on the previous frame's seconds, the wrap of the
 // 32-bit tick counter, and the early ends when music or view cannot start.
+// The driver's collaborators are scripted fakes that log every call in
+// order; the clock advances only when a frame is presented, so a run is
+// exactly reproducible.
 #include "driver/driver.h"
-#include "fake_platform.h"
+#include "music/music.h"
+#include "picture/picture.h"
+#include "platform/offscreen.h"
+#include "platform/platform.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -13,6 +19,120 @@
 #include <iomanip>
 #include <string>
 #include <vector>
+
+struct Script {
+    uint32_t start_ms = 1000;     // first reading of the clock
+    uint32_t frame_ms = 7;        // each swap takes this long
+    int escapeAtPoll = -1;        // Escape reads pressed from this poll on (-1: never)
+    bool windowOpens = true;
+    bool contextOpens = true;
+    bool musicOpens = true;
+    int width = 1280;             // drawable size
+    int height = 720;
+};
+
+struct Frame {
+    float progress;
+    uint32_t ticks;  // the clock reading the driver made just before it
+};
+
+struct Record {
+    std::vector<std::string> calls;  // "openMusic", "window", "swap", "escape", ...
+    std::vector<Frame> frames;       // renderFrame calls
+    uint32_t musicStart_ms = 0;      // clock when startMusic ran
+    uint32_t leadInStart_ms = 0;     // first clock reading
+    int blackFrames = 0;             // swaps before the music started
+    int escapePolls = 0;
+};
+
+namespace {
+
+Script script;
+Record record;
+uint32_t now_ms = 0;
+bool musicStarted = false;
+uint32_t lastReading_ms = 0;
+bool offscreenOpen = false;
+bool clockRead = false;
+
+}  // namespace
+
+// Resets the fakes to run `script` and returns the record the run fills.
+Record& startScript(const Script& s) {
+    script = s;
+    record = Record();
+    now_ms = s.start_ms;
+    musicStarted = false;
+    clockRead = false;
+    return record;
+}
+
+bool platformOpenWindow() {
+    record.calls.push_back("window");
+    return script.windowOpens;
+}
+
+bool platformOpenContext() {
+    record.calls.push_back("context");
+    if (script.contextOpens && !offscreenOpen) {
+        offscreenOpen = platformOpenOffscreen(64, 64);
+    }
+    return script.contextOpens;
+}
+
+const char* platformError() { return "Cannot open the display: scripted failure"; }
+
+void platformDrawableSize(int* width, int* height) {
+    record.calls.push_back("size");
+    *width = script.width;
+    *height = script.height;
+}
+
+void platformSwap() {
+    record.calls.push_back("swap");
+    if (!musicStarted) {
+        ++record.blackFrames;
+    }
+    now_ms += script.frame_ms;
+}
+
+uint32_t platformTicks() {
+    if (record.calls.empty() || record.calls.back() != "ticks") {
+        record.calls.push_back("ticks");
+    }
+    if (!clockRead) {
+        record.leadInStart_ms = now_ms;
+        clockRead = true;
+    }
+    lastReading_ms = now_ms;
+    return now_ms;
+}
+
+bool platformEscapePressed() {
+    record.calls.push_back("escape");
+    const int poll = record.escapePolls++;
+    return script.escapeAtPoll >= 0 && poll >= script.escapeAtPoll;
+}
+
+void initNoiseTexture() { record.calls.push_back("noise"); }
+
+void renderFrame(float progress) {
+    record.calls.push_back("render");
+    record.frames.push_back({progress, lastReading_ms});
+}
+
+bool openMusic() {
+    record.calls.push_back("openMusic");
+    return script.musicOpens;
+}
+
+void startMusic() {
+    record.calls.push_back("startMusic");
+    record.musicStart_ms = now_ms;
+    musicStarted = true;
+}
+
+void closeMusic() { record.calls.push_back("closeMusic"); }
 
 namespace {
 
