@@ -13,11 +13,17 @@ case_name=$1
 program=$2
 . "$(dirname "$0")/../support/program_lib.sh"
 
+# new_case NAME: folder NAME, the case's, holding the music.
+new_case() {
+  case_dir=$work/$1
+  mkdir -p "$case_dir"
+  cp ref.mp3 "$case_dir/tolmar.mp3"
+}
+
 # The run goes on after the file under it changed, and ends normally.
 file_change() {
   local name=$1 change=$2 dir=$work/$1
-  mkdir "$dir"
-  cp ref.mp3 "$dir/tolmar.mp3"
+  new_case "$name"
   start_program "$dir"
   wait_event "$dir" '$1 == "sound"' 120
   (set +o pipefail && cd "$dir" && eval "$change") || die "$name: could not change the file"
@@ -27,8 +33,6 @@ file_change() {
 }
 
 file_changes() {
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
   file_change deleted "rm tolmar.mp3"
   file_change cut-to-half "truncate -s \$((\$(stat -c %s tolmar.mp3) / 2)) tolmar.mp3"
   file_change cut-to-nothing "truncate -s 0 tolmar.mp3"
@@ -41,9 +45,7 @@ file_changes() {
 # console program is.
 signal_ends() {
   local name=$1 sig=$2 dir=$work/$1 status
-  mkdir "$dir"
-  cp ref.mp3 "$dir/tolmar.mp3"
-  case_dir=$dir
+  new_case "$name"
   # Background jobs of a script start with SIGINT ignored; a terminal's
   # foreground program does not.
   (cd "$dir" && exec env --default-signal=INT SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/audio.raw" \
@@ -63,8 +65,6 @@ signal_ends() {
 }
 
 signals() {
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
   # The music has started: the timeline runs.
   signal_ends interrupt-in-timeline INT '$1 == "sound"'
   # The first black frame is up; the log must still show no music and no
@@ -80,12 +80,9 @@ signals() {
 # the machine manages), and SDL then treats the device as gone. Without the right to mount, a file size limit
 # does the same (its signal ignored, so the write just fails).
 disk_full() {
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
   local dir=$work/disk-full how fd size="" i
-  mkdir -p "$dir/out"
-  cp ref.mp3 "$dir/tolmar.mp3"
-  case_dir=$dir
+  new_case disk-full
+  mkdir "$dir/out"
   if unshare -m true 2>/dev/null; then
     how="a full 2 MB file system"
     (cd "$dir" && exec unshare -m sh -c 'mount -t tmpfs -o size=2m tmpfs out && exec "$@"' sh \
@@ -123,12 +120,7 @@ disk_full() {
 # desktop's sound server crashing looks like to the program.
 pulse_killed() {
   local dir=$work/pulse-killed
-  command -v pulseaudio >/dev/null || skip "pulse-killed: pulseaudio is not installed"
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
-  case_dir=$dir
-  mkdir "$dir"
-  cp ref.mp3 "$dir/tolmar.mp3"
+  new_case pulse-killed
   start_sound_server "$dir/pulse" || die "pulse-killed: no sound server to play to"
   (cd "$dir" && exec env SDL_AUDIODRIVER=pulseaudio $(event_env "$dir") "$program" >stdout.txt 2>stderr.txt) &
   pid=$!
@@ -140,11 +132,11 @@ pulse_killed() {
   echo "pulse-killed: the sound server died mid-run; the run went on and ended normally"
 }
 
+[ "$case_name" != pulse_killed ] || command -v pulseaudio >/dev/null || skip "pulse-killed: pulseaudio is not installed"
+make_mp3 ref.mp3 2 44100 2
+start_xvfb
 case "$case_name" in
-file_changes) file_changes ;;
-signals) signals ;;
-disk_full) disk_full ;;
-pulse_killed) pulse_killed ;;
+file_changes | signals | disk_full | pulse_killed) "$case_name" ;;
 *) die "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"

@@ -188,7 +188,7 @@ event_env() {
 # Ends a run with Escape and checks it went as a normal run does: status 0,
 # one newline on standard output. Kills a run that does not end.
 finish_with_escape() {
-  local dir=$1 status
+  local dir=$1
   kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "$dir: the program ended early (status $?)"; }
   # What the device had played when the stop was asked for (pcm_match's
   # PLAYED_BYTES): the music must reach at least that far.
@@ -196,9 +196,14 @@ finish_with_escape() {
   press_escape
   wait_gone "$pid" 120 || { kill -9 "$pid"; die "$dir: Escape did not end the run within 120 s"; }
   wait "$pid"
-  status=$?
-  [ "$status" -eq 0 ] || die "$dir: status $status"
-  [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] || die "$dir: standard output is not one newline"
+  ended_normally "$dir" $?
+}
+
+# ended_normally DIR STATUS: as a run ends by itself or by Escape, status 0
+# and one newline on standard output.
+ended_normally() {
+  [ "$2" -eq 0 ] || die "$1: status $2"
+  [ "$(od -An -c "$1/stdout.txt" | tr -d ' ')" = '\n' ] || die "$1: standard output is not one newline"
 }
 
 # Seconds of output (32-bit float stereo at 44.1 kHz, the disk driver's
