@@ -75,12 +75,21 @@ signals() {
   echo "terminate-in-lead-in: the run was in its lead-in when the signal came"
 }
 
+# The descriptor the program writes the disk-full case's audio to.
+output_fd() {
+  local fd
+  for fd in /proc/"$pid"/fd/*; do
+    [ "$(readlink "$fd")" = "$work/disk-full/out/audio.raw" ] && echo "${fd##*/}"
+  done
+}
+
 # The disk driver writes 352.8 kB of audio a second; a 2 MB file system is
 # full about 6 s into the run, after the music has started (at whatever pace
-# the machine manages), and SDL then treats the device as gone. Without the right to mount, a file size limit
-# does the same (its signal ignored, so the write just fails).
+# the machine manages), and SDL then treats the device as gone. Without the
+# right to mount, a file size limit does the same (its signal ignored, so
+# the write just fails).
 disk_full() {
-  local dir=$work/disk-full how fd size="" i
+  local dir=$work/disk-full how
   new_case disk-full
   mkdir "$dir/out"
   if unshare -m true 2>/dev/null; then
@@ -96,20 +105,11 @@ disk_full() {
   fi
   pid=$!  # unshare and the shells exec, so this becomes the program's
   wait_event "$dir" '$1 == "sound"' 120
-  # The output grows at real-time pace or slower; wait for it to hit the limit.
-  for i in $(seq 1200); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "the program ended (status $?) when its audio output failed ($how)"; }
-    # Through the program's own descriptor: the file system may be mounted
-    # in the program's private namespace only.
-    size=0
-    for fd in /proc/"$pid"/fd/*; do
-      [ "$(readlink "$fd")" = "$dir/out/audio.raw" ] && size=$(stat -L -c %s "$fd" 2>/dev/null || echo 0)
-    done
-    [ "$size" -gt 2000000 ] && break
-    sleep 0.1
-  done
-  echo "disk-full: the audio output reached ${size} bytes"
-  [ "$size" -gt 2000000 ] || die "disk-full: the output never reached the limit"
+  # The output grows at real-time pace or slower; wait for it to hit the
+  # limit. Through the program's own descriptor: the file system may be
+  # mounted in the program's private namespace only.
+  while_running 120 "disk-full: the output filling $how" output_holds "/proc/$pid/fd/$(output_fd)" 2000001
+  echo "disk-full: the audio output passed 2 MB"
   # The output lives in the program's namespace: SDL's thread counts the buffers.
   no_spin "disk-full, after the loss"
   finish_with_escape "$dir"

@@ -29,14 +29,9 @@ cd "$build"
 unowned_files() {
   local f
   while read -r f; do
-    case "$f" in "$root"/* | "$build"/*) continue ;; esac
-    if [ ! -e "$f" ]; then echo "$f"; continue; fi
-    path_variants "$f" | sed "s|^|$f |"
-  done | sort -u >"$work/variants"
-  cut -d' ' -f2 "$work/variants" | sort -u | xargs -r dpkg-query -S 2>/dev/null |
-    sed 's/^.*: //' | sort -u >"$work/owned"
-  awk 'FILENAME == ARGV[1] { owned[$0] = 1; next } NF == 1 { print; next } { any[$1] += ($2 in owned) }
-       END { for (f in any) if (!any[f]) print f }' "$work/owned" "$work/variants" | sort -u
+    case "$f" in "$root"/* | "$build"/*) ;; *) echo "$f $f" ;; esac
+  done | sort -u >"$work/asked"
+  comm -13 <(owners_of <"$work/asked" | cut -d' ' -f1 | sort -u) <(cut -d' ' -f1 "$work/asked" | sort -u)
 }
 
 # The check must be able to fail: a file of no package is reported.

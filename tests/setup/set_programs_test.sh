@@ -42,19 +42,13 @@ check_set() {
   dependency_closure $(bash tools/setup-debian.sh --list "$set") >"$work/covered" || { fail "no set $set"; return; }
   for word in $(called_words "$@"); do
     [ "$(type -t "$word")" = file ] || continue  # a builtin, keyword or no program here
-    for place in $(type -a -P "$word"); do
-      path_variants "$place" | sed "s|^|$word |"
-    done
-  done | sort -u >"$work/places"
+    for place in $(type -a -P "$word"); do echo "$word $place"; done
+  done >"$work/places"
   count=$(cut -d' ' -f1 "$work/places" | sort -u | wc -l)
-  cut -d' ' -f2 "$work/places" | sort -u | xargs -r dpkg-query -S 2>/dev/null |
-    awk -F': ' 'NF == 2 && $1 !~ / / || $1 ~ /, / { n = split($1, p, ", "); for (i = 1; i <= n; i++) { sub(/:.*/, "", p[i]); print $2, p[i] } }' \
-    >"$work/owners"
   uncovered=$(awk 'FILENAME == ARGV[1] { covered[$1] = 1; next }
-                   FILENAME == ARGV[2] { owners[$1] = owners[$1] " " $2; if ($2 in covered) ok[$1] = 1; next }
-                   { seen[$1] = 1; who[$1] = who[$1] owners[$2]; if ($2 in ok) brought[$1] = 1 }
-                   END { for (w in seen) if (!(w in brought)) printf " %s (%s)", w, (who[w] == "" ? "no package" : substr(who[w], 2)) }' \
-              "$work/covered" "$work/owners" "$work/places")
+                   FILENAME == ARGV[2] { who[$1] = who[$1] " " $2; if ($2 in covered) brought[$1] = 1; next }
+                   !($1 in brought) && !($1 in said) { said[$1] = 1; printf " %s (%s)", $1, (who[$1] == "" ? "no package" : substr(who[$1], 2)) }' \
+              "$work/covered" <(owners_of <"$work/places") "$work/places")
   if [ -n "$uncovered" ]; then
     fail "the $set set does not bring what its scripts call:$uncovered"
   else

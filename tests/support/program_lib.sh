@@ -62,18 +62,11 @@ buffers_played() {
 # of the machine and no other program on its cores moves the ratio; the
 # bounds are 4x either way.
 no_spin() {
-  local snaps=() now start i buffers n target
+  local snaps=() now start buffers n target
   snaps[0]=$(audio_threads "$pid")
   for target in 100 25; do
     start=$(buffers_played "${snaps[-1]}" "${2:-}")
-    for i in $(seq 1200); do  # 120 s, a limit for hangs
-      kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "$1: the program ended (status $?) while its audio played"; }
-      now=$(audio_threads "$pid")
-      buffers=$(($(buffers_played "$now" "${2:-}") - start))
-      [ "$buffers" -ge "$target" ] && break
-      sleep 0.1
-    done
-    [ "$buffers" -ge "$target" ] || die "$1: only $buffers device buffers played in 120 s"
+    while_running 120 "$1: $target device buffers to play" buffers_reach "${2:-}"
     snaps+=("$now")
     n=${n:-$buffers}
   done
@@ -88,6 +81,12 @@ no_spin() {
     END { exit bad }' <(echo "${snaps[0]}") <(echo "${snaps[1]}") <(echo "${snaps[2]}") ||
     die "$1: an audio thread blocked far from once a device buffer: spinning?"
 }
+# Whether no_spin's target is reached, from its start; sets now and buffers.
+buffers_reach() {
+  now=$(audio_threads "$pid")
+  buffers=$(($(buffers_played "$now" "$1") - start))
+  [ "$buffers" -ge "$target" ]
+}
 
 # Offset the program has read up to in the file it opened as NAME (its
 # file position), empty when no such file is open.
@@ -100,31 +99,31 @@ read_position() {
   done
 }
 
-# wait_event DIR AWK-CONDITION SECONDS: waits until the program's event log
-# has a line that the condition picks (e.g. '$1 == "frame" && $3 == 1'),
-# failing when the program ends first or SECONDS go by.
-wait_event() {
-  local i
-  for i in $(seq $(($3 * 10))); do
-    [ -f "$1/events.txt" ] && awk "$2 { found = 1 } END { exit !found }" "$1/events.txt" && return 0
-    kill -0 "$pid" 2>/dev/null || die "$1: the program ended while waiting for an event ($2)"
+# while_running SECONDS WHAT COMMAND...: runs COMMAND every 0.1 s until it
+# succeeds; fails when the program ends first or SECONDS go by.
+while_running() {
+  local limit=$1 what=$2 i
+  shift 2
+  for i in $(seq $((limit * 10))); do
+    "$@" && return 0
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "$what: the program ended (status $?)"; }
     sleep 0.1
   done
-  [ -n "${TOLMAR_EVENT_SHIM:-}" ] || die "TOLMAR_EVENT_SHIM is not set: run this through ctest"
-  die "$1: no event ($2) within $3 s"
+  die "$what: not done within $limit s"
 }
 
-# wait_audio_bytes DIR BYTES SECONDS: waits until the disk driver's output
-# DIR/audio.raw holds BYTES, failing when the program ends first or SECONDS go by.
-wait_audio_bytes() {
-  local i
-  for i in $(seq $(($3 * 10))); do
-    [ "$(stat -c %s "$1/audio.raw" 2>/dev/null || echo 0)" -ge "$2" ] && return 0
-    kill -0 "$pid" 2>/dev/null || die "$1: the program ended before playing $2 bytes"
-    sleep 0.1
-  done
-  die "$1: the audio output did not reach $2 bytes within $3 s"
+# wait_event DIR AWK-CONDITION SECONDS: waits until the program's event log
+# has a line that the condition picks (e.g. '$1 == "frame" && $3 == 1').
+wait_event() {
+  [ -n "${TOLMAR_EVENT_SHIM:-}" ] || die "TOLMAR_EVENT_SHIM is not set: run this through ctest"
+  while_running "$3" "$1: an event ($2)" logged "$1" "$2"
 }
+logged() { [ -f "$1/events.txt" ] && awk "$2 { found = 1 } END { exit !found }" "$1/events.txt"; }
+
+# wait_audio_bytes DIR BYTES SECONDS: waits until the disk driver's output
+# DIR/audio.raw holds BYTES.
+wait_audio_bytes() { while_running "$3" "$1: $2 bytes of audio output" output_holds "$1/audio.raw" "$2"; }
+output_holds() { [ "$(stat -L -c %s "$1" 2>/dev/null || echo 0)" -ge "$2" ]; }
 
 # Value of field F of the first event line of kind K: event_field DIR K F.
 event_field() { awk -v k="$2" -v f="$3" '$1 == k { print $f; exit }' "$1/events.txt" 2>/dev/null; }
