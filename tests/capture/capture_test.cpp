@@ -92,11 +92,6 @@ protected:
         return shot.frames.empty() ? std::vector<unsigned char>() : shot.frames[0];
     }
 
-    // Names in the folder besides the ones the test put there.
-    std::vector<std::string> filesExcept(const std::vector<std::string>& known) const {
-        return temp.namesExcept(known);
-    }
-
     TempDir temp;
     const std::string dir = temp.path;
 };
@@ -225,7 +220,7 @@ TEST_F(CaptureTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         EXPECT_EQ(r.status, 2) << shown << describe(r);
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << shown << r.errors;
         EXPECT_EQ(r.errors.rfind("tolmar-capture: ", 0), 0u) << shown << r.errors;
-        EXPECT_TRUE(filesExcept({}).empty()) << shown;
+        EXPECT_TRUE(temp.namesExcept({}).empty()) << shown;
     }
 }
 
@@ -242,7 +237,7 @@ TEST_F(CaptureTest, BadMusicIsRefusedWithTheProgramsText) {
         ProcessResult r = capture({"--quiet", "--music", c.first, "--size", "320x180", "v.mp4"}, 0);
         EXPECT_EQ(r.status, 255) << describe(r);
         EXPECT_EQ(r.output, c.second);
-        EXPECT_EQ(filesExcept({"folder.mp3", "text.mp3"}), std::vector<std::string>{}) << c.first;
+        EXPECT_EQ(temp.namesExcept({"folder.mp3", "text.mp3"}), std::vector<std::string>{}) << c.first;
     }
     // Without --music it reads tolmar.mp3 from the working directory, as the
     // program does; the tool names the file it looked for and the option.
@@ -260,7 +255,7 @@ TEST_F(CaptureTest, UnwritableOutputIsRefusedBeforeRendering) {
         ProcessResult r = capture({"--quiet", "--size", "320x180", out}, 0);
         EXPECT_EQ(r.status, 1) << describe(r);
         EXPECT_NE(r.errors.find("tolmar-capture: cannot write " + out), std::string::npos) << r.errors;
-        EXPECT_EQ(filesExcept({"tolmar.mp3", "taken.mp4", "folder"}), std::vector<std::string>{});
+        EXPECT_EQ(temp.namesExcept({"tolmar.mp3", "taken.mp4", "folder"}), std::vector<std::string>{});
     }
     // A folder is named as one, before its name's missing extension.
     ProcessResult r = capture({"--quiet", "folder"}, 0);
@@ -279,7 +274,7 @@ TEST_F(CaptureTest, NoOpenGLIsOneLine) {
     EXPECT_EQ(r.status, 1) << describe(r);
     EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << describe(r);
     EXPECT_NE(r.output.find("EGL"), std::string::npos) << describe(r);
-    EXPECT_EQ(filesExcept({"tolmar.mp3"}), std::vector<std::string>{});
+    EXPECT_EQ(temp.namesExcept({"tolmar.mp3"}), std::vector<std::string>{});
 }
 
 // --help and docs/capture.md list the same options, --help and --version
@@ -330,7 +325,7 @@ TEST_F(CaptureTest, FullDiskOrNoMemoryStopsWithStatus1AndLeavesNoFile) {
         EXPECT_EQ(r.status, 1) << describe(r);
         EXPECT_EQ(r.errors.rfind("tolmar-capture: cannot write " + name + ": ", 0), 0u) << r.errors;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
-        EXPECT_EQ(filesExcept({"tolmar.mp3"}), std::vector<std::string>{});
+        EXPECT_EQ(temp.namesExcept({"tolmar.mp3"}), std::vector<std::string>{});
     }
 }
 
@@ -344,7 +339,7 @@ TEST_F(CaptureTest, InterruptLeavesNoFile) {
         bool writing = false;
         for (int i = 0; i < 600 && !writing; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            for (const auto& name : filesExcept({"tolmar.mp3"}))
+            for (const auto& name : temp.namesExcept({"tolmar.mp3"}))
                 writing |= std::filesystem::file_size(path(name)) > 100000;
         }
         EXPECT_TRUE(writing);
@@ -352,7 +347,7 @@ TEST_F(CaptureTest, InterruptLeavesNoFile) {
         int status = 0;
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
-        EXPECT_EQ(filesExcept({"tolmar.mp3"}), std::vector<std::string>{});
+        EXPECT_EQ(temp.namesExcept({"tolmar.mp3"}), std::vector<std::string>{});
     }
 }
 

@@ -70,8 +70,6 @@ protected:
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return runProcess(argv);
     }
-    std::vector<std::string> filesLeft() const { return temp.namesExcept(); }
-
     TempDir temp;
     const std::string dir = temp.path;
 };
@@ -91,7 +89,7 @@ TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTime) {
         EXPECT_EQ(png.channels, 3);
         EXPECT_GT(litPixels(png.rgb), WIDTH * HEIGHT / 10) << "the triangles do not show";
         EXPECT_TRUE(png.rgb == here) << "the PNG at " << seconds << " s is not the frame at 65 s";
-        EXPECT_EQ(filesLeft(), std::vector<std::string>{"frame.png"});
+        EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"frame.png"});
     }
 }
 
@@ -154,7 +152,7 @@ TEST_F(FrameShot, BadArgumentsGetOneMessageAndStatusTwo) {
         EXPECT_EQ(run.errors.rfind(std::string("frame-shot: ") + c.message, 0), 0u)
             << shown << "\n" << describe(run);
         EXPECT_NE(run.errors.find("usage: frame-shot"), std::string::npos) << shown;
-        EXPECT_TRUE(filesLeft().empty()) << shown;
+        EXPECT_TRUE(temp.namesExcept().empty()) << shown;
     }
     const ProcessResult help = shoot({"--help"});
     EXPECT_EQ(help.status, 0) << describe(help);
@@ -170,7 +168,7 @@ TEST_F(FrameShot, NoOpenGLIsOneLineInTheToolsName) {
     EXPECT_EQ(run.errors.rfind("frame-shot: ", 0), 0u) << describe(run);
     EXPECT_NE(run.errors.find("EGL"), std::string::npos) << describe(run);
     EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << describe(run);
-    EXPECT_TRUE(filesLeft().empty());
+    EXPECT_TRUE(temp.namesExcept().empty());
 }
 
 TEST_F(FrameShot, UnwritableOutputFailsWithTheReasonAndLeavesNothing) {
@@ -188,7 +186,7 @@ TEST_F(FrameShot, UnwritableOutputFailsWithTheReasonAndLeavesNothing) {
         EXPECT_EQ(run.status, 1) << c.path << "\n" << describe(run);
         EXPECT_EQ(run.errors, "frame-shot: cannot write " + c.path + " (" + c.reason + ")\n")
             << describe(run);
-        EXPECT_EQ(filesLeft(), std::vector<std::string>{"plain-file"});
+        EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"plain-file"});
     }
 }
 
@@ -203,7 +201,7 @@ TEST_F(FrameShot, AWriteCutShortKeepsTheOldFile) {
     EXPECT_EQ(run.status, 1) << describe(run);
     EXPECT_EQ(run.errors, "frame-shot: error while writing " + out + " (File too large)\n") << describe(run);
     EXPECT_EQ(readFile(out), "the previous frame\n");
-    EXPECT_EQ(filesLeft(), std::vector<std::string>{"frame.png"});
+    EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"frame.png"});
 }
 
 }  // namespace

@@ -7,9 +7,6 @@ case_name=$1
 program=$2
 . "$(dirname "$0")/../support/program_lib.sh"
 
-# A short stereo tone as the music file, made with the same encoder users have.
-make_music() { make_mp3 "$1/tolmar.mp3" "$2" 44100 2; }
-
 # The first lit frame's time, in the program's clock, from its start.
 first_lit_ms() {
   awk '$1 == "clock" && !c { c = $2 } $1 == "frame" && $3 == 1 { print $2 - c; exit }' "$1/events.txt"
@@ -20,7 +17,7 @@ dir=$work/run
 case "$case_name" in
 no_display)
   # With no DISPLAY, SDL would quietly draw into its offscreen driver.
-  make_music "$dir" 4
+  make_mp3 "$dir/tolmar.mp3" 4 44100 2
   run_headless "$dir" SDL_AUDIODRIVER=dummy
   [ "$status" -eq 1 ] || die "status $status, expected 1"
   [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ] || die "expected one line"
@@ -31,7 +28,7 @@ no_display)
   grep -q "Cannot open the display" <<<"$out" || die "x11 without display: no clear line"
   ;;
 no_audio_output)
-  make_music "$dir" 4
+  make_mp3 "$dir/tolmar.mp3" 4 44100 2
   run_headless "$dir" SDL_AUDIODRIVER=no-such-driver
   [ "$status" -eq 255 ] || die "status $status, expected 255"
   [ "$out" = "FMOD error! (62) Error initializing output device. " ] || die "unexpected output"
@@ -41,7 +38,7 @@ under_xvfb)
   # covers it, not that nothing is there.
   start_xvfb -wr
   # Two seconds of music, so a few seconds of timeline cross two loop points.
-  make_music "$dir" 2
+  make_mp3 "$dir/tolmar.mp3" 2 44100 2
   start_program "$dir"
   wait_event "$dir" '$1 == "frame"' 120
   read -r lead_mean _ <<<"$(screen_stats "$dir/lead.png")"
@@ -69,7 +66,7 @@ under_xvfb)
 full_run)
   # The whole piece, with a 10 s tone (looped thirteen times) or the file MUSIC names.
   start_xvfb
-  if [ -n "${MUSIC:-}" ]; then cp "$MUSIC" "$dir/tolmar.mp3"; else make_music "$dir" 10; fi
+  if [ -n "${MUSIC:-}" ]; then cp "$MUSIC" "$dir/tolmar.mp3"; else make_mp3 "$dir/tolmar.mp3" 10 44100 2; fi
   start_program "$dir"
   # Long enough for a machine many times slower than real time would need.
   wait_gone "$pid" 1200 || die "still running after 20 minutes"

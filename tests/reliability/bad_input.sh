@@ -48,11 +48,12 @@ refused_cases() {
   refused text 25 "$FORMAT"
 }
 
-# plays NAME: a few seconds of music with this file, ended by Escape. Waits
-# on the program's own events, not on the wall clock, so a slow machine only
-# makes it take longer.
+# plays NAME: a few seconds of music with this file, ended by Escape; sets
+# position, how far the program had read the file. Waits on the program's
+# own events, not on the wall clock, so a slow machine only makes it take
+# longer.
 plays() {
-  local dir=$work/$1 music_ms position
+  local dir=$work/$1 music_ms
   start_program "$dir"
   wait_event "$dir" '$1 == "sound"' 120
   no_spin "plays    $1" "$dir/audio.raw"
@@ -62,7 +63,6 @@ plays() {
   [ "$music_ms" -ge 3000 ] || die "$1: the music started $music_ms ms into the run, inside the lead-in"
   [ -n "$(sound_after "$dir/audio.raw" 0)" ] || die "$1: no sound in the audio output"
   echo "plays    $1: music from $music_ms ms, read up to byte ${position:-?} of $(stat -c %s "$dir/tolmar.mp3")"
-  eval "position_${1//-/_}=${position:-0}"
 }
 
 plays_cases() {
@@ -77,8 +77,8 @@ plays_cases() {
   # Streamed, not read whole: a few seconds into the 19 MB file the program
   # has read a second or so ahead of what it played (16 kB a second). Peak
   # memory and CPU time are measured in bench/, not checked here.
-  [ "$position_twenty_minutes" -gt 0 ] && [ "$position_twenty_minutes" -lt 2000000 ] ||
-    die "the 20-minute file was read up to byte $position_twenty_minutes a few seconds into the music"
+  [ "${position:-0}" -gt 0 ] && [ "$position" -lt 2000000 ] ||
+    die "the 20-minute file was read up to byte ${position:-?} a few seconds into the music"
 }
 
 # Root reads any file, so as root the program runs as nobody, from a copy
