@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -91,25 +89,10 @@ protected:
     FMOD::System* system = nullptr;
 };
 
-// Collects what is written to stderr while it lives.
+// Collects what is written to standard error, by this process and the
+// libraries in it, until finish.
 class StderrCapture {
 public:
-    explicit StderrCapture(const std::string& file) : file_(file) {
-        fflush(stderr);
-        saved_ = dup(2);
-        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        close(fd);
-    }
-    std::string finish() {
-        fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        std::ifstream in(file_);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-private:
-    std::string file_;
-    int saved_;
+    explicit StderrCapture(const std::string& = "") { testing::internal::CaptureStderr(); }
+    std::string finish() { return testing::internal::GetCapturedStderr(); }
 };

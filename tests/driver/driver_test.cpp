@@ -312,10 +312,11 @@ TEST(Driver, ProjectionFollowsTheDrawableAndSurvivesZeroHeight) {
     double projection[16];
     glGetDoublev(GL_PROJECTION_MATRIX, projection);
     const double f = 1.0 / std::tan(30.0 * M_PI / 180.0);
-    EXPECT_NEAR(projection[0], f * 1080.0 / 1920.0, 1e-6);  // GL keeps matrices in single precision
-    EXPECT_NEAR(projection[5], f, 1e-6);  // GL keeps matrices in single precision
-    EXPECT_NEAR(projection[10], -101.0 / 99.0, 1e-6);  // GL keeps matrices in single precision
-    EXPECT_NEAR(projection[14], -200.0 / 99.0, 1e-6);  // GL keeps matrices in single precision
+    // GL keeps matrices in single precision.
+    EXPECT_NEAR(projection[0], f * 1080.0 / 1920.0, 1e-6);
+    EXPECT_NEAR(projection[5], f, 1e-6);
+    EXPECT_NEAR(projection[10], -101.0 / 99.0, 1e-6);
+    EXPECT_NEAR(projection[14], -200.0 / 99.0, 1e-6);
 
     script.height = 0;
     run(script);
