@@ -171,25 +171,17 @@ MadeMp3 makeMp3(const std::string& mp3, int rate_hz, int channels, double second
     std::vector<std::string> lame = {"/usr/bin/lame", "--quiet"};
     lame.insert(lame.end(), lameOptions.begin(), lameOptions.end());
     lame.insert(lame.end(), {wav, mp3});
-    for (const auto* argv : {&sox, &lame}) {
-        const ProcessResult run = runProcess(*argv);
+    for (const auto& argv : {sox, lame}) {
+        const ProcessResult run = runProcess(argv);
         if (run.status != 0) {
-            made.error = (*argv)[0] + ": " + describe(run);
-            break;
-        }
-        if (argv == &sox) {
-            // The size of the WAV's data chunk, little-endian after its name.
-            const std::string bytes = readFile(wav);
-            const size_t data = bytes.find("data");
-            if (data == std::string::npos || data + 8 > bytes.size()) {
-                made.error = "no data chunk in " + wav;
-                break;
-            }
-            unsigned long size = 0;
-            for (int i = 3; i >= 0; i--) size = size << 8 | static_cast<unsigned char>(bytes[data + 4 + i]);
-            made.frames = static_cast<long>(size / (2 * channels));
+            made.error = argv[0] + ": " + describe(run);
+            return made;
         }
     }
+    // sox writes the samples last, after the data chunk's name and size.
+    const std::string bytes = readFile(wav);
+    const size_t data = bytes.find("data");
+    made.frames = data == std::string::npos ? 0 : static_cast<long>((bytes.size() - data - 8) / (2 * channels));
     std::remove(wav.c_str());
     return made;
 }
