@@ -4,7 +4,7 @@
 set -uo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/script_lib.sh"
-# tests/release still calls die by its old name here.
+# The release checks (tests/release) still call die by the name fail.
 fail() { die "$@"; }
 
 # The scripts change folder, so a relative path to the program would break.
