@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -56,7 +55,7 @@ Decoded decodeVideo(const std::string& path, bool wantFrames) {
     }
     const std::string pcm = runProcess({"/usr/bin/ffmpeg", "-v", "error", "-i", path, "-vn", "-f", "f32le", "-"}, options).output;
     d.samples.resize(pcm.size() / sizeof(float));
-    std::memcpy(d.samples.data(), pcm.data(), d.samples.size() * sizeof(float));
+    std::copy_n(pcm.data(), d.samples.size() * sizeof(float), reinterpret_cast<char*>(d.samples.data()));
     return d;
 }
 
