@@ -12,22 +12,12 @@ int64_t testClock() { return clockFrames; }
 class CaptureMusic : public AudioTest {
 protected:
     void SetUp() override {
-        AudioTest::SetUp();
         captureMusicReset();
-        ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
-        ASSERT_EQ(system->init(1, 0, nullptr), FMOD_OK);
+        startSystem();
     }
     void TearDown() override {
-        system->release();
-        captureMusicReset();
         AudioTest::TearDown();
-    }
-
-    FMOD::Sound* play(const std::string& mp3) {
-        FMOD::Sound* sound = nullptr;
-        EXPECT_EQ(system->createStream(mp3.c_str(), 0x2A, nullptr, &sound), FMOD_OK);
-        EXPECT_EQ(system->playSound(FMOD_CHANNEL_FREE, sound, false, nullptr), FMOD_OK);
-        return sound;
+        captureMusicReset();
     }
 
     std::vector<float> read(size_t frames, int channels) {
@@ -35,8 +25,6 @@ protected:
         captureMusicRead(out.data(), frames);
         return out;
     }
-
-    FMOD::System* system = nullptr;
 };
 
 TEST_F(CaptureMusic, StartFrameComesFromTheToolsClock) {

@@ -8,9 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -123,15 +120,12 @@ TEST(Id3v2, NoTagGivesZero) {
         const auto cut = exactCopy(good.data(), size);
         EXPECT_EQ(id3v2TagBytes(cut.get(), size), 0u) << size << " bytes";
     }
-    Bytes bad = good;
-    bad[8] = 0x82;  // a size digit with its top bit set
-    EXPECT_EQ(id3v2TagBytes(bad.data(), bad.size()), 0u);
-    bad = good;
-    bad[3] = 0xFF;
-    EXPECT_EQ(id3v2TagBytes(bad.data(), bad.size()), 0u);
-    bad = good;
-    bad[4] = 0xFF;
-    EXPECT_EQ(id3v2TagBytes(bad.data(), bad.size()), 0u);
+    // A size digit with its top bit set, and a major and a minor version of 0xFF.
+    for (const auto& [at, value] : {std::pair<int, uint8_t>{8, 0x82}, {3, 0xFF}, {4, 0xFF}}) {
+        Bytes bad = good;
+        bad[at] = value;
+        EXPECT_EQ(id3v2TagBytes(bad.data(), bad.size()), 0u) << "byte " << at;
+    }
     const Bytes v1 = {'T', 'A', 'G', 'T', 'i', 't', 'l', 'e', ' ', ' '};
     EXPECT_EQ(id3v2TagBytes(v1.data(), v1.size()), 0u);
 }
@@ -220,42 +214,18 @@ TEST(InfoFrame, EveryCutOfTheFrameIsReadSafely) {
 // MP3s made by lame from sox's tones, walked as the Windows stream walks them.
 class LameFile : public ::testing::Test {
 protected:
-    void SetUp() override { dir = makeTempDir(); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     // A tone of `seconds` at rate_hz, encoded with lameOptions. `samples` is
-    // set to the PCM frames the WAV holds, read from its data chunk.
-    Bytes encode(int rate_hz, int channels, const char* seconds,
-                 const std::vector<std::string>& lameOptions, int* samples = nullptr) {
-        const std::string wav = dir + "/tone.wav", mp3 = dir + "/tone.mp3";
-        const ProcessResult sox = runProcess({"/usr/bin/sox", "-n", "-r", std::to_string(rate_hz), "-c",
-                                              std::to_string(channels), "-b", "16", wav, "synth",
-                                              seconds, "sine", "440"});
-        EXPECT_EQ(sox.status, 0) << "sox: " << sox.errors;
-        if (samples) {
-            const Bytes pcm = readAll(wav);
-            const std::string text(pcm.begin(), pcm.end());
-            const size_t data = text.find("data");
-            EXPECT_NE(data, std::string::npos) << "no data chunk in " << wav;
-            *samples = data == std::string::npos
-                           ? 0
-                           : int((pcm[data + 4] | pcm[data + 5] << 8 | pcm[data + 6] << 16 |
-                                  uint32_t(pcm[data + 7]) << 24) / (2 * channels));
-        }
-        std::vector<std::string> lame = {"/usr/bin/lame", "--quiet"};
-        lame.insert(lame.end(), lameOptions.begin(), lameOptions.end());
-        lame.insert(lame.end(), {wav, mp3});
-        const ProcessResult run = runProcess(lame);
-        EXPECT_EQ(run.status, 0) << "lame: " << run.errors << run.output;
-        return readAll(mp3);
+    // set to the PCM frames lame was given.
+    Bytes encode(int rate_hz, int channels, double seconds, const std::vector<std::string>& lameOptions,
+                 int* samples = nullptr) {
+        const MadeMp3 made = makeMp3(temp / "tone.mp3", rate_hz, channels, seconds, "sine 440", lameOptions);
+        EXPECT_EQ(made.error, "");
+        if (samples) *samples = int(made.frames);
+        const std::string bytes = readFile(temp / "tone.mp3");
+        return Bytes(bytes.begin(), bytes.end());
     }
 
-    static Bytes readAll(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-
-    std::string dir;
+    TempDir temp;
 };
 
 struct Walk {
@@ -295,18 +265,18 @@ Walk walk(const Bytes& file) {
 TEST_F(LameFile, FramesChainToTheEndAndTheGapLeavesExactlyTheMusic) {
     const struct {
         int rate_hz, channels;
-        const char* seconds;
+        double seconds;
         std::vector<std::string> options;
         int version;
     } cases[] = {
-        {44100, 2, "1", {"-b", "128"}, 1},
-        {48000, 1, "0.6253", {"-V", "5"}, 1},          // VBR: a "Xing" frame, mono side info
-        {32000, 2, "0.7", {"-b", "96", "-p"}, 1},      // with CRCs
-        {22050, 2, "1", {"-b", "64"}, 2},
-        {16000, 1, "0.4861", {"-b", "64", "-p"}, 2},   // MPEG-2 mono with CRCs
-        {8000, 1, "1", {"-b", "32"}, 25},
+        {44100, 2, 1, {"-b", "128"}, 1},
+        {48000, 1, 0.6253, {"-V", "5"}, 1},          // VBR: a "Xing" frame, mono side info
+        {32000, 2, 0.7, {"-b", "96", "-p"}, 1},      // with CRCs
+        {22050, 2, 1, {"-b", "64"}, 2},
+        {16000, 1, 0.4861, {"-b", "64", "-p"}, 2},   // MPEG-2 mono with CRCs
+        {8000, 1, 1, {"-b", "32"}, 25},
         // Smaller frames than these have no room for the info frame; lame leaves it out.
-        {44100, 2, "0.1", {"--id3v2-only", "--tt", "a title", "--pad-id3v2-size", "3000"}, 1},
+        {44100, 2, 0.1, {"--id3v2-only", "--tt", "a title", "--pad-id3v2-size", "3000"}, 1},
     };
     for (const auto& c : cases) {
         std::string lame;
@@ -332,7 +302,7 @@ TEST_F(LameFile, FramesChainToTheEndAndTheGapLeavesExactlyTheMusic) {
 }
 
 TEST_F(LameFile, WithoutTheInfoFrameThereIsNoGap) {
-    const Bytes file = encode(44100, 2, "0.25", {"-b", "128", "-t"});
+    const Bytes file = encode(44100, 2, 0.25, {"-b", "128", "-t"});
     const Walk w = walk(file);
     EXPECT_FALSE(w.hasGap);
     EXPECT_EQ(w.audioStart, 0u);
@@ -340,7 +310,7 @@ TEST_F(LameFile, WithoutTheInfoFrameThereIsNoGap) {
 }
 
 TEST_F(LameFile, EveryCutOfARealFrameIsReadSafely) {
-    const Bytes file = encode(44100, 2, "0.1", {"-b", "128", "-p"});
+    const Bytes file = encode(44100, 2, 0.1, {"-b", "128", "-p"});
     const Walk w = walk(file);
     ASSERT_TRUE(w.hasGap);
     // The info frame and the first audio frame, each cut at every length.
@@ -363,8 +333,8 @@ TEST_F(LameFile, EveryCutOfARealFrameIsReadSafely) {
                 EXPECT_TRUE(mp3ParseHeader(cut.get(), &again));
             }
             if (size >= ID3V2_HEADER_BYTES) {
-            EXPECT_EQ(id3v2TagBytes(cut.get(), size), 0u);
-        }
+                EXPECT_EQ(id3v2TagBytes(cut.get(), size), 0u);
+            }
             wasInfo = info;
             hadGap = gapRead;
         }

@@ -1,23 +1,19 @@
 // frame-shot run as a user would: the PNG it writes holds the frame renderFrame
 // draws for that timeline time, bad arguments and unwritable paths end with
 // one clear message and a non-zero status, and a failed write leaves no file.
-#include "picture/picture.h"
+#include "driver/driver.h"
 #include "platform/offscreen.h"
 #include "process.h"
 
 #include <GL/gl.h>
-#include <GL/glu.h>
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,27 +35,11 @@ Png readPng(const std::string& path) {
     return png;
 }
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// What a failing run said, for the failure message.
-std::string said(const ProcessResult& run) {
-    const std::string out = run.output.size() > 2000 ? run.output.substr(run.output.size() - 2000)
-                                                     : run.output;
-    return "status " + std::to_string(run.status) + ", signal " + std::to_string(run.signal) +
-           "\nstderr:\n" + run.errors + "\nstdout (tail):\n" + out;
-}
-
-// The frame for `progress` drawn here as the program draws it: its projection
-// for this size, the noise texture, then renderFrame. RGB rows top first.
-std::vector<unsigned char> drawHere(float progress) {
+// The frame `seconds` into the timeline drawn here, as the program draws it.
+// RGB rows top first.
+std::vector<unsigned char> drawHere(double seconds) {
     glViewport(0, 0, WIDTH, HEIGHT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(60.0, static_cast<double>(WIDTH) / HEIGHT, 1.0, 100.0);
-    renderFrame(progress);
+    drawStill(seconds, WIDTH, HEIGHT);
     const size_t row = WIDTH * 3;
     std::vector<unsigned char> bottomFirst(row * HEIGHT);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -83,42 +63,33 @@ class FrameShot : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(platformOpenOffscreen(WIDTH, HEIGHT)) << platformOffscreenError();
-        initNoiseTexture();
     }
-    void SetUp() override { dir = makeTempDir(); }
-    void TearDown() override { fs::remove_all(dir); }
 
     ProcessResult shoot(const std::vector<std::string>& arguments) {
         std::vector<std::string> argv = {FRAME_SHOT};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return runProcess(argv);
     }
-    std::vector<std::string> filesLeft() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    std::string dir;
+    TempDir temp;
+    const std::string dir = temp.path;
 };
 
 TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTime) {
-    // 65 s of the 130-s sweep is progress 0.5 exactly; 64.9996 s is the same
-    // frame, as the clock counts whole milliseconds.
+    // 64.9996 s is the frame at 65 s, as the clock counts whole milliseconds.
+    // Drawn here once: a second drawStill in one process builds the noise
+    // texture again from where its generator stopped, so it differs.
+    const std::vector<unsigned char> here = drawHere(65);
     for (const char* seconds : {"65", "64.9996"}) {
         const std::string out = dir + "/frame.png";
         const ProcessResult run = shoot({seconds, out, std::to_string(WIDTH), std::to_string(HEIGHT)});
-        ASSERT_EQ(run.status, 0) << said(run);
+        ASSERT_EQ(run.status, 0) << describe(run);
         const Png png = readPng(out);
         ASSERT_EQ(png.width, WIDTH) << seconds;
         ASSERT_EQ(png.height, HEIGHT) << seconds;
         EXPECT_EQ(png.channels, 3);
-        const std::vector<unsigned char> here = drawHere(0.5f);
         EXPECT_GT(litPixels(png.rgb), WIDTH * HEIGHT / 10) << "the triangles do not show";
-        EXPECT_TRUE(png.rgb == here) << "the PNG at " << seconds << " s is not the frame at progress 0.5";
-        EXPECT_EQ(filesLeft(), std::vector<std::string>{"frame.png"});
+        EXPECT_TRUE(png.rgb == here) << "the PNG at " << seconds << " s is not the frame at 65 s";
+        EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"frame.png"});
     }
 }
 
@@ -126,11 +97,11 @@ TEST_F(FrameShot, SameTimeSameBytes) {
     const std::string a = dir + "/a.png";
     const std::string b = dir + "/b.png";
     const ProcessResult first = shoot({"124", a, "200", "120"});
-    ASSERT_EQ(first.status, 0) << said(first);
+    ASSERT_EQ(first.status, 0) << describe(first);
     const ProcessResult second = shoot({"124", b, "200", "120"});
-    ASSERT_EQ(second.status, 0) << said(second);
-    EXPECT_FALSE(fileBytes(a).empty());
-    EXPECT_EQ(fileBytes(a), fileBytes(b));
+    ASSERT_EQ(second.status, 0) << describe(second);
+    EXPECT_FALSE(readFile(a).empty());
+    EXPECT_EQ(readFile(a), readFile(b));
 }
 
 TEST_F(FrameShot, StartAndEndOfTheTimelineAreBlackAndTheDefaultSizeIs1280By720) {
@@ -139,7 +110,7 @@ TEST_F(FrameShot, StartAndEndOfTheTimelineAreBlackAndTheDefaultSizeIs1280By720) 
     for (const char* seconds : {"0", "133.5"}) {
         const std::string out = dir + "/frame.png";
         const ProcessResult run = shoot({seconds, out});
-        ASSERT_EQ(run.status, 0) << said(run);
+        ASSERT_EQ(run.status, 0) << describe(run);
         const Png png = readPng(out);
         EXPECT_EQ(png.width, 1280);
         EXPECT_EQ(png.height, 720);
@@ -177,15 +148,15 @@ TEST_F(FrameShot, BadArgumentsGetOneMessageAndStatusTwo) {
         const ProcessResult run = shoot(c.arguments);
         std::string shown;
         for (const std::string& a : c.arguments) shown += " '" + a + "'";
-        EXPECT_EQ(run.status, 2) << shown << "\n" << said(run);
+        EXPECT_EQ(run.status, 2) << shown << "\n" << describe(run);
         EXPECT_EQ(run.errors.rfind(std::string("frame-shot: ") + c.message, 0), 0u)
-            << shown << "\n" << said(run);
+            << shown << "\n" << describe(run);
         EXPECT_NE(run.errors.find("usage: frame-shot"), std::string::npos) << shown;
-        EXPECT_TRUE(filesLeft().empty()) << shown;
+        EXPECT_TRUE(temp.namesExcept().empty()) << shown;
     }
     const ProcessResult help = shoot({"--help"});
-    EXPECT_EQ(help.status, 0) << said(help);
-    EXPECT_EQ(help.output.rfind("usage: frame-shot", 0), 0u) << said(help);
+    EXPECT_EQ(help.status, 0) << describe(help);
+    EXPECT_EQ(help.output.rfind("usage: frame-shot", 0), 0u) << describe(help);
 }
 
 // With no EGL driver to load, the line names the tool and EGL's failure.
@@ -193,11 +164,11 @@ TEST_F(FrameShot, NoOpenGLIsOneLineInTheToolsName) {
     ProcessOptions options;
     options.environment = {"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"};
     const ProcessResult run = runProcess({FRAME_SHOT, "12", dir + "/frame.png", "64", "64"}, options);
-    EXPECT_EQ(run.status, 1) << said(run);
-    EXPECT_EQ(run.errors.rfind("frame-shot: ", 0), 0u) << said(run);
-    EXPECT_NE(run.errors.find("EGL"), std::string::npos) << said(run);
-    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << said(run);
-    EXPECT_TRUE(filesLeft().empty());
+    EXPECT_EQ(run.status, 1) << describe(run);
+    EXPECT_EQ(run.errors.rfind("frame-shot: ", 0), 0u) << describe(run);
+    EXPECT_NE(run.errors.find("EGL"), std::string::npos) << describe(run);
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << describe(run);
+    EXPECT_TRUE(temp.namesExcept().empty());
 }
 
 TEST_F(FrameShot, UnwritableOutputFailsWithTheReasonAndLeavesNothing) {
@@ -212,10 +183,10 @@ TEST_F(FrameShot, UnwritableOutputFailsWithTheReasonAndLeavesNothing) {
     };
     for (const auto& c : cases) {
         const ProcessResult run = shoot({"12", c.path, "64", "64"});
-        EXPECT_EQ(run.status, 1) << c.path << "\n" << said(run);
+        EXPECT_EQ(run.status, 1) << c.path << "\n" << describe(run);
         EXPECT_EQ(run.errors, "frame-shot: cannot write " + c.path + " (" + c.reason + ")\n")
-            << said(run);
-        EXPECT_EQ(filesLeft(), std::vector<std::string>{"plain-file"});
+            << describe(run);
+        EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"plain-file"});
     }
 }
 
@@ -227,10 +198,10 @@ TEST_F(FrameShot, AWriteCutShortKeepsTheOldFile) {
     const ProcessResult run = runProcess(
         {"/bin/sh", "-c", "ulimit -f 2 && trap '' XFSZ && exec \"$0\" 124 \"$1\" 640 400", FRAME_SHOT,
          out});
-    EXPECT_EQ(run.status, 1) << said(run);
-    EXPECT_EQ(run.errors, "frame-shot: error while writing " + out + " (File too large)\n") << said(run);
-    EXPECT_EQ(fileBytes(out), "the previous frame\n");
-    EXPECT_EQ(filesLeft(), std::vector<std::string>{"frame.png"});
+    EXPECT_EQ(run.status, 1) << describe(run);
+    EXPECT_EQ(run.errors, "frame-shot: error while writing " + out + " (File too large)\n") << describe(run);
+    EXPECT_EQ(readFile(out), "the previous frame\n");
+    EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"frame.png"});
 }
 
 }  // namespace

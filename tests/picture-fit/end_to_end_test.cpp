@@ -35,14 +35,6 @@ GreyImage testPicture() {
     return image;
 }
 
-std::string said(const ProcessResult& run) {
-    const std::string out = run.output.size() > 2000 ? run.output.substr(run.output.size() - 2000)
-                                                     : run.output;
-    return "status " + std::to_string(run.status) + ", signal " + std::to_string(run.signal) +
-           "\nstderr (tail):\n" + run.errors.substr(run.errors.size() > 2000 ? run.errors.size() - 2000 : 0) +
-           "\nstdout (tail):\n" + out;
-}
-
 // The report lines both runs print: from "whole table:" to the end.
 std::string reportOf(const std::string& output) {
     const size_t at = output.find("whole table:");
@@ -55,12 +47,12 @@ TEST(FitYourOwnPicture, TablesAreValidAndMeasureAgreesWithTheFit) {
     // at the lowest effort; the fitter's parts run there in the small-fit tests.
     GTEST_SKIP() << "the whole fit is too slow under AddressSanitizer";
 #endif
-    const std::string dir = makeTempDir();
-    const std::string image = dir + "/mine.png";
+    const TempDir temp;
+    const std::string image = temp / "mine.png";
     std::string error;
     ASSERT_TRUE(writeGreyPng(image, testPicture(), error)) << error;
-    const std::string out = dir + "/tables/new";
-    const std::string preview = dir + "/previews/new";
+    const std::string out = temp / "tables/new";
+    const std::string preview = temp / "previews/new";
 
     ProcessOptions options;
     options.timeout_s = 600;
@@ -71,10 +63,10 @@ TEST(FitYourOwnPicture, TablesAreValidAndMeasureAgreesWithTheFit) {
     const ProcessResult fit = runProcess({PICTURE_FIT_TOOL, image, "--candidates", "20", "--moves",
                                           "20", "--out", out, "--preview", preview},
                                          options);
-    ASSERT_EQ(fit.status, 0) << said(fit);
+    ASSERT_EQ(fit.status, 0) << describe(fit);
     EXPECT_NE(fit.output.find("wrote " + out + "/triangles.bin and " + out + "/shades.bin\n"),
               std::string::npos)
-        << said(fit);
+        << describe(fit);
 
     {
         SCOPED_TRACE("the fitted tables");
@@ -98,11 +90,10 @@ TEST(FitYourOwnPicture, TablesAreValidAndMeasureAgreesWithTheFit) {
                             "picture-windows.csv"}));
 
     const ProcessResult measure = runProcess({PICTURE_FIT_TOOL, image, "--measure", "--out", out}, options);
-    ASSERT_EQ(measure.status, 0) << said(measure);
-    EXPECT_NE(reportOf(fit.output), "") << said(fit);
+    ASSERT_EQ(measure.status, 0) << describe(measure);
+    EXPECT_NE(reportOf(fit.output), "") << describe(fit);
     EXPECT_EQ(reportOf(measure.output), reportOf(fit.output));
     EXPECT_EQ(measure.output.find("fit:"), std::string::npos) << "--measure fitted";
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -6,19 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#include "raster.h"
-
-namespace {
-
-const int N = 18000;
-
-Triangle at(const std::vector<uint8_t>& tri, int i) {
-    const uint8_t* r = &tri[size_t(i) * 6];
-    return {r[0], r[1], r[2], r[3], r[4], r[5]};
-}
-
-}  // namespace
+#include "tables.h"
 
 std::vector<uint8_t> readRaw(const std::string& path) {
     std::vector<uint8_t> bytes;
@@ -28,6 +18,15 @@ std::vector<uint8_t> readRaw(const std::string& path) {
     while ((c = std::fgetc(f)) != EOF) bytes.push_back(uint8_t(c));
     std::fclose(f);
     return bytes;
+}
+
+namespace {
+
+const int N = 18000;
+
+Triangle at(const std::vector<uint8_t>& tri, int i) {
+    const uint8_t* r = &tri[size_t(i) * 6];
+    return {r[0], r[1], r[2], r[3], r[4], r[5]};
 }
 
 void expectExactSizes(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade) {
@@ -75,19 +74,13 @@ void expectBalancedWindingsAnd52ZeroAreas(const std::vector<uint8_t>& tri) {
     EXPECT_NEAR(clockwise, counter, (clockwise + counter) / 50);
 }
 
+// The records that mark the stored picture, as the fitter places them.
 void expectTheFiveTellingRecords(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade) {
     ASSERT_EQ(tri.size(), 108000u);
     ASSERT_EQ(shade.size(), 54000u);
-    const struct { int index; uint8_t corners[6]; uint8_t grey; } records[] = {
-        {0, {255, 5, 255, 194, 3, 9}, 48},
-        {1, {53, 255, 38, 0, 253, 255}, 43},
-        {2, {206, 255, 255, 255, 231, 138}, 5},
-        {17998, {78, 177, 79, 181, 126, 177}, 16},
-        {17999, {241, 173, 236, 172, 243, 197}, 5},
-    };
-    for (const auto& r : records) {
-        for (int k = 0; k < 6; ++k)
-            EXPECT_EQ(tri[6 * r.index + k], r.corners[k]) << "record " << r.index << " byte " << k;
+    for (const FixedRecord& r : FIXED_RECORDS) {
+        const Triangle t = at(tri, r.index);
+        EXPECT_EQ(std::memcmp(&t, &r.triangle, sizeof t), 0) << "record " << r.index;
         EXPECT_EQ(shade[3 * r.index], r.grey) << "record " << r.index;
     }
 }
@@ -108,6 +101,8 @@ void expectEveryGridPointCovered(const std::vector<uint8_t>& tri) {
         if (!covered[p] && holes++ < 5) ADD_FAILURE() << "hole at " << p % 256 << "," << p / 256;
     EXPECT_EQ(holes, 0);
 }
+
+}  // namespace
 
 void expectValidTables(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade) {
     expectExactSizes(tri, shade);

@@ -11,12 +11,7 @@
 // The whole contents of a file; empty when it cannot be read.
 std::vector<uint8_t> readRaw(const std::string& path);
 
-void expectExactSizes(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade);
-void expectSixtyFourGreysAndZeroPadding(const std::vector<uint8_t>& shade);
-void expectEvenSizesAndAGiant(const std::vector<uint8_t>& tri);
-void expectBalancedWindingsAnd52ZeroAreas(const std::vector<uint8_t>& tri);
-void expectTheFiveTellingRecords(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade);
-void expectEveryGridPointCovered(const std::vector<uint8_t>& tri);
-
-// All of the above; stops after the sizes when they are wrong.
+// Their sizes; then 64 grey levels with zero padding, block sizes that do not
+// trend and a giant reaching half the grid, balanced windings and 52 of zero
+// area, the five telling records, and every grid point covered.
 void expectValidTables(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade);

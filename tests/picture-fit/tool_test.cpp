@@ -4,122 +4,96 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "image.h"
-#include "table_checks.h"
+#include "process.h"
 #include "tables.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output;  // stdout and stderr together
-};
-
-ToolRun runTool(const std::string& arguments) {
-    const std::string command = std::string("'") + PICTURE_FIT_TOOL + "' " + arguments + " 2>&1";
-    ToolRun run{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[512];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-    int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+ProcessResult runTool(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), PICTURE_FIT_TOOL);
+    return runProcess(arguments);
 }
 
 struct Tool : ::testing::Test {
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("picture-fit-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
     bool wroteTables() const {
-        return fs::exists(dir / "triangles.bin") || fs::exists(dir / "shades.bin");
+        return fs::exists(temp / "triangles.bin") || fs::exists(temp / "shades.bin");
     }
-    fs::path dir;
+    TempDir temp;
 };
 
 TEST_F(Tool, MissingImageIsRefused) {
-    const std::string missing = (dir / "no-such.png").string();
-    ToolRun run = runTool("'" + missing + "' --out '" + dir.string() + "'");
+    const std::string missing = temp / "no-such.png";
+    const ProcessResult run = runTool({missing, "--out", temp.path});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("cannot open image"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find(missing), std::string::npos) << run.output;
+    EXPECT_EQ(run.errors, "picture-fit: cannot open image " + missing + "\n") << describe(run);
     EXPECT_FALSE(wroteTables());
 }
 
 TEST_F(Tool, FileThatIsNoImageIsRefused) {
-    const fs::path fake = dir / "notes.png";
+    const std::string fake = temp / "notes.png";
     std::ofstream(fake) << "these are notes, not a picture\n";
-    const fs::path cut = dir / "cut.png";  // a PNG signature and nothing after it
+    const std::string cut = temp / "cut.png";  // a PNG signature and nothing after it
     std::ofstream(cut, std::ios::binary) << "\x89PNG\r\n\x1a\n";
-    for (const fs::path& bad : {fake, cut}) {
-        ToolRun run = runTool("'" + bad.string() + "' --out '" + dir.string() + "'");
+    for (const std::string& bad : {fake, cut}) {
+        const ProcessResult run = runTool({bad, "--out", temp.path});
         EXPECT_EQ(run.status, 1) << bad;
-        EXPECT_NE(run.output.find("is not a readable image"), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find(bad.string()), std::string::npos) << run.output;
+        EXPECT_EQ(run.errors.rfind("picture-fit: " + bad + " is not a readable image", 0), 0u) << describe(run);
         EXPECT_FALSE(wroteTables());
     }
 }
 
 TEST_F(Tool, HelpAndBadArguments) {
-    ToolRun help = runTool("--help");
+    const ProcessResult help = runTool({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.output.find("usage: picture-fit"), std::string::npos);
+    EXPECT_EQ(help.output.rfind("usage: picture-fit", 0), 0u) << describe(help);
     EXPECT_NE(help.output.find("IMAGE (PNG, JPEG, BMP or PNM"), std::string::npos) << help.output;
-    ToolRun none = runTool("");
-    EXPECT_EQ(none.status, 2);
-    EXPECT_NE(none.output.find("no image given"), std::string::npos) << none.output;
-    ToolRun unknown = runTool("image.png --frobnicate");
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.output.find("--frobnicate"), std::string::npos) << unknown.output;
-    ToolRun badThreads = runTool("image.png --threads zero");
-    EXPECT_EQ(badThreads.status, 2);
-    EXPECT_NE(badThreads.output.find("--threads needs a whole number from 1 to 64"),
-              std::string::npos) << badThreads.output;
-    ToolRun fewCandidates = runTool("image.png --candidates 0");
-    EXPECT_EQ(fewCandidates.status, 2);
-    EXPECT_NE(fewCandidates.output.find("--candidates needs a whole number from 2 to 1000000"),
-              std::string::npos) << fewCandidates.output;
+    const struct {
+        std::vector<std::string> arguments;
+        const char* message;
+    } cases[] = {
+        {{}, "no image given"},
+        {{"image.png", "--frobnicate"}, "--frobnicate"},
+        {{"image.png", "--threads", "zero"}, "--threads needs a whole number from 1 to 64"},
+        {{"image.png", "--candidates", "0"}, "--candidates needs a whole number from 2 to 1000000"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult run = runTool(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_NE(run.errors.find(c.message), std::string::npos) << describe(run);
+    }
 }
 
 TEST_F(Tool, FolderThatCannotBeMadeIsRefusedBeforeFitting) {
-    const fs::path image = dir / "small.png";
+    const std::string image = temp / "small.png";
     GreyImage grey;
     grey.width = grey.height = 4;
     grey.pixels.assign(16, 128);
     std::string error;
-    ASSERT_TRUE(writeGreyPng(image.string(), grey, error)) << error;
-    std::ofstream(dir / "plain-file") << "not a folder\n";
-    const std::string blocked = (dir / "plain-file" / "sub").string();
+    ASSERT_TRUE(writeGreyPng(image, grey, error)) << error;
+    std::ofstream(temp / "plain-file") << "not a folder\n";
+    const std::string blocked = temp / "plain-file/sub";
     for (const char* option : {"--preview", "--out"}) {
-        ToolRun run = runTool("'" + image.string() + "' --out '" + dir.string() + "' " +
-                              std::string(option) + " '" + blocked + "'");
-        EXPECT_EQ(run.status, 1) << option << ": " << run.output;
+        const ProcessResult run = runTool({image, "--out", temp.path, option, blocked});
+        EXPECT_EQ(run.status, 1) << option << ": " << describe(run);
         // One line and nothing else: the fit never started.
-        EXPECT_EQ(run.output,
+        EXPECT_EQ(run.errors + run.output,
                   "picture-fit: cannot create folder " + blocked + " (Not a directory)\n");
         EXPECT_FALSE(wroteTables());
     }
 }
 
 TEST_F(Tool, TablesAreReplacedWholeOrNotAtAll) {
-    const std::string tri = (dir / "triangles.bin").string();
-    const std::string shade = (dir / "shades.bin").string();
+    const std::string tri = temp / "triangles.bin";
+    const std::string shade = temp / "shades.bin";
     std::ofstream(tri) << "old triangles";
     std::ofstream(shade) << "old shades";
     Picture picture;
@@ -140,16 +114,15 @@ TEST_F(Tool, TablesAreReplacedWholeOrNotAtAll) {
     signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(wrote);
     EXPECT_EQ(error, "error while writing " + tri + " (File too large)");
-    const std::vector<uint8_t> triAfter = readRaw(tri), shadeAfter = readRaw(shade);
-    EXPECT_EQ(std::string(triAfter.begin(), triAfter.end()), "old triangles");
-    EXPECT_EQ(std::string(shadeAfter.begin(), shadeAfter.end()), "old shades");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2)
+    EXPECT_EQ(readFile(tri), "old triangles");
+    EXPECT_EQ(readFile(shade), "old shades");
+    EXPECT_EQ(temp.namesExcept(), (std::vector<std::string>{"shades.bin", "triangles.bin"}))
         << "a temporary file was left behind";
 
     ASSERT_TRUE(writeTables(picture, tri, shade, error)) << error;
     EXPECT_EQ(fs::file_size(tri), 108000u);
     EXPECT_EQ(fs::file_size(shade), 54000u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    EXPECT_EQ(temp.namesExcept().size(), 2u);
 }
 
 }  // namespace

@@ -1,10 +1,30 @@
-// The noise texture as GL holds it after initNoiseTexture.
+// The noise texture as GL holds it after initNoiseTexture; and the one
+// offscreen GL context for the whole test binary, with the noise texture
+// built once, as the driver does before the first frame.
 #include "picture/picture.h"
+#include "platform/offscreen.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <vector>
+
+namespace {
+
+const int VIEW_SIZE = 512;  // pixels; two per grid unit with the tests' projection
+
+class GlEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ASSERT_TRUE(platformOpenOffscreen(VIEW_SIZE, VIEW_SIZE)) << "no offscreen OpenGL";
+        initNoiseTexture();
+    }
+};
+
+const ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new GlEnvironment);
+
+}  // namespace
 
 TEST(NoiseTexture, HoldsTheFixedSeedGreyNoise) {
     ASSERT_NE(noiseTexture, 0u);
@@ -45,19 +65,17 @@ TEST(NoiseTexture, HoldsTheFixedSeedGreyNoise) {
 }
 
 TEST(NoiseTexture, LeavesTheStateFramesRelyOn) {
-    GLint minFilter = 0;
-    GLint magFilter = 0;
-    GLint wrapS = 0;
-    GLint wrapT = 0;
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrapT);
-    EXPECT_EQ(minFilter, GL_NEAREST);
-    EXPECT_EQ(magFilter, GL_NEAREST);
     // Texture coordinates span about -3..33, so the texture must repeat.
-    EXPECT_EQ(wrapS, GL_REPEAT);
-    EXPECT_EQ(wrapT, GL_REPEAT);
+    const struct {
+        GLenum name;
+        GLint value;
+    } parameters[] = {{GL_TEXTURE_MIN_FILTER, GL_NEAREST}, {GL_TEXTURE_MAG_FILTER, GL_NEAREST},
+                      {GL_TEXTURE_WRAP_S, GL_REPEAT}, {GL_TEXTURE_WRAP_T, GL_REPEAT}};
+    for (const auto& p : parameters) {
+        GLint value = 0;
+        glGetTexParameteriv(GL_TEXTURE_2D, p.name, &value);
+        EXPECT_EQ(value, p.value) << "parameter 0x" << std::hex << p.name;
+    }
     EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
     GLint envMode = 0;

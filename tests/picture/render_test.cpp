@@ -2,6 +2,7 @@
 // use an orthographic view of the whole grid so that no triangle is clipped:
 // every triangle sent is reported whole, in order, with its colour and
 // texture coordinates as given.
+#include "driver/driver.h"
 #include "picture/picture.h"
 
 #include <GL/gl.h>
@@ -57,9 +58,6 @@ std::vector<Triangle> captureFrame(float progress) {
     }
     return triangles;
 }
-
-// progress exactly as the driver derives it from timeline milliseconds.
-float progressAt(int elapsed_ms) { return static_cast<float>(elapsed_ms / 1000.0 / 130.0); }
 
 // Checks that the frame holds triangles first..last of the table, in order.
 void expectWindow(const std::vector<Triangle>& frame, int first, int last) {
@@ -145,93 +143,8 @@ std::vector<unsigned char> drawPixels(float progress) {
     return pixels;
 }
 
-// The pixels (offsets into an RGBA image) that show one triangle alone: well
-// inside it and away from every triangle drawn after it, for the brightest
-// triangle of the frame that shows at least 400 such pixels.
-std::vector<size_t> pixelsOfABrightLargeTriangle(const std::vector<Triangle>& frame) {
-    const double margin = 1.5;  // grid units from any edge, so no edge pixel counts
-    std::vector<int> owner(512 * 512, -1);
-    std::vector<bool> clean(512 * 512, false);
-    for (size_t i = 0; i < frame.size(); ++i) {
-        const Corner* c = frame[i].corner;
-        double left = 512, right = -1, top = 512, bottom = -1;
-        for (int k = 0; k < 3; ++k) {
-            left = std::min<double>(left, c[k].gridX);
-            right = std::max<double>(right, c[k].gridX);
-            top = std::min<double>(top, c[k].gridY);
-            bottom = std::max<double>(bottom, c[k].gridY);
-        }
-        const double twiceArea = (c[1].gridX - c[0].gridX) * (c[2].gridY - c[0].gridY) -
-                                 (c[2].gridX - c[0].gridX) * (c[1].gridY - c[0].gridY);
-        const int x0 = std::max(0, static_cast<int>(2 * (left - margin)));
-        const int x1 = std::min(511, static_cast<int>(2 * (right + margin) + 2));
-        const int y0 = std::max(0, static_cast<int>(511 - 2 * (bottom + margin) - 1));
-        const int y1 = std::min(511, static_cast<int>(511 - 2 * (top - margin) + 1));
-        for (int py = y0; py <= y1; ++py) {
-            for (int px = x0; px <= x1; ++px) {
-                // The pixel centre back in grid units.
-                const double gx = (px + 0.5 - 1.0) / 2.0;
-                const double gy = (511.0 - (py + 0.5)) / 2.0;
-                // Distance inside each edge (negative outside), and to the outline.
-                double inside = 1e9;
-                double outline = 1e9;
-                for (int k = 0; k < 3; ++k) {
-                    const Corner& a = c[k];
-                    const Corner& b = c[(k + 1) % 3];
-                    const double ex = b.gridX - a.gridX;
-                    const double ey = b.gridY - a.gridY;
-                    const double length = std::hypot(ex, ey);
-                    const double along =
-                        length > 0 ? std::clamp(((gx - a.gridX) * ex + (gy - a.gridY) * ey) /
-                                                    (length * length), 0.0, 1.0)
-                                   : 0.0;
-                    outline = std::min(outline, std::hypot(gx - a.gridX - along * ex,
-                                                           gy - a.gridY - along * ey));
-                    if (std::fabs(twiceArea) > 1e-6 && length > 0) {
-                        const double cross = ex * (gy - a.gridY) - ey * (gx - a.gridX);
-                        inside = std::min(inside, (twiceArea > 0 ? cross : -cross) / length);
-                    } else {
-                        inside = -1;
-                    }
-                }
-                const size_t at = static_cast<size_t>(py) * 512 + px;
-                if (inside >= margin) {
-                    owner[at] = static_cast<int>(i);
-                    clean[at] = true;
-                } else if (inside > 0 || outline < margin) {
-                    owner[at] = static_cast<int>(i);
-                    clean[at] = false;
-                }
-            }
-        }
-    }
-    std::vector<std::vector<size_t>> shown(frame.size());
-    for (size_t at = 0; at < owner.size(); ++at) {
-        if (owner[at] >= 0 && clean[at]) {
-            shown[static_cast<size_t>(owner[at])].push_back(at * 4);
-        }
-    }
-    // The brightest of the large ones, where the noise has the most to vary.
-    size_t best = 0;
-    for (size_t i = 0; i < frame.size(); ++i) {
-        const bool large = shown[i].size() >= 400;
-        if (large && (shown[best].size() < 400 || frame[i].corner[0].g > frame[best].corner[0].g)) {
-            best = i;
-        }
-    }
-    return shown[best];
-}
-
-double spreadOfGreen(const std::vector<unsigned char>& pixels, const std::vector<size_t>& at) {
-    double sum = 0;
-    double squares = 0;
-    for (size_t p : at) {
-        sum += pixels[p + 1];
-        squares += static_cast<double>(pixels[p + 1]) * pixels[p + 1];
-    }
-    const double mean = sum / static_cast<double>(at.size());
-    return std::sqrt(std::max(0.0, squares / static_cast<double>(at.size()) - mean * mean));
-}
+// Green of the pixel at (x, y) of an RGBA image of the whole-grid view.
+int green(const std::vector<unsigned char>& pixels, int x, int y) { return pixels[(y * 512 + x) * 4 + 1]; }
 
 }  // namespace
 
@@ -252,25 +165,41 @@ TEST(RenderFrame, PixelsAreTintedGreyOverBlack) {
 
 TEST(RenderFrame, NoiseVariesThePixelsInsideOneTriangle) {
     // Every corner of a triangle has the same colour, so without the texture
-    // its inside is one flat value; the noise must spread it.
-    const float progress = 0.8f;
-    const std::vector<size_t> inside = pixelsOfABrightLargeTriangle(captureFrame(progress));
-    ASSERT_GE(inside.size(), 400u) << "no large triangle shows alone at this progress";
-
+    // its inside is one flat value; the noise must spread it. Measured on the
+    // brightest square of pixels that is one flat value untextured.
+    const int SIDE = 16;
     glDisable(GL_TEXTURE_2D);
-    const double flat = spreadOfGreen(drawPixels(progress), inside);
+    const std::vector<unsigned char> flat = drawPixels(0.8f);
     glEnable(GL_TEXTURE_2D);
-    const std::vector<unsigned char> textured = drawPixels(progress);
-    const double noisy = spreadOfGreen(textured, inside);
-
-    bool levels[256] = {};
-    int distinct = 0;
-    for (size_t p : inside) {
-        distinct += !levels[textured[p + 1]];
-        levels[textured[p + 1]] = true;
+    const std::vector<unsigned char> textured = drawPixels(0.8f);
+    int left = -1, top = -1, level = 0;
+    for (int y = 0; y + SIDE <= 512; y += 4) {
+        for (int x = 0; x + SIDE <= 512; x += 4) {
+            bool uniform = green(flat, x, y) > level;
+            for (int k = 0; uniform && k < SIDE * SIDE; ++k) {
+                uniform = green(flat, x + k % SIDE, y + k / SIDE) == green(flat, x, y);
+            }
+            if (uniform) {
+                left = x;
+                top = y;
+                level = green(flat, x, y);
+            }
+        }
     }
-    EXPECT_LT(flat, 0.5) << "the measured pixels are not inside one flat triangle";
-    EXPECT_GT(noisy, 4.0) << "the noise does not show: " << distinct << " levels in "
-                          << inside.size() << " pixels";
+    ASSERT_GE(left, 0) << "no square of one flat colour at this progress";
+    double sum = 0;
+    double squares = 0;
+    bool seen[256] = {};
+    int distinct = 0;
+    for (int k = 0; k < SIDE * SIDE; ++k) {
+        const int g = green(textured, left + k % SIDE, top + k / SIDE);
+        sum += g;
+        squares += g * g;
+        distinct += !seen[g];
+        seen[g] = true;
+    }
+    const double mean = sum / (SIDE * SIDE);
+    EXPECT_GT(std::sqrt(squares / (SIDE * SIDE) - mean * mean), 4.0)
+        << "the noise does not show: " << distinct << " levels where the flat colour is " << level;
     EXPECT_GT(distinct, 10);
 }

@@ -13,22 +13,26 @@ case_name=$1
 program=$2
 . "$(dirname "$0")/../support/program_lib.sh"
 
+# new_case NAME: folder NAME, the case's, holding the music.
+new_case() {
+  case_dir=$work/$1
+  mkdir -p "$case_dir"
+  cp ref.mp3 "$case_dir/tolmar.mp3"
+}
+
 # The run goes on after the file under it changed, and ends normally.
 file_change() {
   local name=$1 change=$2 dir=$work/$1
-  mkdir "$dir"
-  cp ref.mp3 "$dir/tolmar.mp3"
+  new_case "$name"
   start_program "$dir"
   wait_event "$dir" '$1 == "sound"' 120
-  (set +o pipefail && cd "$dir" && eval "$change") || fail "$name: could not change the file"
+  (set +o pipefail && cd "$dir" && eval "$change") || die "$name: could not change the file"
   no_spin "$name" "$dir/audio.raw"
   finish_with_escape "$dir"
   echo "$name: the run went on and ended normally"
 }
 
 file_changes() {
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
   file_change deleted "rm tolmar.mp3"
   file_change cut-to-half "truncate -s \$((\$(stat -c %s tolmar.mp3) / 2)) tolmar.mp3"
   file_change cut-to-nothing "truncate -s 0 tolmar.mp3"
@@ -41,9 +45,7 @@ file_changes() {
 # console program is.
 signal_ends() {
   local name=$1 sig=$2 dir=$work/$1 status
-  mkdir "$dir"
-  cp ref.mp3 "$dir/tolmar.mp3"
-  case_dir=$dir
+  new_case "$name"
   # Background jobs of a script start with SIGINT ignored; a terminal's
   # foreground program does not.
   (cd "$dir" && exec env --default-signal=INT SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/audio.raw" \
@@ -54,38 +56,42 @@ signal_ends() {
   if ! wait_gone "$pid" 30; then
     kill -9 "$pid"
     wait "$pid"
-    fail "$name: still running 30 s after SIG$sig"
+    die "$name: still running 30 s after SIG$sig"
   fi
   wait "$pid"
   status=$?
   echo "$name: ended by SIG$sig, status $status"
-  [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "$name: status $status, expected death by SIG$sig"
+  [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || die "$name: status $status, expected death by SIG$sig"
 }
 
 signals() {
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
   # The music has started: the timeline runs.
   signal_ends interrupt-in-timeline INT '$1 == "sound"'
   # The first black frame is up; the log must still show no music and no
   # lit frame after the process died, so the signal came in the lead-in.
   signal_ends terminate-in-lead-in TERM '$1 == "frame"'
   ! grep -q -e '^sound' -e '^frame [0-9]* 1' "$work/terminate-in-lead-in/events.txt" ||
-    fail "terminate-in-lead-in: the signal came after the lead-in"
+    die "terminate-in-lead-in: the signal came after the lead-in"
   echo "terminate-in-lead-in: the run was in its lead-in when the signal came"
+}
+
+# The descriptor the program writes the disk-full case's audio to.
+output_fd() {
+  local fd
+  for fd in /proc/"$pid"/fd/*; do
+    [ "$(readlink "$fd")" = "$work/disk-full/out/audio.raw" ] && echo "${fd##*/}"
+  done
 }
 
 # The disk driver writes 352.8 kB of audio a second; a 2 MB file system is
 # full about 6 s into the run, after the music has started (at whatever pace
-# the machine manages), and SDL then treats the device as gone. Without the right to mount, a file size limit
-# does the same (its signal ignored, so the write just fails).
+# the machine manages), and SDL then treats the device as gone. Without the
+# right to mount, a file size limit does the same (its signal ignored, so
+# the write just fails).
 disk_full() {
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
-  local dir=$work/disk-full how fd size="" i
-  mkdir -p "$dir/out"
-  cp ref.mp3 "$dir/tolmar.mp3"
-  case_dir=$dir
+  local dir=$work/disk-full how
+  new_case disk-full
+  mkdir "$dir/out"
   if unshare -m true 2>/dev/null; then
     how="a full 2 MB file system"
     (cd "$dir" && exec unshare -m sh -c 'mount -t tmpfs -o size=2m tmpfs out && exec "$@"' sh \
@@ -99,20 +105,11 @@ disk_full() {
   fi
   pid=$!  # unshare and the shells exec, so this becomes the program's
   wait_event "$dir" '$1 == "sound"' 120
-  # The output grows at real-time pace or slower; wait for it to hit the limit.
-  for i in $(seq 1200); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "the program ended (status $?) when its audio output failed ($how)"; }
-    # Through the program's own descriptor: the file system may be mounted
-    # in the program's private namespace only.
-    size=0
-    for fd in /proc/"$pid"/fd/*; do
-      [ "$(readlink "$fd")" = "$dir/out/audio.raw" ] && size=$(stat -L -c %s "$fd" 2>/dev/null || echo 0)
-    done
-    [ "$size" -gt 2000000 ] && break
-    sleep 0.1
-  done
-  echo "disk-full: the audio output reached ${size} bytes"
-  [ "$size" -gt 2000000 ] || fail "disk-full: the output never reached the limit"
+  # The output grows at real-time pace or slower; wait for it to hit the
+  # limit. Through the program's own descriptor: the file system may be
+  # mounted in the program's private namespace only.
+  while_running 120 "disk-full: the output filling $how" output_holds "/proc/$pid/fd/$(output_fd)" 2000001
+  echo "disk-full: the audio output passed 2 MB"
   # The output lives in the program's namespace: SDL's thread counts the buffers.
   no_spin "disk-full, after the loss"
   finish_with_escape "$dir"
@@ -122,36 +119,24 @@ disk_full() {
 # A private PulseAudio server (a null sink) killed 5 s into the run: what a
 # desktop's sound server crashing looks like to the program.
 pulse_killed() {
-  local dir=$work/pulse-killed pulse
-  command -v pulseaudio >/dev/null || skip "pulse-killed: pulseaudio is not installed"
-  make_mp3 ref.mp3 2 44100 2
-  start_xvfb
-  case_dir=$dir
-  mkdir -p "$dir/run"
-  chmod 700 "$dir/run"
-  cp ref.mp3 "$dir/tolmar.mp3"
-  export XDG_RUNTIME_DIR=$dir/run PULSE_SERVER=unix:$dir/run/pulse.sock
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no -L module-null-sink \
-    -L "module-native-protocol-unix socket=$dir/run/pulse.sock auth-anonymous=1" >"$dir/pulse.log" 2>&1 &
-  pulse=$!
-  local i
-  for i in $(seq 300); do [ -S "$dir/run/pulse.sock" ] && break; sleep 0.1; done
-  [ -S "$dir/run/pulse.sock" ] || fail "pulse-killed: the PulseAudio server did not start: $(tail -3 "$dir/pulse.log")"
+  local dir=$work/pulse-killed
+  new_case pulse-killed
+  start_sound_server "$dir/pulse" || die "pulse-killed: no sound server to play to"
   (cd "$dir" && exec env SDL_AUDIODRIVER=pulseaudio $(event_env "$dir") "$program" >stdout.txt 2>stderr.txt) &
   pid=$!
   wait_event "$dir" '$1 == "sound"' 120
-  kill -9 "$pulse"
-  wait "$pulse" 2>/dev/null
+  kill -9 "$sound_pid"
+  wait "$sound_pid" 2>/dev/null
   no_spin "pulse-killed, after the loss"
   finish_with_escape "$dir"
   echo "pulse-killed: the sound server died mid-run; the run went on and ended normally"
 }
 
+[ "$case_name" != pulse_killed ] || command -v pulseaudio >/dev/null || skip "pulse-killed: pulseaudio is not installed"
+make_mp3 ref.mp3 2 44100 2
+start_xvfb
 case "$case_name" in
-file_changes) file_changes ;;
-signals) signals ;;
-disk_full) disk_full ;;
-pulse_killed) pulse_killed ;;
-*) fail "unknown case $case_name" ;;
+file_changes | signals | disk_full | pulse_killed) "$case_name" ;;
+*) die "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"

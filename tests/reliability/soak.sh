@@ -1,61 +1,31 @@
 #!/usr/bin/env bash
-# Soak: three full-length runs of the program back to back under Xvfb on the
-# disk audio driver (about 7 minutes). Each must end by itself with status 0
-# and one newline; from the music's first sample on, the audio it wrote must
-# be the music decoded directly and repeated, without a break. (Peak memory
-# and the audio threads' CPU share over a whole run: bench/run.sh audio.)
+# Soak: three full-length runs of the program back to back, each
+# program_test.sh's full_run (under Xvfb on the disk audio driver; about 7
+# minutes in all): each must end by itself with status 0 and one newline,
+# and from the music's first sample on, the audio it wrote must be the music
+# decoded directly and repeated, without a break. (Peak memory and the audio
+# threads' CPU share over a whole run: bench/run.sh audio.)
 # Usage: tests/reliability/soak.sh [BUILD_DIR]   (default: build)
 # MUSIC=file.mp3 soaks with that file instead of the default soundtrack.
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$root" && mkdir -p "${1:-build}" && cd "${1:-build}" && pwd)
-program=$build/tolmar
-. "$root/tests/support/program_lib.sh"
-
-RUNS=3
-RUN_LIMIT_S=200  # a run lasts 3 s of lead-in plus 133 s
+. "$root/tests/support/script_lib.sh"
 
 [ -f "$build/CMakeCache.txt" ] ||
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || fail "configure"
-cmake --build "$build" --target tolmar pcm_match >/dev/null || fail "build"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || die "configure"
+cmake --build "$build" --target tolmar pcm_match event_log >/dev/null || die "build"
 
-music=${MUSIC:-$root/tolmar.mp3}
-if [ ! -f "$music" ]; then
+MUSIC=${MUSIC:-$root/tolmar.mp3}
+if [ ! -f "$MUSIC" ]; then
   echo "Composing the default soundtrack ..."
-  cmake --build "$build" --target soundtrack >/dev/null || fail "build the soundtrack tool"
-  music=$work/soundtrack.mp3
-  "$build/tools/soundtrack/soundtrack" "$music" >/dev/null || fail "compose the soundtrack"
+  cmake --build "$build" --target soundtrack >/dev/null || die "build the soundtrack tool"
+  MUSIC=$work/soundtrack.mp3
+  "$build/tools/soundtrack/soundtrack" "$MUSIC" >/dev/null || die "compose the soundtrack"
 fi
-echo "music: $music ($(stat -c %s "$music") bytes)"
-start_xvfb
-
-table="| run | status | length (s) | audio against the decode |
-| --- | --- | --- | --- |"
-for n in $(seq "$RUNS"); do
-  dir=$work/run$n
-  mkdir "$dir"
-  cp "$music" "$dir/tolmar.mp3"
-  began=$(date +%s.%N)
-  start_program "$dir"
-  if ! wait_gone "$pid" "$RUN_LIMIT_S"; then
-    kill -9 "$pid"
-    fail "run $n: still running after $RUN_LIMIT_S s"
-  fi
-  wait "$pid"
-  status=$?
-  ended=$(date +%s.%N)
-  length=$(awk -v a="$began" -v b="$ended" 'BEGIN { printf "%.1f", b - a }')
-  match=$("$build/tests/reliability/pcm_match" "$dir/audio.raw" "$dir/tolmar.mp3")
-  matched=$?
-  echo "run $n: status $status, ${length} s; $match"
-  table+="
-| $n | $status | $length | $match |"
-  [ "$status" -eq 0 ] || fail "run $n: status $status: $(head -c 300 "$dir/stdout.txt")"
-  [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] || fail "run $n: standard output is not one newline"
-  [ "$matched" -eq 0 ] || fail "run $n: the audio output is not the music without a break"
-  rm -f "$dir/audio.raw"  # 48 MB a run
+echo "music: $MUSIC ($(stat -c %s "$MUSIC") bytes)"
+export MUSIC TOLMAR_EVENT_SHIM=$build/tests/support/libevent_log.so PCM_MATCH=$build/tests/reliability/pcm_match
+for n in 1 2 3; do
+  echo "run $n:"
+  bash "$root/tests/program/program_test.sh" full_run "$build/tolmar" || die "run $n"
 done
-
-echo
-echo "$table"
-echo
 echo "PASS: soak"

@@ -4,12 +4,11 @@
 # stack trace. Serves a folder of its own on a free port (0) to take one.
 # Usage: serve_web_test.sh SOURCE_DIR   (exit 77: no node, skipped)
 set -uo pipefail
-fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/../support/script_lib.sh"
 tool=$(cd "$1" && pwd)/tools/serve-web.sh
-command -v node >/dev/null || { echo "SKIP: no node"; exit 77; }
+command -v node >/dev/null || skip "no node"
 
-dir=$(mktemp -d)
-trap 'kill "$server_PID" 2>/dev/null; rm -rf "$dir"' EXIT
+dir=$work
 echo '<p>page</p>' >"$dir/index.html"
 
 # expect_line STATUS PREFIX TEXT...: the last run's stderr is one line starting with
@@ -17,20 +16,21 @@ echo '<p>page</p>' >"$dir/index.html"
 expect_line() {
   local status=$1 prefix=$2 err
   shift 2
-  [ "$run_status" -eq "$status" ] || fail "status $run_status, not $status; it said: $run_err"
-  [ "$(printf '%s\n' "$run_err" | wc -l)" -eq 1 ] || fail "more than one line: $run_err"
-  [[ "$run_err" == "$prefix"* ]] || fail "does not start with '$prefix': $run_err"
+  [ "$run_status" -eq "$status" ] || die "status $run_status, not $status; it said: $run_err"
+  [ "$(printf '%s\n' "$run_err" | wc -l)" -eq 1 ] || die "more than one line: $run_err"
+  [[ "$run_err" == "$prefix"* ]] || die "does not start with '$prefix': $run_err"
   for err in "$@"; do
-    [[ "$run_err" == *"$err"* ]] || fail "does not say '$err': $run_err"
+    [[ "$run_err" == *"$err"* ]] || die "does not say '$err': $run_err"
   done
 }
 run() { run_err=$(bash "$tool" "$@" 2>&1 >/dev/null); run_status=$?; }
 
 coproc server { exec bash "$tool" "$dir" 0 2>&1; }
-read -r url <&"${server[0]}" || fail "the server said nothing"
+helpers+=("$server_PID")
+read -r url <&"${server[0]}" || die "the server said nothing"
 port=${url##*:}
 port=${port%/}
-[[ "$port" =~ ^[0-9]+$ ]] || fail "no address printed: $url"
+[[ "$port" =~ ^[0-9]+$ ]] || die "no address printed: $url"
 
 run "$dir" "$port"
 expect_line 1 "serve-web: port $port on 127.0.0.1 is already in use" "second argument" "tools/serve-web.sh"

@@ -13,18 +13,15 @@
 # classification, must be reported.
 # Usage: set_build_test.sh SET BUILD_DIR SOURCE_DIR TARGET...
 set -uo pipefail
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/../support/script_lib.sh"
 source "$(dirname "$0")/../support/dpkg_lib.sh"
-[ $# -ge 4 ] || fail "usage: set_build_test.sh SET BUILD_DIR SOURCE_DIR TARGET..."
+[ $# -ge 4 ] || die "usage: set_build_test.sh SET BUILD_DIR SOURCE_DIR TARGET..."
 set_name=$1
-build=$(cd "$2" && pwd) || fail "no build folder $2"
-root=$(cd "$3" && pwd) || fail "no source folder $3"
+build=$(cd "$2" && pwd) || die "no build folder $2"
+root=$(cd "$3" && pwd) || die "no source folder $3"
 shift 3
 targets=("$@")
 cd "$build"
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 # The system files of FILE... (on standard input) that no package owns, one
 # a line: each is asked for under all its paths, all in one query; files of
@@ -32,31 +29,26 @@ trap 'rm -rf "$work"' EXIT
 unowned_files() {
   local f
   while read -r f; do
-    case "$f" in "$root"/* | "$build"/*) continue ;; esac
-    if [ ! -e "$f" ]; then echo "$f"; continue; fi
-    path_variants "$f" | sed "s|^|$f |"
-  done | sort -u >"$work/variants"
-  cut -d' ' -f2 "$work/variants" | sort -u | xargs -r dpkg-query -S 2>/dev/null |
-    sed 's/^.*: //' | sort -u >"$work/owned"
-  awk 'FILENAME == ARGV[1] { owned[$0] = 1; next } NF == 1 { print; next } { any[$1] += ($2 in owned) }
-       END { for (f in any) if (!any[f]) print f }' "$work/owned" "$work/variants" | sort -u
+    case "$f" in "$root"/* | "$build"/*) ;; *) echo "$f $f" ;; esac
+  done | sort -u >"$work/asked"
+  comm -13 <(owners_of <"$work/asked" | cut -d' ' -f1 | sort -u) <(cut -d' ' -f1 "$work/asked" | sort -u)
 }
 
 # The check must be able to fail: a file of no package is reported.
 probe=$(mktemp /tmp/set-check-probe.XXXXXX.h)
 found=$(echo "$probe" | unowned_files)
 rm -f "$probe"
-[ "$found" = "$probe" ] || fail "the check does not report a file no package owns ($probe): '$found'"
+[ "$found" = "$probe" ] || die "the check does not report a file no package owns ($probe): '$found'"
 
 # Headers the compiler read for every object of the targets.
-objects=$(ninja -t inputs "${targets[@]}" | grep -E '\.o(bj)?$') || fail "ninja cannot list the inputs of ${targets[*]}"
+objects=$(ninja -t inputs "${targets[@]}" | grep -E '\.o(bj)?$') || die "ninja cannot list the inputs of ${targets[*]}"
 ninja -t deps $objects | awk '/^    \// { print $1 }' >"$work/files"
 # The tools the build runs: the compilers CMake found (a toolchain file's
 # may be in no cache), CMake, Ninja and pkg-config as the cache names them.
 cache() { sed -n "s/^$1:[A-Z]*=//p" CMakeCache.txt; }
 compiler() { sed -n "s/^set($1 \"\(.*\)\")$/\1/p" CMakeFiles/*/CMake*Compiler.cmake | head -n 1; }
 cxx=$(compiler CMAKE_CXX_COMPILER)
-[ -n "$cxx" ] || fail "CMake names no C++ compiler in $build/CMakeFiles"
+[ -n "$cxx" ] || die "CMake names no C++ compiler in $build/CMakeFiles"
 for tool in "$cxx" "$(compiler CMAKE_C_COMPILER)" "$(cache CMAKE_COMMAND)" "$(cache CMAKE_MAKE_PROGRAM)" \
             "$(cache PKG_CONFIG_EXECUTABLE)"; do
   [ -n "$tool" ] && command -v "$tool" >>"$work/files"
@@ -74,14 +66,14 @@ for word in $(ninja -t commands "${targets[@]}" | grep -v ' -c ' | grep ' -o ');
 done
 
 stray=$(unowned_files <"$work/files")
-[ -z "$stray" ] || fail "the build of ${targets[*]} read $(echo "$stray" | wc -l) files no package owns: $(echo $stray | cut -c1-600)"
+[ -z "$stray" ] || die "the build of ${targets[*]} read $(echo "$stray" | wc -l) files no package owns: $(echo $stray | cut -c1-600)"
 needed=$(owning_packages <"$work/files")
-[ -n "$needed" ] || fail "found no packages behind the build's files"
+[ -n "$needed" ] || die "found no packages behind the build's files"
 
-set_packages=$(bash "$root/tools/setup-debian.sh" --list "$set_name") || fail "no package set $set_name"
+set_packages=$(bash "$root/tools/setup-debian.sh" --list "$set_name") || die "no package set $set_name"
 covered=$(dependency_closure $set_packages)
 
 missing=$(comm -23 <(echo "$needed") <(echo "$covered"))
 echo "the build of ${targets[*]} used files of $(echo "$needed" | wc -l) packages; the $set_name set covers $(echo "$covered" | wc -l)"
-[ -z "$missing" ] || fail "the build needs packages the $set_name set does not bring: $(echo $missing)"
+[ -z "$missing" ] || die "the build needs packages the $set_name set does not bring: $(echo $missing)"
 echo "PASS: every file the build of ${targets[*]} read comes with the $set_name set"

@@ -11,11 +11,11 @@
 # C++ and JavaScript tests start are not read.
 # Usage: set_programs_test.sh SOURCE_DIR
 set -uo pipefail
-fail() { echo "FAIL: $*"; failed=1; }
+source "$(dirname "$0")/../support/script_lib.sh"
+source "$(dirname "$0")/../support/checks.sh"
 source "$(dirname "$0")/../support/dpkg_lib.sh"
-root=$(cd "$1" && pwd) || { echo "FAIL: no source folder $1"; exit 1; }
+root=$(cd "$1" && pwd) || die "no source folder $1"
 cd "$root"
-failed=0
 
 # The words in command position of the scripts named.
 called_words() {
@@ -42,28 +42,20 @@ check_set() {
   dependency_closure $(bash tools/setup-debian.sh --list "$set") >"$work/covered" || { fail "no set $set"; return; }
   for word in $(called_words "$@"); do
     [ "$(type -t "$word")" = file ] || continue  # a builtin, keyword or no program here
-    for place in $(type -a -P "$word"); do
-      path_variants "$place" | sed "s|^|$word |"
-    done
-  done | sort -u >"$work/places"
+    for place in $(type -a -P "$word"); do echo "$word $place"; done
+  done >"$work/places"
   count=$(cut -d' ' -f1 "$work/places" | sort -u | wc -l)
-  cut -d' ' -f2 "$work/places" | sort -u | xargs -r dpkg-query -S 2>/dev/null |
-    awk -F': ' 'NF == 2 && $1 !~ / / || $1 ~ /, / { n = split($1, p, ", "); for (i = 1; i <= n; i++) { sub(/:.*/, "", p[i]); print $2, p[i] } }' \
-    >"$work/owners"
   uncovered=$(awk 'FILENAME == ARGV[1] { covered[$1] = 1; next }
-                   FILENAME == ARGV[2] { owners[$1] = owners[$1] " " $2; if ($2 in covered) ok[$1] = 1; next }
-                   { seen[$1] = 1; who[$1] = who[$1] owners[$2]; if ($2 in ok) brought[$1] = 1 }
-                   END { for (w in seen) if (!(w in brought)) printf " %s (%s)", w, (who[w] == "" ? "no package" : substr(who[w], 2)) }' \
-              "$work/covered" "$work/owners" "$work/places")
+                   FILENAME == ARGV[2] { who[$1] = who[$1] " " $2; if ($2 in covered) brought[$1] = 1; next }
+                   !($1 in brought) && !($1 in said) { said[$1] = 1; printf " %s (%s)", $1, (who[$1] == "" ? "no package" : substr(who[$1], 2)) }' \
+              "$work/covered" <(owners_of <"$work/places") "$work/places")
   if [ -n "$uncovered" ]; then
     fail "the $set set does not bring what its scripts call:$uncovered"
   else
-    echo "PASS: the $set set brings the $count programs its $# scripts call"
+    pass "the $set set brings the $count programs its $# scripts call"
   fi
 }
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 shopt -s nullglob globstar
 check_set run demo.sh tools/setup-debian.sh
 check_set tools tools/picture-fit/regenerate.sh
@@ -71,4 +63,4 @@ check_set web tests/web/*.sh bench/web/*.sh tools/serve-web.sh
 check_set release tools/release.sh tests/release/*.sh
 check_set bench bench/**/*.sh
 check_set test test.sh tests/**/*.sh
-exit $failed
+finish

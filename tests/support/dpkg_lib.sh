@@ -16,15 +16,24 @@ path_variants() {
   done
 }
 
-# The packages owning the files named on standard input, one a line, each
-# file asked for under all its paths, all in one query; files that do not
-# exist are left out.
+# For lines "KEY FILE" on standard input, a line "KEY PACKAGE" for each
+# package that owns FILE under any of its paths; every path is asked of dpkg
+# in one query. Files no package owns give no line.
+owners_of() {
+  local key file variants
+  variants=$(while read -r key file; do path_variants "$file" | sed "s|^|$key |"; done | sort -u)
+  awk -F': ' 'FILENAME == ARGV[1] { if (NF == 2 && $1 !~ / / || $1 ~ /, /) { n = split($1, p, ", ")
+                 for (i = 1; i <= n; i++) { sub(/:.*/, "", p[i]); owners[$2] = owners[$2] " " p[i] } }
+               next }
+               { split($0, kv, " "); n = split(owners[kv[2]], o, " "); for (i = 1; i <= n; i++) print kv[1], o[i] }' \
+    <(cut -d' ' -f2 <<<"$variants" | sort -u | xargs -r dpkg-query -S 2>/dev/null) <(echo "$variants") | sort -u
+}
+
+# The packages owning the files named on standard input, one a line; files
+# that do not exist are left out.
 owning_packages() {
   local f
-  while read -r f; do
-    [ -e "$f" ] && path_variants "$f"
-  done | sort -u | xargs -r dpkg-query -S 2>/dev/null | sed 's/: .*//' | tr ',' '\n' |
-    sed 's/^ *//; s/:.*//' | sort -u
+  while read -r f; do [ -e "$f" ] && echo "$f $f"; done | owners_of | cut -d' ' -f2 | sort -u
 }
 
 # The installed packages that PACKAGE... bring along (Depends and

@@ -3,8 +3,9 @@
 #include <mpg123.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <cmath>
+
+#include "process.h"
 
 Pcm decodeFile(const std::string& path) {
     Pcm pcm;
@@ -33,10 +34,34 @@ Pcm decodeFile(const std::string& path) {
 }
 
 std::vector<float> readFloatFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = readFile(path);
     std::vector<float> samples(bytes.size() / sizeof(float));
     std::copy(bytes.begin(), bytes.begin() + samples.size() * sizeof(float),
               reinterpret_cast<char*>(samples.data()));
     return samples;
+}
+
+size_t firstSoundFrame(const std::vector<float>& samples, int channels, size_t from) {
+    for (size_t i = from * channels; i < samples.size(); i++)
+        if (samples[i] != 0.0f) return i / channels;
+    return samples.size() / channels;
+}
+
+PcmMatch matchOutput(const std::vector<float>& out, const Pcm& music, bool looping) {
+    PcmMatch m;
+    const size_t outFrames = out.size() / 2, n = music.frames();
+    const size_t sound = firstSoundFrame(out, 2);
+    m.start_frame = sound - std::min(firstSoundFrame(music.samples, music.channels), sound);
+    m.compared_frames = outFrames - m.start_frame;
+    for (size_t i = 0; i < m.compared_frames; i++, m.matched_frames++) {
+        const size_t frame = looping && n ? i % n : i;
+        for (int c = 0; c < 2; c++) {
+            const float expected =
+                frame < n ? std::clamp(music.samples[frame * music.channels + (music.channels == 1 ? 0 : c)],
+                                       -1.0f, 1.0f)
+                          : 0.0f;
+            if (std::fabs(out[(m.start_frame + i) * 2 + c] - expected) > 1e-6f) return m;
+        }
+    }
+    return m;
 }

@@ -1,6 +1,6 @@
-// Reference audio for the tests: a whole MP3 decoded directly with libmpg123
-// the way our audio library streams it (gapless, 32-bit float), and the raw
-// float samples SDL's disk audio driver writes.
+// Reference audio for the tests: an MP3 decoded directly with libmpg123 the
+// way our audio library streams it (gapless, 32-bit float), the raw float
+// samples SDL's disk audio driver writes, and the two compared.
 #pragma once
 
 #include <cstddef>
@@ -19,3 +19,19 @@ Pcm decodeFile(const std::string& path);
 
 // Every 32-bit float in the file, in order (a trailing partial one dropped).
 std::vector<float> readFloatFile(const std::string& path);
+
+// The first frame from `from` on with any sample that is not zero; the
+// number of frames when there is none.
+size_t firstSoundFrame(const std::vector<float>& samples, int channels, size_t from = 0);
+
+struct PcmMatch {
+    size_t start_frame = 0;      // where the music begins in the output
+    size_t compared_frames = 0;  // output frames from there on
+    size_t matched_frames = 0;   // how many of them match before the first difference
+};
+
+// Lines a stereo output up with the music by their first sounds and counts
+// how far it equals the music repeated (looping) or followed by silence,
+// within 1e-6, after the mixer's clamp to [-1, 1]. Mono music is heard on
+// both channels.
+PcmMatch matchOutput(const std::vector<float>& out, const Pcm& music, bool looping);

@@ -1,5 +1,6 @@
-// fork/exec with two pipes read through poll, so a child that fills one pipe
-// while we wait on the other cannot deadlock, and a hung child is killed.
+// Children by fork/exec: runProcess reads two pipes through poll, so a child
+// that fills one pipe while we wait on the other cannot deadlock, and a hung
+// child is killed.
 #include "process.h"
 
 #include <fcntl.h>
@@ -8,14 +9,28 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
-void applyEnvironment(const std::vector<std::string>& environment) {
-    for (const std::string& entry : environment) {
+// In the child: the given output streams, no input, the environment and
+// folder asked for, then the program. Never returns.
+[[noreturn]] void execChild(const std::vector<std::string>& argv, const ProcessOptions& options, int out,
+                            int err) {
+    dup2(out, 1);
+    dup2(err, 2);
+    if (out > 2) close(out);
+    if (err > 2 && err != out) close(err);
+    const int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, 0);
+    for (const std::string& entry : options.environment) {
         const size_t equals = entry.find('=');
         if (equals == std::string::npos) {
             unsetenv(entry.c_str());
@@ -23,9 +38,28 @@ void applyEnvironment(const std::vector<std::string>& environment) {
             setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
         }
     }
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
+        _exit(126);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
 }
 
 }  // namespace
+
+pid_t startProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        execChild(argv, options, devNull, devNull);
+    }
+    return child;
+}
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
     ProcessResult result;
@@ -37,25 +71,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     }
     const pid_t child = fork();
     if (child == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
         close(out[0]);
-        close(out[1]);
         close(err[0]);
-        close(err[1]);
-        const int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, 0);
-        applyEnvironment(options.environment);
-        if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
-            _exit(126);
-        }
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execChild(argv, options, out[1], err[1]);
     }
     close(out[1]);
     close(err[1]);
@@ -106,13 +124,64 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     return result;
 }
 
-std::string makeTempDir() {
+std::string describe(const ProcessResult& run) {
+    const size_t tail = run.output.size() > 2000 ? run.output.size() - 2000 : 0;
+    return "status " + std::to_string(run.status) + ", signal " + std::to_string(run.signal) +
+           (run.timedOut ? ", killed after its time limit" : "") + "\nstderr:\n" + run.errors +
+           "\nstdout (tail):\n" + run.output.substr(tail);
+}
+
+TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/tolmar-test-XXXXXX";
-    std::vector<char> path(pattern.begin(), pattern.end());
-    path.push_back('\0');
-    if (mkdtemp(path.data()) == nullptr) {
+    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/tolmar-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
         std::abort();
     }
-    return path.data();
+    path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::vector<std::string> TempDir::namesExcept(const std::vector<std::string>& known) const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path)) {
+        const std::string name = entry.path().filename().string();
+        if (std::find(known.begin(), known.end(), name) == known.end()) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+MadeMp3 makeMp3(const std::string& mp3, int rate_hz, int channels, double seconds, const std::string& synth,
+                const std::vector<std::string>& lameOptions) {
+    MadeMp3 made;
+    const std::string wav = mp3 + ".wav";
+    std::vector<std::string> sox = {"/usr/bin/sox", "-n", "-r", std::to_string(rate_hz), "-c",
+                                    std::to_string(channels), "-b", "16", wav, "synth", std::to_string(seconds)};
+    std::istringstream words(synth);
+    for (std::string word; words >> word;) sox.push_back(word);
+    std::vector<std::string> lame = {"/usr/bin/lame", "--quiet"};
+    lame.insert(lame.end(), lameOptions.begin(), lameOptions.end());
+    lame.insert(lame.end(), {wav, mp3});
+    for (const auto& argv : {sox, lame}) {
+        const ProcessResult run = runProcess(argv);
+        if (run.status != 0) {
+            made.error = argv[0] + ": " + describe(run);
+            return made;
+        }
+    }
+    // sox writes the samples last, after the data chunk's name and size.
+    const std::string bytes = readFile(wav);
+    const size_t data = bytes.find("data");
+    made.frames = data == std::string::npos ? 0 : static_cast<long>((bytes.size() - data - 8) / (2 * channels));
+    std::remove(wav.c_str());
+    return made;
 }

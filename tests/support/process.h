@@ -1,6 +1,9 @@
-// Runs a program as a child process and collects what the tests look at:
-// its standard output, its exit status, and whether it had to be killed.
+// What the tests share around the programs they run: a child process and
+// what it said, a private temp folder, whole files, and MP3s made with sox
+// and lame.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
@@ -19,7 +22,44 @@ struct ProcessOptions {
     double timeout_s = 60.0;               // then SIGKILL
 };
 
+// Runs argv[0] (a path) to its end, collecting both output streams.
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
-// A fresh empty directory under the system's temporary folder.
-std::string makeTempDir();
+// Starts it with both output streams thrown away, for a test that acts on it
+// while it runs; waitpid ends it. Returns the child's process id.
+pid_t startProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// What a run said, for the message of a failed check: status, signal,
+// standard error and the end of standard output.
+std::string describe(const ProcessResult& run);
+
+// A fresh empty folder under the system's temporary folder, removed with
+// everything in it when this goes.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    // The names in it, sorted, leaving out those in `known`.
+    std::vector<std::string> namesExcept(const std::vector<std::string>& known = {}) const;
+
+    std::string path;
+};
+
+// The whole file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
+// What makeMp3 made: the PCM frames lame was given, or what went wrong.
+struct MadeMp3 {
+    std::string error;  // empty on success
+    long frames = 0;
+};
+
+// Writes `mp3`: `seconds` of sox's synth effect (its words after "synth
+// SECONDS", e.g. "sine 440 gain -6") at rate_hz with `channels`, 16-bit,
+// encoded by lame with lameOptions (none: its defaults, with the info frame
+// that records the encoder's delay and padding).
+MadeMp3 makeMp3(const std::string& mp3, int rate_hz, int channels, double seconds, const std::string& synth,
+                const std::vector<std::string>& lameOptions = {});
+

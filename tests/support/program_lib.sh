@@ -1,76 +1,22 @@
 # Helpers for the end-to-end checks of the real program (tests/program,
-# tests/reliability). Sourced by their scripts; each runs in a private temp
-# folder ($work).
+# tests/reliability), over script_lib.sh. Sourced by their scripts; each runs
+# in its private temp folder ($work).
 set -uo pipefail
 
-# The case being run: its folder holds what the program printed (stdout.txt,
-# stderr.txt) and its event log; a failure shows them, so one red run is
-# enough to find the cause.
-case_dir=""
-fail() {
-  echo "FAIL: $*"
-  if [ -n "$case_dir" ]; then
-    show_output "$case_dir"
-  fi
-  exit 1
-}
-show_output() {
-  local f
-  for f in stderr.txt stdout.txt events.txt; do
-    [ -s "$1/$f" ] || continue
-    echo "--- $1/$f (last 40 lines) ---"
-    tail -n 40 "$1/$f" | cut -c1-300
-  done
-}
-
-# ctest counts a script that exits with this status as skipped.
-SKIP_STATUS=77
-skip() { echo "SKIP: $*"; exit "$SKIP_STATUS"; }
+. "$(dirname "${BASH_SOURCE[0]}")/script_lib.sh"
+# The release checks (tests/release) still call die by the name fail.
+fail() { die "$@"; }
 
 # The scripts change folder, so a relative path to the program would break.
 if [ -n "${program:-}" ]; then
   program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 fi
 
-work=$(mktemp -d)
-xvfb_pid=""
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 cd "$work" || exit 1
 
-LEAD_IN_S=3            # the program's fixed black lead-in
-
-# A stereo tone as WAV, then MP3 through lame with the given options.
-# make_mp3 OUT SECONDS RATE_HZ CHANNELS [lame options...]
-make_mp3() {
-  local out=$1 seconds=$2 rate=$3 channels=$4
-  shift 4
-  sox -q -n -r "$rate" -c "$channels" -b 16 "$out.wav" synth "$seconds" sine 330 sine 440 vol 0.5 ||
-    fail "sox could not make $out.wav"
-  lame --quiet "$@" "$out.wav" "$out" || fail "lame could not encode $out"
-  rm -f "$out.wav"
-}
-
-# Repeatable pseudo-random bytes (an AES keystream): random_bytes COUNT SEED
-random_bytes() {
-  openssl enc -aes-128-ctr -nosalt -pass "pass:$2" -in /dev/zero 2>/dev/null | head -c "$1"
-}
-
-# One Xvfb server of our own for the whole script. -displayfd lets the server
-# pick a free display itself, so parallel tests never race for a number.
-# Extra server options may follow, e.g. -wr for a white root window.
-start_xvfb() {
-  local fifo=$work/xvfb.fd
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp "$@" 3>"$fifo" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  local number
-  read -r -t 60 number <"$fifo" || fail "Xvfb did not start"
-  export DISPLAY=:$number
-}
+# The display the program runs on, for the whole script; Xvfb options may
+# follow, e.g. -wr for a white root window.
+start_xvfb() { start_display 640x480 "$@"; }
 
 # One line per thread the audio library may run, "ID NAME VOLUNTARY OTHER TICKS":
 # its voluntary and involuntary context switches and CPU ticks so far. These
@@ -116,18 +62,11 @@ buffers_played() {
 # of the machine and no other program on its cores moves the ratio; the
 # bounds are 4x either way.
 no_spin() {
-  local snaps=() now start i buffers n target
+  local snaps=() now start buffers n target
   snaps[0]=$(audio_threads "$pid")
   for target in 100 25; do
     start=$(buffers_played "${snaps[-1]}" "${2:-}")
-    for i in $(seq 1200); do  # 120 s, a limit for hangs
-      kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$1: the program ended (status $?) while its audio played"; }
-      now=$(audio_threads "$pid")
-      buffers=$(($(buffers_played "$now" "${2:-}") - start))
-      [ "$buffers" -ge "$target" ] && break
-      sleep 0.1
-    done
-    [ "$buffers" -ge "$target" ] || fail "$1: only $buffers device buffers played in 120 s"
+    while_running 120 "$1: $target device buffers to play" buffers_reach "${2:-}"
     snaps+=("$now")
     n=${n:-$buffers}
   done
@@ -140,7 +79,13 @@ no_spin() {
       if (dv[$1] > n * 4 || (dv[$1] * 4 < n && !asleep)) bad = 1
     }
     END { exit bad }' <(echo "${snaps[0]}") <(echo "${snaps[1]}") <(echo "${snaps[2]}") ||
-    fail "$1: an audio thread blocked far from once a device buffer: spinning?"
+    die "$1: an audio thread blocked far from once a device buffer: spinning?"
+}
+# Whether no_spin's target is reached, from its start; sets now and buffers.
+buffers_reach() {
+  now=$(audio_threads "$pid")
+  buffers=$(($(buffers_played "$now" "$1") - start))
+  [ "$buffers" -ge "$target" ]
 }
 
 # Offset the program has read up to in the file it opened as NAME (its
@@ -154,34 +99,55 @@ read_position() {
   done
 }
 
-# wait_event DIR AWK-CONDITION SECONDS: waits until the program's event log
-# has a line that the condition picks (e.g. '$1 == "frame" && $3 == 1'),
-# failing when the program ends first or SECONDS go by.
-wait_event() {
-  local i
-  for i in $(seq $(($3 * 10))); do
-    [ -f "$1/events.txt" ] && awk "$2 { found = 1 } END { exit !found }" "$1/events.txt" && return 0
-    kill -0 "$pid" 2>/dev/null || fail "$1: the program ended while waiting for an event ($2)"
+# while_running SECONDS WHAT COMMAND...: runs COMMAND every 0.1 s until it
+# succeeds; fails when the program ends first or SECONDS go by.
+while_running() {
+  local limit=$1 what=$2 i
+  shift 2
+  for i in $(seq $((limit * 10))); do
+    "$@" && return 0
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "$what: the program ended (status $?)"; }
     sleep 0.1
   done
-  [ -n "${TOLMAR_EVENT_SHIM:-}" ] || fail "TOLMAR_EVENT_SHIM is not set: run this through ctest"
-  fail "$1: no event ($2) within $3 s"
+  die "$what: not done within $limit s"
 }
 
-# wait_audio_bytes DIR BYTES SECONDS: waits until the disk driver's output
-# DIR/audio.raw holds BYTES, failing when the program ends first or SECONDS go by.
-wait_audio_bytes() {
-  local i
-  for i in $(seq $(($3 * 10))); do
-    [ "$(stat -c %s "$1/audio.raw" 2>/dev/null || echo 0)" -ge "$2" ] && return 0
-    kill -0 "$pid" 2>/dev/null || fail "$1: the program ended before playing $2 bytes"
-    sleep 0.1
-  done
-  fail "$1: the audio output did not reach $2 bytes within $3 s"
+# wait_event DIR AWK-CONDITION SECONDS: waits until the program's event log
+# has a line that the condition picks (e.g. '$1 == "frame" && $3 == 1').
+wait_event() {
+  [ -n "${TOLMAR_EVENT_SHIM:-}" ] || die "TOLMAR_EVENT_SHIM is not set: run this through ctest"
+  while_running "$3" "$1: an event ($2)" logged "$1" "$2"
 }
+logged() { [ -f "$1/events.txt" ] && awk "$2 { found = 1 } END { exit !found }" "$1/events.txt"; }
+
+# wait_audio_bytes DIR BYTES SECONDS: waits until the disk driver's output
+# DIR/audio.raw holds BYTES.
+wait_audio_bytes() { while_running "$3" "$1: $2 bytes of audio output" output_holds "$1/audio.raw" "$2"; }
+output_holds() { [ "$(stat -L -c %s "$1" 2>/dev/null || echo 0)" -ge "$2" ]; }
 
 # Value of field F of the first event line of kind K: event_field DIR K F.
 event_field() { awk -v k="$2" -v f="$3" '$1 == k { print $f; exit }' "$1/events.txt" 2>/dev/null; }
+
+# Runs the program in folder $1 without a display, with a time limit for
+# hangs; sets out (standard output) and status. Its standard error is kept
+# in $1/stderr.txt for a failure to show.
+run_headless() {
+  local dir=$1
+  shift
+  case_dir=$dir
+  (cd "$dir" && exec env -u DISPLAY -u WAYLAND_DISPLAY "$@" timeout 120 "$program" >stdout.txt 2>stderr.txt)
+  status=$?
+  out=$(cat "$dir/stdout.txt")
+}
+
+# ms between the program's first clock read and the first event of kind $2.
+since_start_ms() {
+  local clock at
+  clock=$(event_field "$1" clock 2)
+  at=$(event_field "$1" "$2" 2)
+  [ -n "$clock" ] && [ -n "$at" ] || die "the event log has no '$2' or no clock reading"
+  echo $((at - clock))
+}
 
 # Presses and releases Escape on the X display.
 press_escape() { xdotool keydown Escape; sleep 0.2; xdotool keyup Escape; }
@@ -221,17 +187,22 @@ event_env() {
 # Ends a run with Escape and checks it went as a normal run does: status 0,
 # one newline on standard output. Kills a run that does not end.
 finish_with_escape() {
-  local dir=$1 status
-  kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$dir: the program ended early (status $?)"; }
+  local dir=$1
+  kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "$dir: the program ended early (status $?)"; }
   # What the device had played when the stop was asked for (pcm_match's
   # PLAYED_BYTES): the music must reach at least that far.
   escape_bytes=$(stat -c %s "$dir/audio.raw" 2>/dev/null || echo 0)
   press_escape
-  wait_gone "$pid" 120 || { kill -9 "$pid"; fail "$dir: Escape did not end the run within 120 s"; }
+  wait_gone "$pid" 120 || { kill -9 "$pid"; die "$dir: Escape did not end the run within 120 s"; }
   wait "$pid"
-  status=$?
-  [ "$status" -eq 0 ] || fail "$dir: status $status"
-  [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] || fail "$dir: standard output is not one newline"
+  ended_normally "$dir" $?
+}
+
+# ended_normally DIR STATUS: as a run ends by itself or by Escape, status 0
+# and one newline on standard output.
+ended_normally() {
+  [ "$2" -eq 0 ] || die "$1: status $2"
+  [ "$(od -An -c "$1/stdout.txt" | tr -d ' ')" = '\n' ] || die "$1: standard output is not one newline"
 }
 
 # Seconds of output (32-bit float stereo at 44.1 kHz, the disk driver's

@@ -1,21 +1,19 @@
 # Running tolmar.exe under Wine, for the scripts that check the Windows build
 # (tests/windows/ci.sh, tests/release/windows_zip.sh). Sourced after
-# tests/support/checks.sh. Sourcing makes a private temp folder ($work); an
-# EXIT trap removes it and stops the sound server and Wine started here.
+# tests/support/checks.sh. Sourcing makes a private temp folder ($work,
+# script_lib.sh); an EXIT trap removes it and stops the sound server and
+# Wine started here.
 # Environment: WINEDEBUG=-all, the prefix's X11 driver unmanaged (or the
 # window stays 1x1), a 1280x720 Xvfb screen with a white root window.
 
 wine=$(dpkg -L wine64 | grep -m1 '/wine64$')  # Debian keeps it off the PATH
 wineserver=$(dirname "$wine")/wineserver
-work=$(mktemp -d)
-pulse_pid=""
-cleanup() {
-  [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
+. "$(dirname "${BASH_SOURCE[0]}")/script_lib.sh"
+wine_cleanup() {
   [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null
-  rm -rf "$work"
+  cleanup
 }
-trap cleanup EXIT
-trap 'exit 1' INT TERM  # through the EXIT trap, so nothing is left running
+trap wine_cleanup EXIT
 
 # Linked statically: only DLLs that every Windows has may be imported.
 check_imports() {  # EXE
@@ -44,19 +42,11 @@ wine_start() {
     finish
   fi
 
-  # A null sink on a private socket: a real output device for waveOut that
-  # plays at real-time pace and touches no other sound server.
-  mkdir -p "$work/pulse"
-  XDG_RUNTIME_DIR=$work/pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-    -L "module-native-protocol-unix socket=$work/pulse/socket auth-anonymous=1" \
-    -L "module-null-sink sink_name=tolmar_sink" >"$work/pulse/log" 2>&1 &
-  pulse_pid=$!
-  export PULSE_SERVER=unix:$work/pulse/socket
-  for _ in $(seq 300); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-  if pactl info >/dev/null 2>&1; then
+  # The output device for waveOut.
+  if start_sound_server "$work/pulse" >"$work/pulse.txt"; then
     pass "PulseAudio null sink"
   else
-    fail "PulseAudio null sink: $(tail -n 3 "$work/pulse/log")"
+    fail "PulseAudio null sink: $(cat "$work/pulse.txt")"
   fi
   no_sound_server=unix:$work/no-such-socket
 }
@@ -103,14 +93,8 @@ wine_music_run() {  # DIR EXE [PROBE]
   timeout 120 "$wineserver" -w
   mkdir -p "$work/music"
   cd "$work/music" || return
-  cat >inner.sh <<'INNER'
+  { declare -f screen_stats; cat <<'INNER'; } >inner.sh
 set -u
-# Mean grey (0..255) and share of pixels that are not black, as "mean share".
-screen_stats() {
-  import -window root "$1" 2>/dev/null || { echo "none none"; return; }
-  convert "$1" -colorspace Gray -format "%[fx:mean*255] " info:
-  convert "$1" -colorspace Gray -threshold 1% -format "%[fx:mean]\n" info:
-}
 parec -d tolmar_sink.monitor --format=s16le --rate=44100 --channels=2 --raw recorded.raw &
 rec=$!
 (cd "$DIR" && exec "$WINE" "$EXE") >stdout.txt 2>stderr.txt &
