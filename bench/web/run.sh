@@ -29,7 +29,7 @@ trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$site" "
 source tests/web/display_sound.sh
 display_and_sound "$servers" >&2
 ln -s "$root/build-web" "$site/page"
-cp bench/web/clear.html bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
+cp bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
 echo "cores: $(nproc), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 rounds=${1:-3}
 shift || true
