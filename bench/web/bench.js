@@ -1,14 +1,11 @@
-// Measures the web build in each browser engine (tests/web/engines.js) in a
-// 1280x720 window, device pixel ratio 1: frames per second in the timeline
-// (from 17 s to 27 s, the triangle window full) against a page that only
-// clears its canvas and one that draws the same triangles from a buffer
-// filled once (floor.html), both at the size the piece drew at and full
-// screen as the piece is, the time from loading the page to it being ready, and from
-// the start gesture to the first frame (the music's fetch and decoding
-// included). Usage: node bench.js SITE ROUNDS ENGINE..., where SITE holds
-// page/ (the build), floor.html and the picture's triangles.bin
-// and shades.bin. Prints one JSON line per engine and round, then a table of
-// them all with the load average beside each.
+// Measures the web build in each engine of tests/web/engines.js, 1280x720,
+// device pixel ratio 1: frames per second in the timeline (17 s to 27 s, the
+// triangle window full) against floor.html's two floors (only clearing; the
+// same triangles from a buffer filled once), full screen at the size the
+// piece drew at; load to ready; start gesture to the first frame (the music's
+// fetch and decoding included). Usage: node bench.js SITE ROUNDS ENGINE...
+// (SITE: page/, the build, beside floor.html, triangles.bin and shades.bin).
+// Prints a JSON line per engine and round, then a table with the load average.
 'use strict';
 const path = require('path');
 const os = require('os');

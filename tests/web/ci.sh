@@ -24,15 +24,10 @@ trap 'exit 1' INT TERM  # through the EXIT trap
 
 # Runs a build step quietly; on failure shows the tail of what it printed.
 step() {
-  local what=$1
-  shift
-  if "$@" >"$work/step.log" 2>&1; then
-    pass "$what"
-  else
-    fail "$what"
-    tail -n 30 "$work/step.log"
-    finish
-  fi
+  "${@:2}" >"$work/step.log" 2>&1 && { pass "$1"; return; }
+  fail "$1"
+  tail -n 30 "$work/step.log"
+  finish
 }
 
 # --- The page's Escape rules, in Node ---------------------------------------

@@ -148,8 +148,8 @@ const ENGINES = {
   }),
   webkit,
 };
-ENGINES.chromium.touches = ENGINES.firefox.touches = true;
-// WebKitWebDriver hands touch actions to the page as mouse events.
-ENGINES.webkit.touches = false;
+ENGINES.chromium.touches = true;
+ENGINES.firefox.touches = true;
+ENGINES.webkit.touches = false;  // its driver hands touch actions to the page as mouse events
 
 module.exports = {ENGINES};

@@ -1,11 +1,10 @@
-// The page's life as people meet it, in one engine: tolmar.html opened from
-// the disk, hidden and shown again mid-run, the screen kept awake; a phone
-// (pixel ratio 3, 390x844, no Fullscreen API) started by a tap and ended by
-// the close control; a lost WebGL context given back, and one never given
-// back; the music's download shown as it arrives slowly, and a download that
-// stalls. Usage: node life_test.js SITE [ENGINE] (SITE as ci.sh lays it out,
-// build-web/tolmar.html built). Prints PASS/FAIL/SKIP per check; exits 1 on
-// any failure.
+// The page's life as people meet it, in one engine: tolmar.html from the
+// disk, hidden and shown mid-run, the screen kept awake; a phone (ratio 3,
+// 390x844, no Fullscreen API) started by a tap and ended by the close
+// control; a lost WebGL context given back, and one never given back; a slow
+// download shown as it arrives, and one that stalls. Usage: node
+// life_test.js SITE [ENGINE] (SITE as ci.sh lays it out, build-web/tolmar.html
+// built). Prints PASS/FAIL/SKIP per check; exits 1 on any failure.
 'use strict';
 const path = require('path');
 const lib = require('./page_lib');

@@ -1,8 +1,7 @@
 // What the web checks (web_test.js, life_test.js, audio_suite.js) and the
-// bench share, over the engines of engines.js: the site served by
-// tools/serve-web.js, with a recorder written into every page; reading and
-// driving the page; the whole way through a run; PASS/FAIL/SKIP lines named
-// with the engine, counted.
+// bench share, over engines.js: the site served by tools/serve-web.js with a
+// recorder written into every page; reading and driving the page; the whole
+// run; PASS/FAIL/SKIP lines named with the engine, counted.
 'use strict';
 const {spawn} = require('child_process');
 const fs = require('fs');
@@ -101,7 +100,7 @@ function pageRecorder(faults) {
   wrap(window.AudioNode && AudioNode.prototype, 'connect', function (seen, [to]) {
     if (seen) seen.toDestination ||= to === this.context.destination;
   });
-  window.wakeLocks = [];
+  Object.assign(window, {wakeLocks: [], visibility: [], exits: [], lines: []});
   wrap(window.WakeLock && WakeLock.prototype, 'request', (_, __, promise) => {
     promise.then((lock) => window.wakeLocks.push(lock), () => {});
   });
@@ -116,9 +115,6 @@ function pageRecorder(faults) {
       shown = null;
     }});
   }});
-  window.visibility = [];
-  window.exits = [];
-  window.lines = [];
   document.addEventListener('fullscreenchange', () => {
     if (!document.fullscreenElement) window.exits.push({at: performance.now(), frames: tolmar && tolmar.frames});
   });
@@ -139,13 +135,8 @@ function pageRecorder(faults) {
 
 // Browser features withheld from the page, one per run, by name.
 const FAULTS = {
-  'no-web-audio': () => {
-    delete window.AudioContext;
-    delete window.webkitAudioContext;
-  },
-  'never-started': () => {
-    AudioBufferSourceNode.prototype.start = function () {};
-  },
+  'no-web-audio': () => { delete window.AudioContext; delete window.webkitAudioContext; },
+  'never-started': () => { AudioBufferSourceNode.prototype.start = function () {}; },
   'never-connected': () => {
     const real = AudioNode.prototype.connect;
     AudioNode.prototype.connect = function (...args) {
@@ -159,10 +150,8 @@ const FAULTS = {
       return real.apply(this, args);
     };
   },
-  'no-fullscreen': () => {  // a phone's browser
-    delete Element.prototype.requestFullscreen;
-    delete Element.prototype.webkitRequestFullscreen;
-  },
+  // A phone's browser.
+  'no-fullscreen': () => { delete Element.prototype.requestFullscreen; delete Element.prototype.webkitRequestFullscreen; },
 };
 
 function withRecorder(html) {
