@@ -36,22 +36,36 @@ http.createServer((request, response) => {
     response.writeHead(403).end();
     return;
   }
-  fs.stat(file, (error, stat) => {
-    if (error || !stat.isFile()) {
-      response.writeHead(error && error.code === 'ENOENT' ? 404 : 403, {'Content-Type': 'text/plain'});
-      response.end(error && error.code === 'ENOENT' ? 'not found\n' : 'forbidden\n');
+  // Opened before anything is answered, so a file that cannot be read gets
+  // a refusal rather than a 200 and no body; without blocking on a pipe.
+  const refuse = (error) => {
+    const missing = error && error.code === 'ENOENT';
+    response.writeHead(missing ? 404 : 403, {'Content-Type': 'text/plain'});
+    response.end(missing ? 'not found\n' : 'forbidden\n');
+  };
+  fs.open(file, fs.constants.O_RDONLY | fs.constants.O_NONBLOCK, (error, fd) => {
+    if (error) {
+      refuse(error);
       return;
     }
-    response.writeHead(200, {
-      'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
-      'Content-Length': stat.size,
-      'Cache-Control': 'no-cache',
+    fs.fstat(fd, (statError, stat) => {
+      if (statError || !stat.isFile() || request.method === 'HEAD') fs.close(fd, () => {});
+      if (statError || !stat.isFile()) {
+        refuse(statError);
+        return;
+      }
+      response.writeHead(200, {
+        'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
+        'Content-Length': stat.size,
+        'Cache-Control': 'no-cache',
+      });
+      if (request.method === 'HEAD') {
+        response.end();
+        return;
+      }
+      // A read that fails midway cuts the answer short; the server goes on.
+      fs.createReadStream(null, {fd}).on('error', () => response.destroy()).pipe(response);
     });
-    if (request.method === 'HEAD') {
-      response.end();
-      return;
-    }
-    fs.createReadStream(file).pipe(response);
   });
 }).on('error', (error) => {
   // Speaks as tools/serve-web.sh, which runs this: one line, and what to do.

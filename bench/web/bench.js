@@ -1,19 +1,16 @@
-// Measures the web build in each browser engine (tests/web/engines.js) in a
-// 1280x720 window, device pixel ratio 1: frames per second in the timeline
-// (from 17 s to 27 s, the triangle window full) against a page that only
-// clears its canvas and one that draws the same triangles from a buffer
-// filled once (floor.html), both at the size the piece drew at and full
-// screen as the piece is, the time from loading the page to it being ready, and from
-// the start gesture to the first frame (the music's fetch and decoding
-// included). Usage: node bench.js SITE ROUNDS ENGINE..., where SITE holds
-// page/ (the build), clear.html, floor.html and the picture's triangles.bin
-// and shades.bin. Prints one JSON line per engine and round, then a table of
-// them all with the load average beside each.
+// Measures the web build in each engine of tests/web/engines.js, 1280x720,
+// device pixel ratio 1: frames per second in the timeline (17 s to 27 s, the
+// triangle window full) against floor.html's two floors (only clearing; the
+// same triangles from a buffer filled once), full screen at the size the
+// piece drew at; load to ready; start gesture to the first frame (the music's
+// fetch and decoding included). Usage: node bench.js SITE ROUNDS ENGINE...
+// (SITE: page/, the build, beside floor.html, triangles.bin and shades.bin).
+// Prints a JSON line per engine and round, then a table with the load average.
 'use strict';
 const path = require('path');
 const os = require('os');
-const {spawn} = require('child_process');
-const {ENGINES, waitFor} = require(path.join(__dirname, '../../tests/web/engines'));
+const {ENGINES} = require('../../tests/web/engines');
+const {serve, waitFor} = require('../../tests/web/page_lib');
 
 const site = path.resolve(process.argv[2]);
 const rounds = Number(process.argv[3] || 3);
@@ -23,8 +20,11 @@ const MEASURE_MS = 10000;
 const WINDOW_FULL_MS = 17000;
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
-// Frames counted by the page over MEASURE_MS, per second of its own clock.
-async function fps(page, count, settleMs) {
+// Frames counted by the page (the piece's or a floor's) over MEASURE_MS, per
+// second of its own clock.
+async function fps(page, settleMs) {
+  const count = () => ({frames: window.tolmar ? window.tolmar.frames : window.frames, at: performance.now(),
+                        canvas: `${canvas.width}x${canvas.height}`});
   await sleep(settleMs);
   const a = await page.evaluate(count);
   await sleep(MEASURE_MS);
@@ -32,12 +32,10 @@ async function fps(page, count, settleMs) {
   return {fps: +((b.frames - a.frames) / ((b.at - a.at) / 1000)).toFixed(1), canvas: b.canvas};
 }
 
-const pageFrames = () => ({frames: window.frames, at: performance.now(), canvas: `${canvas.width}x${canvas.height}`});
-
 async function floorFps(browser, url, view) {
   const page = await browser.open(url, view);
   await page.click(10, 10);
-  const result = await fps(page, pageFrames, 1000);
+  const result = await fps(page, 1000);
   await page.close();
   return result;
 }
@@ -61,8 +59,7 @@ async function round(browser, base) {
   await page.click(10, 10);
   await waitFor(page, () => window.tolmar.state === 'timeline', null, 60000, 'the timeline');
   // From 16.8 s on the window holds its full 300 triangles.
-  const piece = await fps(page, () => ({frames: window.tolmar.frames, at: performance.now(),
-                                        canvas: `${canvas.width}x${canvas.height}`}), WINDOW_FULL_MS);
+  const piece = await fps(page, WINDOW_FULL_MS);
   const b = await page.evaluate(() => ({start: window.tolmar.startedAt, first: window.tolmar.firstFrameAt,
                                         programMs: window.programMs.slice().sort((x, y) => x - y)}));
   await page.key('Escape');
@@ -71,7 +68,7 @@ async function round(browser, base) {
   // without a window manager keeps the window's size in some engines.
   const [width, height] = piece.canvas.split('x').map(Number);
   const floor = await floorFps(browser, `${base}floor.html`, {width, height});
-  const clear = await floorFps(browser, `${base}clear.html`, {width, height});
+  const clear = await floorFps(browser, `${base}floor.html?clear`, {width, height});
   return {
     canvas: piece.canvas, floorCanvas: floor.canvas, clearCanvas: clear.canvas, fps: piece.fps, trianglesFps: floor.fps, clearFps: clear.fps,
     programMsMedian: +b.programMs[Math.floor(b.programMs.length / 2)].toFixed(2),
@@ -81,26 +78,20 @@ async function round(browser, base) {
 }
 
 async function main() {
-  const server = spawn(process.execPath, [path.join(__dirname, '../../tools/serve-web.js'), site, '0'],
-                       {stdio: ['ignore', 'pipe', 'inherit']});
-  const base = await new Promise((r) => server.stdout.once('data', (d) => r(String(d).trim())));
+  const server = await serve(site, {record: false});
   const rows = [];
-  try {
-    for (const engine of engines) {
-      const browser = await ENGINES[engine]({ratio: 1});
-      try {
-        for (let n = 1; n <= rounds; n++) {
-          const row = {engine, round: n, ...await round(browser, base)};
-          console.log(JSON.stringify(row));
-          rows.push(row);
-        }
-      } finally {
-        await browser.close();
+  for (const engine of engines) {
+    const browser = await ENGINES[engine]({ratio: 1});
+    try {
+      for (let n = 1; n <= rounds; n++) {
+        rows.push({engine, round: n, ...await round(browser, server.base)});
+        console.log(JSON.stringify(rows.at(-1)));
       }
+    } finally {
+      await browser.close();
     }
-  } finally {
-    server.kill();
   }
+  server.stop();  // and at any exit
   console.log('\n| engine | round | canvas | piece fps | triangle floor fps | piece / floor | clear-only fps | ' +
               "program's own ms per frame | load average |\n| --- | --- | --- | --- | --- | --- | --- | --- | --- |");
   for (const r of rows) {

@@ -22,14 +22,14 @@ for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
 done
 echo "  page total (html + js + wasm, gzip -9): $total"
 
-site=$(mktemp -d)
-servers=$(mktemp -d)
+work=$(mktemp -d)
+site=$work/site
 helpers=()
-trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$site" "$servers"' EXIT
+trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
 source tests/web/display_sound.sh
-display_and_sound "$servers" >&2
-ln -s "$root/build-web" "$site/page"
-cp bench/web/clear.html bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
+display_and_sound "$work" >&2
+mkdir "$site" && ln -s "$root/build-web" "$site/page"
+cp bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
 echo "cores: $(nproc), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 rounds=${1:-3}
 shift || true

@@ -1,9 +1,8 @@
-# Sourced by tests/web/ci.sh and bench/web/run.sh: a display and a sound
-# server of our own for the browsers that need them (firefox and webkit).
-# display_and_sound DIR starts Xvfb (1280x720) and a PulseAudio null sink
-# with its socket in DIR, exports DISPLAY and PULSE_SERVER, and adds their
-# process ids to the caller's helpers array (to be ended at exit); on a
-# failure it prints what went wrong and returns 1.
+# Sourced by tests/web/ci.sh and bench/web/run.sh: display_and_sound DIR
+# starts Xvfb (1280x720) and a PulseAudio null sink with its socket in DIR for
+# firefox and webkit, exports DISPLAY and PULSE_SERVER, and adds their process
+# ids to the caller's helpers array (to be ended at exit); on a failure it
+# prints what went wrong and returns 1.
 display_and_sound() {
   local dir=$1 number
   # -displayfd lets the server pick a free number itself, so parallel tests

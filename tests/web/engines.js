@@ -1,16 +1,14 @@
-// The three browser engines behind one thin adapter, for the web checks
-// (web_test.js) and the web bench (bench/web/bench.js):
-//   const browser = await ENGINES[name]({noWebGL, ratio});
-//   const page = await browser.open(url, {width, height});
-//   page.goto(url), page.evaluate(fn, ...args) (an async fn's result, as
-//   puppeteer gives it), page.click(x, y) (a real user gesture),
-//   page.key('Escape'), page.screenshot() (base64 PNG), page.close();
-//   browser.close(); and waitFor(page, predicate, arg, timeout, what).
-// chromium: Debian's chromium, headless, through puppeteer-core. firefox:
-// firefox-esr through puppeteer-core's WebDriver BiDi. webkit: WebKitWebDriver
-// and its MiniBrowser through selenium-webdriver. firefox and webkit need a
-// display (headless firefox has no WebGL here) and play sound only to a sound
-// server. ratio is the device pixel ratio the pages get (default 2).
+// The three browser engines behind one thin adapter, the only place a
+// browser is launched: browser = await ENGINES[name]({noWebGL, ratio}) (ratio:
+// the device pixel ratio, 2 unless given); page = await browser.open(url,
+// {width, height, touch}); then page.goto, evaluate (an async function's
+// result), click and tap (real gestures; a tap is a touch where
+// ENGINES[name].touches, else a click), key, screenshot (base64 PNG), hide,
+// show and close; browser.close(). chromium: Debian's, headless, through
+// puppeteer-core; firefox: firefox-esr through puppeteer-core's WebDriver
+// BiDi; webkit: WebKitWebDriver's MiniBrowser through selenium-webdriver. The
+// last two need a display (headless firefox has no WebGL here) and play
+// sound only to a sound server.
 'use strict';
 const puppeteer = require('puppeteer-core');
 const {spawn} = require('child_process');
@@ -22,21 +20,26 @@ const path = require('path');
 const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 const SCRIPT_MS = 120000;  // a limit for hangs only: a slow machine just takes longer
 
-function puppeteerEngine(options) {
+function puppeteerEngine(options, {tap, touchViewport = false}) {
   return async ({noWebGL = false, ratio = 2} = {}) => {
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-browser-'));
     const browser = await puppeteer.launch(options(noWebGL, dir));
     return {
-      async open(url, {width, height}) {
+      async open(url, {width, height, touch = false}) {
         const page = await browser.newPage();
-        await page.setViewport({width, height, deviceScaleFactor: ratio});
+        await page.setViewport({width, height, deviceScaleFactor: ratio,
+                                ...(touch && touchViewport ? {isMobile: true, hasTouch: true} : {})});
         await page.goto(url);
+        let other;
         return {
           goto: (to) => page.goto(to),
           evaluate: (fn, ...args) => page.evaluate(fn, ...args),
           click: (x, y) => page.mouse.click(x, y),
+          tap: (x, y) => tap(page, Math.round(x), Math.round(y)),
           key: (name) => page.keyboard.press(name),
           screenshot: () => page.screenshot({encoding: 'base64'}),
+          hide: async () => (other = await browser.newPage()).bringToFront(),
+          show: async () => { await page.bringToFront(); await other.close(); },
           close: () => page.close(),
         };
       },
@@ -77,6 +80,8 @@ async function webkit({noWebGL = false, ratio = 2} = {}) {
     }
   }
   await driver.manage().setTimeouts({script: SCRIPT_MS});
+  const click = (x, y) => driver.actions().move({x, y, origin: webdriver.Origin.VIEWPORT}).click().perform();
+  let shownRect;
   const page = {
     goto: (url) => driver.get(url),
     evaluate: async (fn, ...args) => {
@@ -87,9 +92,17 @@ async function webkit({noWebGL = false, ratio = 2} = {}) {
       if (answer.error) throw new Error(answer.error);
       return answer.value;
     },
-    click: (x, y) => driver.actions().move({x, y, origin: webdriver.Origin.VIEWPORT}).click().perform(),
+    click,
+    tap: click,
     key: (name) => driver.actions().sendKeys(webdriver.Key[name.toUpperCase()]).perform(),
     screenshot: () => driver.takeScreenshot(),
+    // A second window covering it leaves the page visible; minimised it is
+    // hidden, and given its size back it is shown.
+    hide: async () => {
+      shownRect = await driver.manage().window().getRect();
+      await driver.manage().window().minimize();
+    },
+    show: () => driver.manage().window().setRect(shownRect),
     close: () => driver.get('about:blank'),
   };
   return {
@@ -109,38 +122,34 @@ async function webkit({noWebGL = false, ratio = 2} = {}) {
   };
 }
 
-// Debian's chromium, headless, drawing with SwiftShader, with a profile of
-// its own in DIR (also what the page's life checks launch).
-function chromiumOptions(noWebGL, dir) {
-  return {
+const ENGINES = {
+  // Debian's chromium, headless, drawing with SwiftShader.
+  chromium: puppeteerEngine((noWebGL, dir) => ({
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
            '--disable-sync', '--no-first-run', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
            '--autoplay-policy=no-user-gesture-required', `--user-data-dir=${dir}`,
            ...(noWebGL ? ['--disable-3d-apis'] : [])],
-  };
-}
-
-const ENGINES = {
-  chromium: puppeteerEngine(chromiumOptions),
+  }), {tap: (page, x, y) => page.touchscreen.tap(x, y), touchViewport: true}),
   firefox: puppeteerEngine((noWebGL, dir) => ({
     browser: 'firefox',
     executablePath: '/usr/bin/firefox-esr',
     headless: false,
     userDataDir: dir,
-    extraPrefsFirefox: {'media.autoplay.default': 0, 'media.autoplay.block-webaudio': false, 'webgl.disabled': noWebGL},
-  })),
+    extraPrefsFirefox: {'media.autoplay.default': 0, 'media.autoplay.block-webaudio': false, 'webgl.disabled': noWebGL,
+                        'dom.w3c_touch_events.enabled': 1},
+  }), {
+    // puppeteer's own touch carries a pressure and angles Firefox refuses.
+    tap: (page, x, y) => page.mainFrame().browsingContext.performActions([{
+      type: 'pointer', id: 'finger', parameters: {pointerType: 'touch'},
+      actions: [{type: 'pointerMove', x, y}, {type: 'pointerDown', button: 0}, {type: 'pointerUp', button: 0}],
+    }]),
+  }),
   webkit,
 };
+ENGINES.chromium.touches = true;
+ENGINES.firefox.touches = true;
+ENGINES.webkit.touches = false;  // its driver hands touch actions to the page as mouse events
 
-// Polls the page until PREDICATE(ARG) holds; throws after TIMEOUT ms.
-async function waitFor(page, predicate, arg, timeout, what) {
-  const until = Date.now() + timeout;
-  while (!(await page.evaluate(predicate, arg))) {
-    if (Date.now() > until) throw new Error(`waited ${timeout} ms for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
-}
-
-module.exports = {ENGINES, chromiumOptions, waitFor};
+module.exports = {ENGINES};

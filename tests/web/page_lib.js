@@ -1,58 +1,233 @@
-// What the browser tests of the page share: PASS/FAIL lines and their count,
-// Debian's chromium launched headless with a fresh profile, pages that keep
-// their console and the states they went through, and waiting for a state.
+// What the web checks (web_test.js, life_test.js, audio_suite.js) and the
+// bench share, over engines.js: the site served by tools/serve-web.js with a
+// recorder written into every page; reading and driving the page; the whole
+// run; PASS/FAIL/SKIP lines named with the engine, counted.
 'use strict';
-const puppeteer = require('puppeteer-core');
-const {chromiumOptions} = require('./engines');
+const {spawn} = require('child_process');
 const fs = require('fs');
+const http = require('http');
 const os = require('os');
 const path = require('path');
+const {ENGINES} = require('./engines');
 
-// Generous: the machine is shared and SwiftShader draws on the CPU.
+// Generous: the machine is shared and the engines draw on the CPU.
 const LOAD_MS = 60000;
+const DEVICE_RATIO = 2;  // engines.js's default
+const ROOT = path.join(__dirname, '../..');
 
-const counts = {passed: 0, failed: 0};
-const userDirs = [];
+// --- Lines and counts ----------------------------------------------------------
+const counts = {passed: 0, failed: 0, skipped: 0};
+let engine = '';
 
-// One PASS or FAIL line; a failure shows the page's console.
-function check(ok, what, detail, page) {
+// A failed check on a page shows what the page said.
+async function check(ok, what, detail, page) {
   if (ok) {
     counts.passed++;
-    console.log(`PASS: ${what}`);
+    console.log(`PASS: ${engine}: ${what}`);
   } else {
     counts.failed++;
-    console.log(`FAIL: ${what}${detail !== undefined ? `: ${detail}` : ''}`);
-    if (page) console.log(`--- the page's console ---\n${page.log.join('\n')}\n---`);
+    console.log(`FAIL: ${engine}: ${what}${detail !== undefined ? `: ${detail}` : ''}`);
+    if (page) {
+      const log = await page.evaluate(() => window.seenConsole).catch((e) => [`(unreadable: ${e.message})`]);
+      console.log(`--- the page's console ---\n${(log || []).join('\n')}\n---`);
+    }
   }
   return ok;
 }
 
-async function launch() {
-  const userDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-chromium-'));
-  userDirs.push(userDir);
-  return puppeteer.launch(chromiumOptions(false, userDir));
+function skip(what, why) {
+  counts.skipped++;
+  console.log(`SKIP: ${engine}: ${what}: ${why}`);
 }
 
-// A page that keeps its console and the states it went through, each with
-// the page's clock (window.seenStates); beforeLoad runs ahead of the page's
-// own scripts.
-async function openPage(browser, url, {viewport = {width: 480, height: 270}, beforeLoad} = {}) {
-  const page = await browser.newPage();
-  page.log = [];
-  page.on('console', (m) => page.log.push(`${m.type()}: ${m.text()}`));
-  page.on('pageerror', (e) => page.log.push(`pageerror: ${e.message}`));
-  await page.setViewport(viewport);
-  await page.evaluateOnNewDocument(() => {
-    window.seenStates = [{state: 'waiting', at: 0}];
-    window.addEventListener('tolmarstate', (e) => window.seenStates.push({state: e.detail.state, at: performance.now()}));
+// A script's checks in one engine: main(launch), with the engine's launcher;
+// a throw is a failure of its own. Exits with the count.
+function runChecks(name, main) {
+  engine = name;
+  Promise.resolve(ENGINES[name] || Promise.reject(new Error(`no engine "${name}": chromium, firefox or webkit`)))
+    .then(main).catch((e) => check(false, 'the checks ran to their end', e.stack)).then(() => {
+      console.log(`checks in ${engine}: ${counts.passed} passed, ${counts.failed} failed, ${counts.skipped} skipped`);
+      process.exit(counts.failed === 0 && counts.passed > 0 ? 0 : 1);
+    });
+}
+
+// Runs each group with args; one that throws is a failed check.
+async function runGroups(groups, ...args) {
+  for (const group of groups) {
+    await Promise.resolve().then(() => group(...args)).catch((e) => check(false, `${group.name} ran to its end`, e.stack));
+  }
+}
+
+// --- What every page gets first ------------------------------------------------
+// Runs in the page before any of its own scripts, in every engine alike (it is
+// written into the HTML, so no engine's own init-script API is needed): keeps
+// the page's console; the states it went through with its own clock; what it
+// asked of Web Audio (each buffer source made on a real context, started,
+// stopped, connected to the output); each wake lock it was given; each
+// full-screen exit; each hiding and showing with the clock, frames, the
+// music's clock and the clock of the first frame presented after showing; and
+// each text of its line. ?fault=NAME in the page's address withholds one
+// browser feature (FAULTS) from the page.
+function pageRecorder(faults) {
+  window.seenConsole = [];
+  for (const level of ['log', 'info', 'warn', 'error']) {
+    const real = console[level];
+    console[level] = (...args) => {
+      window.seenConsole.push(`${level}: ${args.join(' ')}`);
+      real.apply(console, args);
+    };
+  }
+  window.addEventListener('error', (e) => window.seenConsole.push(`pageerror: ${e.message}`));
+  window.addEventListener('unhandledrejection', (e) => window.seenConsole.push(`rejection: ${e.reason}`));
+  window.seenStates = [{state: 'waiting', at: 0}];
+  window.addEventListener('tolmarstate', (e) => window.seenStates.push({state: e.detail.state, at: performance.now()}));
+  window.seenSources = new Map();
+  const wrap = (proto, name, after) => {
+    const real = proto && proto[name];
+    if (!real) return;
+    proto[name] = function (...args) {
+      const result = real.apply(this, args);
+      after.call(this, window.seenSources.get(this), args, result);
+      return result;
+    };
+  };
+  wrap(window.AudioContext && AudioContext.prototype, 'createBufferSource', (_, __, source) => {
+    window.seenSources.set(source, {started: false, stopped: false, toDestination: false});
   });
-  if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
-  await page.goto(url);
-  return page;
+  const source = window.AudioBufferSourceNode && AudioBufferSourceNode.prototype;
+  wrap(source, 'start', (seen) => { if (seen) seen.started = true; });
+  wrap(source, 'stop', (seen) => { if (seen) seen.stopped = true; });
+  wrap(window.AudioNode && AudioNode.prototype, 'connect', function (seen, [to]) {
+    if (seen) seen.toDestination ||= to === this.context.destination;
+  });
+  Object.assign(window, {wakeLocks: [], visibility: [], exits: [], lines: []});
+  wrap(window.WakeLock && WakeLock.prototype, 'request', (_, __, promise) => {
+    promise.then((lock) => window.wakeLocks.push(lock), () => {});
+  });
+  let tolmar;
+  let shown = null;
+  Object.defineProperty(window, 'tolmar', {configurable: true, get: () => tolmar, set: (value) => {
+    tolmar = value;
+    let clock;
+    Object.defineProperty(tolmar, 'frameClock', {enumerable: true, get: () => clock, set: (c) => {
+      clock = c;
+      if (shown) shown.firstFrameClock = c;
+      shown = null;
+    }});
+  }});
+  document.addEventListener('fullscreenchange', () => {
+    if (!document.fullscreenElement) window.exits.push({at: performance.now(), frames: tolmar && tolmar.frames});
+  });
+  document.addEventListener('visibilitychange', () => {
+    const audio = window.Module && Module.tolmarAudio && Object.values(Module.tolmarAudio.contexts)[0];
+    window.visibility.push({state: document.visibilityState, at: performance.now(), frames: tolmar && tolmar.frames,
+                            audioTime: audio && audio.currentTime});
+    shown = document.visibilityState === 'visible' ? window.visibility.at(-1) : null;
+  });
+  document.addEventListener('DOMContentLoaded', () => {
+    const line = document.getElementById('line');
+    const watch = new MutationObserver(() => window.lines.push(line.textContent));
+    if (line) watch.observe(line, {childList: true, characterData: true, subtree: true});
+  });
+  const fault = faults[new URLSearchParams(location.search).get('fault')];
+  if (fault) fault();
+}
+
+// Browser features withheld from the page, one per run, by name.
+const FAULTS = {
+  'no-web-audio': () => { delete window.AudioContext; delete window.webkitAudioContext; },
+  'never-started': () => { AudioBufferSourceNode.prototype.start = function () {}; },
+  'never-connected': () => {
+    const real = AudioNode.prototype.connect;
+    AudioNode.prototype.connect = function (...args) {
+      return this instanceof AudioBufferSourceNode ? undefined : real.apply(this, args);
+    };
+  },
+  'no-loop': () => {
+    const real = AudioBufferSourceNode.prototype.start;
+    AudioBufferSourceNode.prototype.start = function (...args) {
+      if (this.context instanceof AudioContext) this.loop = false;
+      return real.apply(this, args);
+    };
+  },
+  // A phone's browser.
+  'no-fullscreen': () => { delete Element.prototype.requestFullscreen; delete Element.prototype.webkitRequestFullscreen; },
+};
+
+function withRecorder(html) {
+  const faults = `{${Object.entries(FAULTS).map(([k, f]) => `${JSON.stringify(k)}: ${f}`).join(',\n')}}`;
+  const script = `<script>(${pageRecorder})(${faults});</script>\n`;
+  const at = html.search(/<script[\s>]/i);
+  return at < 0 ? html.replace(/<\/head>/i, (end) => script + end) : html.slice(0, at) + script + html.slice(at);
+}
+
+// The one-file page as it is opened from the disk: a copy with the recorder
+// written in, alone in a folder of its own. Returns its file:// URL and a
+// function that removes it.
+function recordedCopy(file) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-one-file-'));
+  fs.writeFileSync(path.join(dir, 'tolmar.html'), withRecorder(fs.readFileSync(file, 'utf8')));
+  return {url: `file://${dir}/tolmar.html`, remove: () => fs.rmSync(dir, {recursive: true, force: true})};
+}
+
+// --- The site ------------------------------------------------------------------
+// An MP3 under these folders comes in eight pieces 250 ms apart (slow), or a
+// quarter of it and then nothing, the connection held open (stall).
+const PACED = {
+  slow: (body, response) => {
+    const piece = Math.ceil(body.length / 8);
+    const send = (at) => (at >= body.length ? response.end()
+                                            : response.write(body.subarray(at, at + piece), () => setTimeout(send, 250, at + piece)));
+    send(0);
+  },
+  stall: (body, response) => response.write(body.subarray(0, Math.ceil(body.length / 4))),
+};
+
+// Serves SITE with tools/serve-web.js, as a host would (its statuses are the
+// failures' causes), the only place it is started from. With record, a proxy
+// in front of it writes the recorder into each page and paces the MP3s of
+// PACED's folders. Resolves to {base, stop}.
+async function serve(site, {record = true} = {}) {
+  const server = spawn(process.execPath, [path.join(ROOT, 'tools/serve-web.js'), site, '0'],
+                       {stdio: ['ignore', 'pipe', 'inherit']});
+  process.on('exit', () => server.kill());
+  const behind = await new Promise((resolve, reject) => {
+    server.stdout.once('data', (data) => resolve(new URL(String(data).trim())));
+    server.once('exit', (code) => reject(new Error(`the server ended with status ${code}`)));
+  });
+  if (!record) return {base: behind.href, stop: () => server.kill()};
+  const proxy = http.createServer((request, response) => {
+    const ask = http.request({host: behind.hostname, port: behind.port, path: request.url, method: request.method,
+                              headers: request.headers}, (answer) => {
+      const parts = [];
+      answer.on('data', (part) => parts.push(part)).on('end', () => {
+        const html = /^text\/html/.test(answer.headers['content-type'] || '');
+        const body = html ? Buffer.from(withRecorder(Buffer.concat(parts).toString('utf8'))) : Buffer.concat(parts);
+        response.writeHead(answer.statusCode, html ? {...answer.headers, 'content-length': body.length} : answer.headers);
+        const paced = answer.statusCode === 200 && /\.mp3$/.test(request.url) && PACED[request.url.split('/')[1]];
+        paced ? paced(body, response) : response.end(body);
+      });
+    });
+    ask.on('error', () => response.writeHead(502).end());
+    request.pipe(ask);
+  });
+  await new Promise((resolve) => proxy.listen(0, '127.0.0.1', resolve));
+  // A stalled answer is left open: the run ends with the process.
+  return {base: `http://127.0.0.1:${proxy.address().port}/`, stop: () => { proxy.close(); server.kill(); }};
+}
+
+// --- Reading and driving the page ------------------------------------------------
+// Polls the page until PREDICATE(ARG) holds; throws after TIMEOUT ms.
+async function waitFor(page, predicate, arg, timeout, what) {
+  const until = Date.now() + timeout;
+  while (!(await page.evaluate(predicate, arg))) {
+    if (Date.now() > until) throw new Error(`waited ${timeout} ms for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
 }
 
 async function waitForState(page, states, timeout = LOAD_MS) {
-  await page.waitForFunction((s) => s.includes(window.tolmar.state), {timeout, polling: 20}, states);
+  await waitFor(page, (s) => !!window.tolmar && s.includes(window.tolmar.state), states, timeout, states.join(' or '));
 }
 
 async function tolmarOf(page) {
@@ -60,11 +235,40 @@ async function tolmarOf(page) {
                                lineShown: !document.getElementById('line').hidden}));
 }
 
-// Waits for the start line, then clicks (or taps), a real user gesture.
-async function start(page, tap = false) {
-  await page.waitForFunction(() => document.getElementById('line').textContent.startsWith('click'),
-                             {timeout: LOAD_MS});
-  await (tap ? page.touchscreen.tap(20, 20) : page.mouse.click(20, 20));
+// Waits for the run to end; checks it ended with STATUS and MESSAGE, shown
+// on the page when it is a failure.
+async function endsWith(page, what, status, message, timeout = LOAD_MS) {
+  await waitForState(page, ['ended', 'error'], timeout).catch(() => {});  // reported below
+  const t = await tolmarOf(page);
+  const ok = t.state === (status === 0 ? 'ended' : 'error') && t.status === status && t.message === message &&
+             (status === 0 || (t.line === message && t.lineShown));
+  return check(ok, `${what}: status ${status}${message ? `, "${message}" on the page` : ''}`, JSON.stringify(t), page);
+}
+
+function openPage(browser, url) {
+  return browser.open(url, {width: 480, height: 270});
+}
+
+// Waits for the start line, then clicks (or taps): a real user gesture.
+async function start(page, {tap = false} = {}) {
+  await waitFor(page, () => document.getElementById('line').textContent.startsWith('click'), null, LOAD_MS,
+                'the start line');
+  await (tap ? page.tap(20, 20) : page.click(20, 20));
+}
+
+// Waits for STATE (or the end) and checks the page is in it.
+async function reaches(page, state, what, timeout = LOAD_MS) {
+  await waitForState(page, [state, 'ended', 'error'], timeout).catch(() => {});  // reported below
+  const t = await tolmarOf(page);
+  return check(t.state === state, what, JSON.stringify(t), page);
+}
+
+// Opens URL, starts the run and waits for one of STATES.
+async function started(browser, url, states) {
+  const page = await openPage(browser, url);
+  await start(page);
+  await waitForState(page, states);
+  return page;
 }
 
 // Resolves once the page has drawn two more animation frames.
@@ -72,41 +276,114 @@ async function framesDrawn(page) {
   await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
 }
 
-// The share of lit pixels in a screenshot and the brightest level.
-async function litStats(page) {
-  const url = `data:image/png;base64,${await page.screenshot({encoding: 'base64'})}`;
-  return page.evaluate(async (url) => {
-    const image = new Image();
-    image.src = url;
-    await image.decode();
-    const context = new OffscreenCanvas(image.width, image.height).getContext('2d');
-    context.drawImage(image, 0, 0);
-    const data = context.getImageData(0, 0, image.width, image.height).data;
-    let lit = 0;
-    let brightest = 0;
-    for (let i = 0; i < data.length; i += 4) {
-      const v = Math.max(data[i], data[i + 1], data[i + 2]);
-      brightest = Math.max(brightest, v);
-      if (v > 4) lit++;
+// Reads an image (a URL or data URL) into RGBA pixels in the page: its size,
+// brightest level and share of lit pixels; against a second image of the
+// same size (or itself), the mean levels, the mean difference per pixel and
+// the largest difference of the BLOCK x BLOCK blocks' means.
+async function imageStats(page, url, againstUrl, block) {
+  return page.evaluate(async (url, againstUrl, block) => {
+    async function pixels(src) {
+      const image = new Image();
+      image.src = src;
+      await image.decode();
+      const context = new OffscreenCanvas(image.width, image.height).getContext('2d');
+      context.drawImage(image, 0, 0);
+      return {w: image.width, h: image.height, data: context.getImageData(0, 0, image.width, image.height).data};
     }
-    return {litShare: lit / (image.width * image.height), brightest};
-  }, url);
+    const a = await pixels(url);
+    const b = againstUrl ? await pixels(againstUrl) : a;
+    if (b.w !== a.w || b.h !== a.h) return {sizeMismatch: `${b.w}x${b.h} against ${a.w}x${a.h}`};
+    const s = {w: a.w, h: a.h, brightest: 0, litShare: 0, meanDiff: 0, meanLevel: 0, referenceLevel: 0};
+    const blocks = new Map();  // block: [sum of a - b, values]
+    for (let i = 0; i < a.data.length; i += 4) {
+      const v = Math.max(a.data[i], a.data[i + 1], a.data[i + 2]);
+      s.brightest = Math.max(s.brightest, v);
+      s.litShare += v > 4 ? 1 / (a.w * a.h) : 0;
+      const p = i / 4;
+      const key = Math.floor((p % a.w) / block) + 1e4 * Math.floor(p / a.w / block);
+      const entry = blocks.get(key) || blocks.set(key, [0, 0]).get(key);
+      for (let c = i; c < i + 3; c++) {
+        s.meanDiff += Math.abs(a.data[c] - b.data[c]) / (3 * a.w * a.h);
+        s.meanLevel += a.data[c] / (3 * a.w * a.h);
+        s.referenceLevel += b.data[c] / (3 * a.w * a.h);
+        entry[0] += a.data[c] - b.data[c];
+        entry[1]++;
+      }
+    }
+    return {...s, worstBlock: Math.max(...[...blocks.values()].map(([d, n]) => Math.abs(d) / n))};
+  }, url, againstUrl, block || 16);
 }
 
-// Runs the groups in turn (a group that throws is a failure of its own),
-// cleans up and exits with the count.
-async function runGroups(groups, cleanUp) {
-  for (const group of groups) {
-    try {
-      await group();
-    } catch (e) {
-      check(false, `${group.name} ran to its end`, e.stack);
-    }
+async function screenStats(page) {
+  return imageStats(page, `data:image/png;base64,${await page.screenshot()}`);
+}
+
+// The library's one source node is one the page made, started and never
+// stopped, connected to its running context's output, whose clock moves on
+// (waited for, however slowly). As [ok, what, detail] for check(), what
+// between PREFIX and SUFFIX.
+async function musicPlays(page, prefix = '', suffix = '') {
+  const sound = await page.evaluate(async () => {
+    const own = Object.values(Module.tolmarAudio.sources);
+    const seen = own.length === 1 ? window.seenSources.get(own[0]) : undefined;
+    const context = own.length === 1 ? own[0].context : undefined;
+    const playing = !!seen && seen.started && !seen.stopped && seen.toDestination && context.state === 'running';
+    const before = context ? context.currentTime : 0;
+    while (playing && context.currentTime < before + 0.1) await new Promise((r) => setTimeout(r, 20));
+    return {sources: own.length, ...seen, state: context && context.state, playing};
+  });
+  return [sound.playing, `${prefix}the music plays${suffix}`, JSON.stringify(sound)];
+}
+
+// The whole way through: waiting, the black lead-in, the lit timeline with
+// its music, during(page) 4.5 s into it, Escape, then after(page). what: the
+// page's name in the checks ('' for the site's, which also has its view and
+// its states checked).
+async function realRun(browser, url, {what = '', during, after} = {}) {
+  const page = await openPage(browser, url);
+  await start(page);
+  if (!await reaches(page, 'lead-in', `${what}the run reaches its lead-in`)) return;
+  // Two frames drawn in the lead-in. The state is read before the screenshot
+  // is taken; should a slow machine finish the lead-in meanwhile, the
+  // timeline's first 0.97 s are black too.
+  await framesDrawn(page);
+  const stillLeadIn = (await tolmarOf(page)).state === 'lead-in';
+  const black = await screenStats(page);
+  await check(stillLeadIn && black.brightest <= 2, `${what}the screen is black during the lead-in`,
+              `brightest ${black.brightest}, state still lead-in: ${stillLeadIn}`, page);
+  const view = await page.evaluate(() => {
+    const c = document.getElementById('canvas');
+    return {w: c.width, h: c.height, cw: c.clientWidth, ch: c.clientHeight, ratio: devicePixelRatio,
+            cursor: getComputedStyle(c).cursor, fullscreen: document.fullscreenElement === c};
+  });
+  if (!what) {
+    await check(view.w === Math.round(view.cw * view.ratio) && view.h === Math.round(view.ch * view.ratio) &&
+                view.ratio === DEVICE_RATIO, 'the canvas draws at the device pixels', JSON.stringify(view), page);
+    await check(view.cursor === 'none', 'the cursor is hidden over the canvas', view.cursor, page);
+    await check(view.fullscreen, 'the canvas is full screen', JSON.stringify(view), page);
   }
-  await cleanUp().catch(() => {});
-  for (const dir of userDirs) fs.rmSync(dir, {recursive: true, force: true});
-  console.log(`browser checks: ${counts.passed} passed, ${counts.failed} failed`);
-  process.exit(counts.failed === 0 && counts.passed > 0 ? 0 : 1);
+  if (!await reaches(page, 'timeline', `${what}the timeline follows the lead-in`, 10000)) return;
+  // 4.5 s into the timeline by the page's own clock, however long that takes.
+  await waitFor(page, () => performance.now() - window.seenStates[2].at >= 4500, null, LOAD_MS, '4.5 s of timeline');
+  const lit = await screenStats(page);
+  await check(lit.litShare > 0.1 && lit.brightest > 10, `${what}the picture is lit 4.5 s into the timeline`,
+              JSON.stringify(lit), page);
+  await check(...await musicPlays(page, what, ' during the timeline'), page);
+  if (during) await during(page);
+
+  await page.key('Escape');
+  await endsWith(page, `${what}Escape ends the run`, 0, '', 10000);
+  const left = await page.evaluate(() => ({fullscreen: !!document.fullscreenElement, states: window.seenStates}));
+  const names = left.states.map((s) => s.state).join(' ');
+  if (!what) {
+    await check(!left.fullscreen, 'the end leaves full screen', '', page);
+    await check(names === 'waiting lead-in timeline ended', 'the states go waiting, lead-in, timeline, ended', names, page);
+  }
+  const leadIn = left.states[2].at - left.states[1].at;
+  await check(leadIn >= 2950, `${what}the lead-in lasts 3000 ms`, `${leadIn.toFixed(0)} ms`, page);
+  if (after) await after(page);
+  await page.close();
 }
 
-module.exports = {LOAD_MS, check, launch, openPage, waitForState, tolmarOf, start, framesDrawn, litStats, runGroups};
+module.exports = {LOAD_MS, ROOT, check, skip, runChecks, runGroups, withRecorder, recordedCopy, serve, waitFor,
+                  waitForState, tolmarOf, endsWith, openPage, start, started, framesDrawn, imageStats, screenStats, musicPlays, realRun};

@@ -178,6 +178,9 @@
         audioContext = null;
       }
     }
+    // The wake lock before full screen too: WebKit refuses a lock asked after
+    // the full-screen request in the same gesture.
+    keepAwake();
     // On a touch screen the whole page goes full screen, so that the close
     // control can show over the canvas.
     var target = window.matchMedia('(pointer: coarse)').matches ? document.documentElement : canvas;
@@ -189,7 +192,6 @@
         fullscreenAsked = null;
       }
     }
-    keepAwake();
     if (ready) startRun();
   }
 
