@@ -237,15 +237,14 @@ struct Walk {
     size_t end = 0;  // where the chain of frames stopped
 };
 
-// Skips ID3v2 tags, reads the first frame's info, then chains frame to frame
-// by the sizes the headers give. Every header must be of the first's stream.
+// The first frame, its info, then frame after frame of the first's stream,
+// as the Windows stream and the web backend find them.
 Walk walk(const Bytes& file) {
     Walk w;
-    size_t at = 0;
-    while (size_t tag = id3v2TagBytes(file.data() + at, file.size() - at)) at += tag;
-    EXPECT_LE(at + MP3_HEADER_BYTES, file.size());
-    if (at + MP3_HEADER_BYTES > file.size() || !mp3ParseHeader(&file[at], &w.first)) {
-        ADD_FAILURE() << "no frame header after the tags, at byte " << at;
+    const Mp3Source source = mp3MemorySource(file.data(), file.size());
+    uint64_t at = 0;
+    if (!mp3FindFirstFrame(source, &at, &w.first)) {
+        ADD_FAILURE() << "no first frame";
         return w;
     }
     const uint8_t* first = &file[at];
@@ -253,11 +252,7 @@ Walk walk(const Bytes& file) {
     if (mp3IsInfoFrame(first, size_t(w.first.bytes), w.first)) at += size_t(w.first.bytes);
     w.audioStart = at;
     Mp3Frame frame{};
-    while (at + MP3_HEADER_BYTES <= file.size() && mp3ParseHeader(&file[at], &frame) &&
-           mp3SameStream(frame, w.first) && at + size_t(frame.bytes) <= file.size()) {
-        at += size_t(frame.bytes);
-        ++w.audioFrames;
-    }
+    for (; mp3NextFrame(source, w.first, &at, &frame); at += size_t(frame.bytes)) ++w.audioFrames;
     w.end = at;
     return w;
 }
