@@ -60,7 +60,7 @@ TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/buil
   run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"
 run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"
 PCM_MATCH=$root/build/tests/reliability/pcm_match run_checks timeout 1800 bash tests/release/linux_archive.sh \
-  "dist/tolmar-$version-linux-x86_64.tar.gz" build-release/linux-archive/checks/libevent_log.so
+  "dist/tolmar-$version-linux-x86_64.tar.gz" build-release/linux-archive/x86_64/checks/libevent_log.so
 run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
 run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
 run_checks bash tests/release/notices.sh build-release dist
