@@ -5,10 +5,11 @@
 # package unpacked and run (deb_test.sh), installed with apt on a fresh
 # minimal Debian 12 in a chroot and run (fresh_install.sh, as root; about
 # 150 MB from the Debian mirror the first time, then only what changed, kept
-# in /var/cache/tolmar-tests), the portable Linux archive unpacked and run
-# on fresh minimal Debian 11, 12 and 13 (linux_archive.sh, as root, cached
-# the same way; the release builds its program in a Debian 11 kept there
-# too), the Windows zip unpacked and run
+# in /var/cache/tolmar-tests), the portable Linux archives unpacked and run,
+# x86_64 on fresh minimal Debian 11, 12 and 13, aarch64 on arm64 Debian 11
+# and 13 through qemu (linux_archive.sh, as root, cached the same way; the
+# release builds their programs in a Debian 11 kept there too), the Windows
+# zip unpacked and run
 # under Wine (windows_zip.sh), the web zip unpacked, served and run in
 # chromium (web_zip.sh), the licences each carries for what its build
 # linked (notices.sh), and SHA256SUMS against every file of dist/; the
@@ -59,8 +60,10 @@ run_checks bash $set_check release build-release/linux . tolmar soundtrack pictu
 TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/build/tests/reliability/pcm_match \
   run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"
 run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"
-PCM_MATCH=$root/build/tests/reliability/pcm_match run_checks timeout 1800 bash tests/release/linux_archive.sh \
-  "dist/tolmar-$version-linux-x86_64.tar.gz" build-release/linux-archive/x86_64/checks/libevent_log.so
+for arch in x86_64 aarch64; do
+  PCM_MATCH=$root/build/tests/reliability/pcm_match run_checks timeout 1800 bash tests/release/linux_archive.sh \
+    "dist/tolmar-$version-linux-$arch.tar.gz" "build-release/linux-archive/$arch/checks/libevent_log.so"
+done
 run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
 run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
 run_checks bash tests/release/notices.sh build-release dist
