@@ -76,8 +76,11 @@ debian_emulate() {
   entry=/proc/sys/fs/binfmt_misc/$qemu
   [ -e /proc/sys/fs/binfmt_misc/register ] ||
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc >"$log" 2>&1 || fail "mounting binfmt_misc"
+  # qemu-user-static's own registration is skipped in containers and, in
+  # one apt run with binfmt-support, may come before the latter is ready.
   if ! grep -qx enabled "$entry" 2>/dev/null; then
-    update-binfmts --enable "$qemu" >"$log" 2>&1 || fail "registering $qemu with binfmt_misc (update-binfmts)"
+    { update-binfmts --import "$qemu" && { grep -qx enabled "$entry" || update-binfmts --enable "$qemu"; }; } \
+      >"$log" 2>&1 || fail "registering $qemu with binfmt_misc (update-binfmts)"
   fi
   grep -q '^flags:.*F' "$entry" ||
     { case_dir=""; fail "$entry does not open its interpreter at registration (flag F), so chroots cannot use it: $(tr '\n' ' ' <"$entry")"; }
