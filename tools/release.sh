@@ -2,15 +2,16 @@
 # Cuts a release: builds everything from scratch in build-release/ and
 # writes what a release page offers into dist/:
 #   tolmar_VERSION_amd64.deb      the Debian package (cpack)
-#   tolmar-VERSION-linux-x86_64.tar.gz  the portable Linux archive: the
-#                                 program built on Debian 11 (in a chroot
-#                                 kept in /var/cache/tolmar-tests; needs
-#                                 root), its launcher, music, libraries
+#   tolmar-VERSION-linux-x86_64.tar.gz  the portable Linux archives, for
+#   tolmar-VERSION-linux-aarch64.tar.gz x86-64 and 64-bit ARM: the program
+#                                 built on Debian 11 (in a chroot kept in
+#                                 /var/cache/tolmar-tests; needs root), its
+#                                 launcher, music, libraries
 #   tolmar-VERSION-windows.zip    tolmar.exe, tolmar.mp3, README.txt, licences
 #   tolmar-VERSION-web.zip        the web build and its tolmar.mp3, licences
 #   SHA256SUMS                    for sha256sum -c, over every file of dist/
 # VERSION is the file VERSION. One soundtrack, composed once, goes into all
-# four. Refuses a checkout with uncommitted changes (a release must be
+# five. Refuses a checkout with uncommitted changes (a release must be
 # rebuildable from its commit) unless --allow-dirty is given. The package
 # must pass lintian without errors or warnings. The files are made in
 # build-release/dist and replace dist/ whole once every step has passed: a
@@ -27,7 +28,7 @@ for arg in "$@"; do
   case "$arg" in
   --allow-dirty) allow_dirty=yes ;;
   -h | --help)
-    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -111,9 +112,10 @@ tar_folder() {  # FOLDER (inside $out/zip)
   (cd "$out/zip" && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
     --mode=go-w --format=gnu -cf - "$1" | gzip -9n >"$dist/$1.tar.gz")
 }
-# A text for the zip, with the version filled in; CRLF for Windows readers.
+# A text for the zip, with the version (and an archive's processor, $arch)
+# filled in; CRLF for Windows readers.
 readme() {  # SOURCE DEST [crlf]
-  sed "s/@VERSION@/$version/" "$1" >"$2"
+  sed -e "s/@VERSION@/$version/g; s/@ARCH@/${arch:-}/g" "$1" >"$2"
   if [ "${3:-}" = crlf ]; then sed -i 's/$/\r/' "$2"; fi
 }
 
@@ -131,25 +133,29 @@ notices() {  # FOLDER (inside $out/zip) [crlf] -- FILE...
   if [ "$crlf" = crlf ]; then sed -i 's/$/\r/' "$to/LICENSE.txt" "$to"/LICENSES/*; fi
 }
 
-# --- Linux: the portable archive ----------------------------------------------
-# Built on Debian 11 (glibc 2.31), so it runs there and on everything newer
-# (docs/release.md). The program, its audio library and the libraries a
-# desktop may lack go into lib/, found through the launcher, which is the
-# package's with the archive's layout filled in.
-step "Linux archive build (Debian 11 chroot)" bash tools/release/linux_build.sh "$out/linux-archive"
-linux=tolmar-$version-linux-x86_64
-mkdir -p "$out/zip/$linux/lib"
-cp "$out/linux-archive/tolmar" "$out/linux-archive/lib/"* "$out/zip/$linux/lib/"
-cp "$soundtrack" "$out/zip/$linux/tolmar.mp3"
-sed -e "s|@TOLMAR_PROGRAM@|lib/tolmar|; s|@TOLMAR_SOUNDTRACK_DIR@|.|; s|@TOLMAR_PRIVATE_LIBS@|lib|" \
-  -e "s|@TOLMAR_MANUAL@|README.txt|; s|@PROJECT_VERSION@|$version|" tools/release/tolmar.sh.in >"$out/zip/$linux/tolmar"
-chmod 755 "$out/zip/$linux/tolmar" "$out/zip/$linux/lib/tolmar"
-chmod 644 "$out/zip/$linux/lib/"*.so*
-readme tools/release/README-linux.txt "$out/zip/$linux/README.txt"
-# SDL2 (zlib), libmpg123 (LGPL-2.1) and GLU (SGI Free B): the copyright
-# files of the Debian 11 packages they came from, and where their source is.
-notices "$linux" lf -- "$out/linux-archive/notices/"*
-tar_folder "$linux"
+# --- Linux: the portable archives ----------------------------------------------
+# Built on Debian 11 (glibc 2.31), so they run there and on everything newer
+# (docs/release.md), one per processor, named as uname -m names it. The
+# program, its audio library and the libraries a desktop may lack go into
+# lib/, found through the launcher, which is the package's with the
+# archive's layout filled in.
+step "Linux archives build, x86_64 and aarch64 (Debian 11 chroot)" \
+  bash tools/release/linux_build.sh "$out/linux-archive" x86_64 aarch64
+for arch in x86_64 aarch64; do
+  linux=tolmar-$version-linux-$arch
+  mkdir -p "$out/zip/$linux/lib"
+  cp "$out/linux-archive/$arch/tolmar" "$out/linux-archive/$arch/lib/"* "$out/zip/$linux/lib/"
+  cp "$soundtrack" "$out/zip/$linux/tolmar.mp3"
+  sed -e "s|@TOLMAR_PROGRAM@|lib/tolmar|; s|@TOLMAR_SOUNDTRACK_DIR@|.|; s|@TOLMAR_PRIVATE_LIBS@|lib|" \
+    -e "s|@TOLMAR_MANUAL@|README.txt|; s|@PROJECT_VERSION@|$version|" tools/release/tolmar.sh.in >"$out/zip/$linux/tolmar"
+  chmod 755 "$out/zip/$linux/tolmar" "$out/zip/$linux/lib/tolmar"
+  chmod 644 "$out/zip/$linux/lib/"*.so*
+  readme tools/release/README-linux.txt "$out/zip/$linux/README.txt"
+  # SDL2 (zlib), libmpg123 (LGPL-2.1) and GLU (SGI Free B): the copyright
+  # files of the Debian 11 packages they came from, and where their source is.
+  notices "$linux" lf -- "$out/linux-archive/$arch/notices/"*
+  tar_folder "$linux"
+done
 
 # --- Windows: tolmar.exe with its music -----------------------------------------
 step "Windows build (mingw-w64)" \

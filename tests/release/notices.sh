@@ -5,9 +5,9 @@
 # What a zip's program carries is read from the build that made it, not
 # from a list kept beside it: the link line of build-release/windows
 # (tolmar.exe) and build-release/web (tolmar.js) in their build.ninja. The
-# Linux archive carries its libraries as files: what its lib/ holds, each
-# library needing a row of the table. Also shows once that a zip short of a
-# notice fails. Usage:
+# Linux archives (x86_64, aarch64) carry their libraries as files: what
+# each lib/ holds, each library needing a row of the table. Also shows once
+# that a zip short of a notice fails. Usage:
 #   bash tests/release/notices.sh BUILD_DIR DIST_DIR   (build-release dist)
 # Prints PASS/FAIL per check and "N passed, M failed, K skipped"; exits
 # non-zero on any failure.
@@ -101,26 +101,28 @@ for kind in windows web; do
   fi
 done
 
-# The Linux archive: a notice for each library in lib/ (ours is under our
+# The Linux archives: a notice for each library in lib/ (ours is under our
 # licence), and a row of the table for each.
-top=tolmar-$version-linux-x86_64
-listing=$(tar -tzf "$dist/$top.tar.gz" 2>&1 | sed -n "s|^$top/||p")
-libs=$(grep '^lib/.*\.so' <<<"$listing")
-check_notices "the Linux archive" "$listing" "$libs" "its lib/"
-unknown=""
-for lib in $libs; do
-  known=""
-  while read -r glob _; do
-    # shellcheck disable=SC2053  # the table's entry is a glob
-    [[ $lib == $glob ]] && known=yes
-  done <<<"${notice_table#$'\n'}"
-  [ -n "$known" ] || unknown="$unknown $lib"
+for arch in x86_64 aarch64; do
+  top=tolmar-$version-linux-$arch
+  listing=$(tar -tzf "$dist/$top.tar.gz" 2>&1 | sed -n "s|^$top/||p")
+  libs=$(grep '^lib/.*\.so' <<<"$listing")
+  check_notices "the Linux $arch archive" "$listing" "$libs" "its lib/"
+  unknown=""
+  for lib in $libs; do
+    known=""
+    while read -r glob _; do
+      # shellcheck disable=SC2053  # the table's entry is a glob
+      [[ $lib == $glob ]] && known=yes
+    done <<<"${notice_table#$'\n'}"
+    [ -n "$known" ] || unknown="$unknown $lib"
+  done
+  [ -z "$unknown" ] && pass "the Linux $arch archive: every library in lib/ has a row in the notice table" ||
+    fail "the Linux $arch archive: libraries in lib/ with no row in the notice table:$unknown"
+  tar -xzOf "$dist/$top.tar.gz" "$top/LICENSE.txt" 2>/dev/null | cmp -s - "$root/LICENSE" &&
+    pass "the Linux $arch archive's LICENSE.txt is the root's LICENSE" ||
+    fail "the Linux $arch archive's LICENSE.txt is the root's LICENSE"
 done
-[ -z "$unknown" ] && pass "the Linux archive: every library in lib/ has a row in the notice table" ||
-  fail "the Linux archive: libraries in lib/ with no row in the notice table:$unknown"
-tar -xzOf "$dist/$top.tar.gz" "$top/LICENSE.txt" 2>/dev/null | cmp -s - "$root/LICENSE" &&
-  pass "the Linux archive's LICENSE.txt is the root's LICENSE" ||
-  fail "the Linux archive's LICENSE.txt is the root's LICENSE"
 
 # The .deb links what it uses dynamically, as Debian packages with their own
 # copyright files; it carries only its own.

@@ -1,14 +1,15 @@
 # Debian systems in chroots: the Debian 11 that builds the portable Linux
-# archive (tools/release/linux_build.sh) and the fresh Debian 11, 12 and 13
+# archives (tools/release/linux_build.sh) and the fresh Debian 11, 12 and 13
 # the releases are checked on (tests/release/fresh_install.sh,
-# tests/release/linux_archive.sh). Sourced, as root, by scripts that define
-# fail MESSAGE (shows the end of $case_dir/stderr.txt unless case_dir is
-# empty, and ends the run) and work (a temporary folder); each step's output
-# goes to $log, whose end a failure shows.
+# tests/release/linux_archive.sh), amd64 or arm64. Sourced, as root, by
+# scripts that define fail MESSAGE (shows the end of $case_dir/stderr.txt
+# unless case_dir is empty, and ends the run) and work (a temporary folder);
+# each step's output goes to $log, whose end a failure shows.
 #
 # What comes from the Debian mirror is kept outside the clone, in
 # $TOLMAR_TEST_CACHE (default /var/cache/tolmar-tests), a folder per release
-# (debian11, debian12, debian13): the minimal system as debootstrap's
+# and architecture (debian11, debian12, debian13 for amd64, the host's;
+# debian11-arm64 and so on for another): the minimal system as debootstrap's
 # tarball, apt's package lists, the packages apt downloaded, and the systems
 # kept ready there (debian_ready). The first run fetches the minimal system
 # and the packages; later runs on the machine, from any clone, fetch only what
@@ -20,13 +21,16 @@
 debian_mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 debian_mounted=""  # what debian_bind and debian_mount mounted, last first
 
-# debian_cache RELEASE (11, 12 or 13): locks that release's cache for this
-# run, as two clones may test at once (held on descriptor 9 until the run
-# ends or the next debian_cache), asks the mirror once whether it answers,
-# and fetches the minimal system into the cache when it has none. Sets
-# release, suite, cache and online (yes, or empty when the mirror is away).
+# debian_cache RELEASE [ARCH]: RELEASE 11, 12 or 13, ARCH Debian's name
+# (amd64, the default, or arm64, whose programs run through qemu). Locks that
+# release's cache for this run, as two clones may test at once (held on
+# descriptor 9 until the run ends or the next debian_cache), asks the mirror
+# once whether it answers, and fetches the minimal system into the cache when
+# it has none. Sets release, arch, suite, cache and online (yes, or empty when
+# the mirror is away).
 debian_cache() {
   release=$1
+  arch=${2:-amd64}
   case "$1" in
   11) suite=bullseye ;;
   12) suite=bookworm ;;
@@ -34,7 +38,12 @@ debian_cache() {
   *) fail "debian_cache: no Debian release '$1'" ;;
   esac
   cache=${TOLMAR_TEST_CACHE:-/var/cache/tolmar-tests}/debian$1
-  mkdir -p "$cache/archives/partial" "$cache/lists/partial" || fail "cannot make the cache $cache"
+  # amd64 keeps the release's folder, which clones before arm64 share.
+  if [ "$arch" != amd64 ]; then
+    cache=$cache-$arch
+    debian_emulate "$arch"
+  fi
+  mkdir -p "$cache/archives/partial" || fail "cannot make the cache $cache"
   exec 9>"$cache/lock"
   flock 9
   # One cheap request (the release file, about 50 kB).
@@ -47,11 +56,34 @@ debian_cache() {
   # own retries later.
   for _ in 1 2; do
     rm -rf "$work/make-base"
-    timeout 1200 debootstrap --variant=minbase --make-tarball="$cache/minbase.tgz.new" "$suite" \
+    timeout 1200 debootstrap --arch="$arch" --variant=minbase --make-tarball="$cache/minbase.tgz.new" "$suite" \
       "$work/make-base" "$debian_mirror" >"$log" 2>&1 && mv "$cache/minbase.tgz.new" "$cache/minbase.tgz" && break
   done
   rm -rf "$work/make-base" "$cache/minbase.tgz.new"
-  [ -s "$cache/minbase.tgz" ] || fail "debootstrap of a minimal Debian $1 (into the cache)"
+  [ -s "$cache/minbase.tgz" ] || fail "debootstrap of a minimal Debian $1 $arch (into the cache)"
+}
+
+# debian_emulate ARCH: the kernel runs ARCH's programs through
+# qemu-user-static, registered in binfmt_misc with its interpreter opened
+# at registration (flag F), so that a chroot needs no qemu of its own. A
+# fresh machine has binfmt_misc neither mounted nor filled.
+debian_emulate() {
+  local qemu entry
+  case "$1" in
+  arm64) qemu=qemu-aarch64 ;;
+  *) fail "debian_emulate: no emulator for Debian's '$1'" ;;
+  esac
+  entry=/proc/sys/fs/binfmt_misc/$qemu
+  [ -e /proc/sys/fs/binfmt_misc/register ] ||
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc >"$log" 2>&1 || fail "mounting binfmt_misc"
+  # qemu-user-static's own registration is skipped in containers and, in
+  # one apt run with binfmt-support, may come before the latter is ready.
+  if ! grep -qx enabled "$entry" 2>/dev/null; then
+    { update-binfmts --import "$qemu" && { grep -qx enabled "$entry" || update-binfmts --enable "$qemu"; }; } \
+      >"$log" 2>&1 || fail "registering $qemu with binfmt_misc (update-binfmts)"
+  fi
+  grep -q '^flags:.*F' "$entry" ||
+    { case_dir=""; fail "$entry does not open its interpreter at registration (flag F), so chroots cannot use it: $(tr '\n' ' ' <"$entry")"; }
 }
 
 # in_debian ROOT COMMAND...: runs COMMAND in the system at ROOT with a clean
@@ -76,16 +108,25 @@ debian_unmount_all() {
 }
 
 # debian_mount ROOT: /proc, /dev and the cache's package lists and packages
-# mounted in the system at ROOT.
+# mounted in the system at ROOT. apt's update drops the lists of
+# architectures a system lacks, so one given foreign architectures (dpkg's
+# arch file names them all) keeps its lists apart from the others'. Sets
+# lists.
 debian_mount() {
+  lists=$cache/lists
+  [ ! -s "$1/var/lib/dpkg/arch" ] || lists=$cache/lists-$(paste -sd- "$1/var/lib/dpkg/arch")
+  mkdir -p "$lists/partial" || fail "cannot make $lists"
   mount -t proc proc "$1/proc" || fail "mounting /proc in $1"
   debian_mounted="$1/proc $debian_mounted"
   debian_bind /dev "$1/dev"
   debian_bind /dev/pts "$1/dev/pts"
-  debian_bind "$cache/lists" "$1/var/lib/apt/lists"
+  debian_bind "$lists" "$1/var/lib/apt/lists"
   debian_bind "$cache/archives" "$1/var/cache/apt/archives"
   printf 'Acquire::Retries "%s";\nAcquire::http::Timeout "30";\n' "$([ -n "$online" ] && echo 3 || echo 0)" \
     >"$1/etc/apt/apt.conf.d/80retries"
+  # No translated package descriptions: nothing here reads them, and an
+  # emulated system's apt-get update takes 10 s longer with them.
+  echo 'Acquire::Languages "none";' >"$1/etc/apt/apt.conf.d/80languages"
 }
 
 # debian_update ROOT: online, apt's lists brought up to date and the system
@@ -95,21 +136,28 @@ debian_update() {
   if [ -n "$online" ]; then
     { in_debian "$1" apt-get update && in_debian "$1" env DEBIAN_FRONTEND=noninteractive apt-get upgrade -y; } \
       >"$log" 2>&1 || fail "apt-get update and upgrade in Debian $release"
-  elif ! compgen -G "$cache/lists/*_Packages*" >/dev/null; then
+  elif ! compgen -G "$lists/*_Packages*" >/dev/null; then
     case_dir=""
-    fail "no package lists in the cache ($cache) and the mirror $debian_mirror cannot be reached"
+    fail "no package lists in the cache ($lists) and the mirror $debian_mirror cannot be reached"
   else
     echo "the mirror $debian_mirror cannot be reached: Debian $release from the cache"
   fi
 }
 
-# debian_unpack ROOT: a fresh minimal system from the cache at ROOT, mounted
-# and brought up to date.
+# debian_unpack ROOT [FOREIGN-ARCH...]: a fresh minimal system from the
+# cache at ROOT, given the foreign architectures, mounted and brought up to
+# date. Another architecture's packages are configured through qemu, several
+# times slower.
 debian_unpack() {
-  timeout 600 debootstrap --variant=minbase --unpack-tarball="$cache/minbase.tgz" "$suite" "$1" "$debian_mirror" \
-    >"$log" 2>&1 || fail "debootstrap of a minimal Debian $release from the cache ($cache/minbase.tgz)"
-  debian_mount "$1"
-  debian_update "$1"
+  local root=$1 foreign
+  shift
+  timeout 1200 debootstrap --arch="$arch" --variant=minbase --unpack-tarball="$cache/minbase.tgz" "$suite" "$root" \
+    "$debian_mirror" >"$log" 2>&1 || fail "debootstrap of a minimal Debian $release $arch from the cache ($cache/minbase.tgz)"
+  for foreign in "$@"; do
+    in_debian "$root" dpkg --add-architecture "$foreign" >"$log" 2>&1 || fail "dpkg --add-architecture $foreign"
+  done
+  debian_mount "$root"
+  debian_update "$root"
 }
 
 # debian_install ROOT PACKAGE...: apt-get install without recommends.
@@ -120,17 +168,19 @@ debian_install() {
     >"$log" 2>&1 ||
     fail "apt-get install in Debian $release$([ -n "$online" ] || echo " (the mirror cannot be reached, and the cache lacks a package)"): $*"
   # Versions the mirror no longer has leave the cache.
-  [ -z "$online" ] || in_debian "$root" apt-get autoclean >/dev/null 2>&1
+  [ -z "$online" ] || in_debian "$root" apt-get autoclean >/dev/null 2>&1 || true
 }
 
 # debian_ready NAME PACKAGE...: a system kept ready in the cache, the
 # minimal one with PACKAGEs (and what they depend on, no recommends): made
 # the first time and again when the list changes, later only brought up to
-# date. Sets root to it, mounted. A run that uses it leaves it as it found
-# it (what it adds goes below /tmp and is removed).
+# date. A PACKAGE:ARCH of another architecture adds that one to the system.
+# Sets root to it, mounted. A run that uses it leaves it as it found it
+# (what it adds goes below /tmp and is removed).
 debian_ready() {
-  local name=$1
+  local name=$1 foreign
   shift
+  foreign=$(printf '%s\n' "$@" | awk -F: -v own="$arch" 'NF == 2 && $2 != own && !seen[$2]++ { print $2 }')
   root=$cache/$name
   if [ -d "$root" ] && [ "$(cat "$root.packages" 2>/dev/null)" = "$*" ]; then
     debian_mount "$root"
@@ -139,7 +189,7 @@ debian_ready() {
   else
     # A stale one, or one whose making was cut short (no list written).
     rm -rf --one-file-system "$root" "$root.packages"
-    debian_unpack "$root"
+    debian_unpack "$root" $foreign
     debian_install "$root" "$@"
     echo "$*" >"$root.packages"
   fi
