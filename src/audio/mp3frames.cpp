@@ -79,10 +79,13 @@ bool readMemory(void* context, uint64_t offset, uint8_t* out, size_t n) {
 
 }  // namespace
 
+Mp3Source mp3MemorySource(const uint8_t* data, size_t size) {
+    return {const_cast<uint8_t*>(data), size, readMemory};
+}
+
 bool mp3FindFirstFrame(const uint8_t* data, size_t size, size_t* offset, Mp3Frame* frame) {
-    const Mp3Source source{const_cast<uint8_t*>(data), size, readMemory};
     uint64_t at = 0;
-    if (!mp3FindFirstFrame(source, &at, frame)) return false;
+    if (!mp3FindFirstFrame(mp3MemorySource(data, size), &at, frame)) return false;
     *offset = static_cast<size_t>(at);
     return true;
 }

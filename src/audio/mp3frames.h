@@ -43,6 +43,9 @@ struct Mp3Source {
     bool (*read)(void* context, uint64_t offset, uint8_t* out, size_t n);
 };
 
+// A whole file held in memory.
+Mp3Source mp3MemorySource(const uint8_t* data, size_t size);
+
 // Finds the first audio frame: skips ID3v2 tags (a file that ends inside one
 // holds no audio), then takes the first header that
 // is followed by another of the same stream (or by the end of the data)

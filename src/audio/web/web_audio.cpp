@@ -117,6 +117,10 @@ EM_ASYNC_JS(int, fetchFile, (const char* name, int sound, int stall_ms), {
 
 EM_JS(void, copyFile, (int sound, uint8_t* to), { HEAPU8.set(Module.tolmarAudio.files[sound], to); });
 
+EM_JS(void, replaceFile, (int sound, const uint8_t* from, int size), {
+    Module.tolmarAudio.files[sound] = HEAPU8.slice(from, from + size);
+});
+
 // Decodes the fetched file at the given rate (the file's own, so that sample
 // counts from the LAME tag apply as they are). The decoded length in
 // samples per channel, or -1 when the browser cannot decode it.
@@ -197,7 +201,19 @@ FMOD_RESULT loadMusic(AudioStream* s, const char* name) {
     if (!mp3FindFirstFrame(bytes.data(), bytes.size(), &offset, &first)) return FMOD_ERR_FORMAT;
     Mp3Gap gap{};
     const bool known = mp3ReadGap(bytes.data() + offset, bytes.size() - offset, first, &gap);
+    // The browser is handed the first frame's stream alone, as the Windows
+    // codec is: browsers differ on tags, junk and frames of another rate or
+    // layer between the frames, and one refuses a whole file for them.
+    std::vector<uint8_t> frames(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                                bytes.begin() + static_cast<std::ptrdiff_t>(offset) + first.bytes);
+    const Mp3Source source = mp3MemorySource(bytes.data(), bytes.size());
+    Mp3Frame frame;
+    for (uint64_t at = offset + first.bytes; mp3NextFrame(source, first, &at, &frame); at += frame.bytes)
+        frames.insert(frames.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(at) + frame.bytes);
+    replaceFile(s->id, frames.data(), static_cast<int>(frames.size()));
     bytes = std::vector<uint8_t>();
+    frames = std::vector<uint8_t>();
 
     const double decoded = decodeFile(s->id, s->output, first.channels, first.rate_hz);
     if (decoded < 1.0) return FMOD_ERR_FORMAT;
