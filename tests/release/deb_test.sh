@@ -17,21 +17,20 @@ version=$(head -n 1 "$here/../../VERSION")
 . "$here/../support/dpkg_lib.sh"
 . "$here/../support/program_lib.sh"  # goes to a temporary folder
 . "$here/play_lib.sh"
-pass() { echo "PASS: $*"; }
 [ -x "${PCM_MATCH:-}" ] && [ -f "${TOLMAR_EVENT_SHIM:-}" ] ||
-  fail "PCM_MATCH and TOLMAR_EVENT_SHIM must name the default build's pcm_match and event log library"
+  die "PCM_MATCH and TOLMAR_EVENT_SHIM must name the default build's pcm_match and event log library"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 
 # --- Metadata ------------------------------------------------------------------
-[ "$(basename "$deb")" = "tolmar_${version}_amd64.deb" ] || fail "file name $(basename "$deb"), expected tolmar_${version}_amd64.deb"
+[ "$(basename "$deb")" = "tolmar_${version}_amd64.deb" ] || die "file name $(basename "$deb"), expected tolmar_${version}_amd64.deb"
 [ "$(field Package) $(field Version) $(field Architecture)" = "tolmar $version amd64" ] ||
-  fail "control: $(field Package) $(field Version) $(field Architecture)"
-[ -n "$(field Description)" ] && [ -n "$(field Maintainer)" ] || fail "no Description or Maintainer"
+  die "control: $(field Package) $(field Version) $(field Architecture)"
+[ -n "$(field Description)" ] && [ -n "$(field Maintainer)" ] || die "no Description or Maintainer"
 # No maintainer scripts: nothing of ours goes where ldconfig or a trigger
 # would have to know of it.
 scripts=$(dpkg-deb -I "$deb" | awk '$NF ~ /^(preinst|postinst|prerm|postrm|triggers)$/ { print $NF }')
-[ -z "$scripts" ] || fail "maintainer scripts in the package: $scripts"
+[ -z "$scripts" ] || die "maintainer scripts in the package: $scripts"
 pass "control: tolmar $version amd64, no maintainer scripts"
 
 # --- Contents ------------------------------------------------------------------
@@ -50,14 +49,14 @@ expected="./usr/bin/picture-fit
 ./usr/share/tolmar/tolmar.mp3"
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $NF }' <<<"$listing" | sort)
-[ "$files" = "$expected" ] || fail "contents differ from the expected files:
+[ "$files" = "$expected" ] || die "contents differ from the expected files:
 $(diff <(echo "$expected") <(echo "$files"))"
 odd=$(awk '$2 != "root/root" || ($NF ~ /\/bin\/./ && $1 != "-rwxr-xr-x") || ($NF ~ /\/share\// && $1 !~ /^(-rw-r--r--|drwxr-xr-x)$/)' <<<"$listing")
-[ -z "$odd" ] || fail "owners or modes: $odd"
+[ -z "$odd" ] || die "owners or modes: $odd"
 pass "contents: the $(wc -l <<<"$files") files expected, owned by root, programs executable"
 
 root=$work/root
-dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+dpkg-deb -x "$deb" "$root" || die "dpkg-deb -x"
 
 # --- Dependencies ----------------------------------------------------------------
 # Every library the binaries load (ldd, through the program's rpath to its
@@ -68,12 +67,12 @@ dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
 depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/ //g' | awk 'NF')
 elves="$root/usr/libexec/tolmar/tolmar $root/usr/lib/tolmar/libaudio.so $root/usr/bin/tolmar-capture $root/usr/bin/picture-fit"
 loaded=$(for f in $elves; do ldd "$f"; done)
-grep -q 'not found' <<<"$loaded" && fail "libraries not found: $(grep 'not found' <<<"$loaded" | sort -u)"
-grep -q "libaudio.so => $root/usr/libexec/tolmar/../../lib/tolmar/libaudio.so" <<<"$loaded" || fail "the program does not find its audio library in the package"
+grep -q 'not found' <<<"$loaded" && die "libraries not found: $(grep 'not found' <<<"$loaded" | sort -u)"
+grep -q "libaudio.so => $root/usr/libexec/tolmar/../../lib/tolmar/libaudio.so" <<<"$loaded" || die "the program does not find its audio library in the package"
 used=$(awk '$2 == "=>" && $3 ~ /^\// { print $3 }' <<<"$loaded" | grep -v "^$root" | owning_packages)
 closure=$(dependency_closure $depends)
 missing=$(comm -23 <(echo "$used") <(echo "$closure"))
-[ -z "$missing" ] || fail "the binaries load libraries of packages the Depends do not bring: $(echo $missing)"
+[ -z "$missing" ] || die "the binaries load libraries of packages the Depends do not bring: $(echo $missing)"
 direct=$(for f in $elves; do readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; done | sort -u |
   while read -r soname; do awk -v s="$soname" '$1 == s && $3 ~ /^\// { print $3; exit }' <<<"$loaded"; done |
   grep -v "^$root" | owning_packages)
@@ -81,7 +80,7 @@ for d in $(field Depends | tr ',' '\n' | sed 's/(.*)//; s/ //g'); do
   case "$d" in libgl1 | libgl1-mesa-dri) continue ;; esac
   alternatives=$(tr '|' '\n' <<<"$d")
   [ -n "$(comm -12 <(sort <<<"$alternatives") <(echo "$direct"))" ] ||
-    fail "Depends on $d, which no binary links"
+    die "Depends on $d, which no binary links"
 done
 pass "dependencies: $(wc -l <<<"$used") packages loaded, all brought by the $(field Depends | tr ',' '\n' | wc -l) declared; none declared in vain"
 
@@ -89,16 +88,16 @@ pass "dependencies: $(wc -l <<<"$used") packages loaded, all brought by the $(fi
 if findings=$(lintian --fail-on error,warning "$deb" 2>/dev/null); then
   pass "lintian: no errors or warnings${findings:+ ($(grep -c . <<<"$findings") notes)}"
 else
-  fail "lintian: $findings"
+  die "lintian: $findings"
 fi
 
 # --- The installed tools answer --version --------------------------------------
 for tool in tolmar tolmar-capture picture-fit; do
   said=$("$root/usr/bin/$tool" --version 2>&1)
-  [ "$said" = "$tool $version" ] || fail "$tool --version said '$said'"
+  [ "$said" = "$tool $version" ] || die "$tool --version said '$said'"
 done
 "$root/usr/bin/tolmar" extra >/dev/null 2>&1
-[ $? -eq 2 ] || fail "the launcher takes no arguments, but 'tolmar extra' did not end with status 2"
+[ $? -eq 2 ] || die "the launcher takes no arguments, but 'tolmar extra' did not end with status 2"
 pass "tolmar, tolmar-capture and picture-fit --version say $version; tolmar refuses arguments with status 2"
 
 # --- The launcher, run as a viewer does --------------------------------------------
@@ -108,13 +107,13 @@ start_xvfb -wr
 mkdir "$work/empty"
 play_in "$work/empty" "$soundtrack" "the installed soundtrack" "launcher started from an empty folder"
 [ -z "$(ls -A "$work/empty" | grep -v -e '^audio.raw$' -e '^std...\.txt$' -e '^events.txt$' -e '^match.txt$')" ] ||
-  fail "the run left files in the folder it was started from: $(ls -A "$work/empty")"
+  die "the run left files in the folder it was started from: $(ls -A "$work/empty")"
 
 mkdir "$work/own"
 make_mp3 "$work/own/tolmar.mp3" 2 44100 2
 play_in "$work/own" "$work/own/tolmar.mp3" "the folder's tolmar.mp3" "launcher started from a folder with its own tolmar.mp3"
 "$PCM_MATCH" "$work/own/audio.raw" "$soundtrack" >/dev/null 2>&1 &&
-  fail "the folder's own tolmar.mp3 run matches the installed soundtrack too; the check proves nothing"
+  die "the folder's own tolmar.mp3 run matches the installed soundtrack too; the check proves nothing"
 
 # --- tolmar-capture from an empty folder ------------------------------------------
 mkdir "$work/capture"
@@ -122,9 +121,9 @@ case_dir=$work/capture
 (cd "$work/capture" && timeout 600 "$root/usr/bin/tolmar-capture" --quiet --size 64x36 --fps 2 piece.mkv \
   >stdout.txt 2>stderr.txt)
 status=$?
-[ "$status" -eq 0 ] || fail "tolmar-capture in an empty folder: status $status"
+[ "$status" -eq 0 ] || die "tolmar-capture in an empty folder: status $status"
 streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$work/capture/piece.mkv" | sort | paste -sd ' ')
 seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/capture/piece.mkv")
 [ "$streams" = "audio video" ] && awk -v s="$seconds" 'BEGIN { exit !(s > 130) }' ||
-  fail "tolmar-capture: streams '$streams', $seconds s"
+  die "tolmar-capture: streams '$streams', $seconds s"
 pass "tolmar-capture from an empty folder finds the installed soundtrack: video and audio, $seconds s"

@@ -21,7 +21,6 @@ deb=$(realpath "${1:-}" 2>/dev/null)
 [ -f "$deb" ] || { echo "usage: fresh_install.sh DEB" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/program_lib.sh"  # goes to a temporary folder
-pass() { echo "PASS: $*"; }
 [ "$(id -u)" -eq 0 ] || skip "installing on a fresh Debian 12 needs root (debootstrap, chroot)"
 . "$here/../../tools/release/debian_chroot.sh"
 
@@ -48,16 +47,16 @@ after=$(in_chroot dpkg-query -W | wc -l)
 pass "apt-get install --no-install-recommends ./$(basename "$deb"): $((after - before)) packages, $download MB downloaded"
 
 missing=$(in_chroot sh -c 'for f in /usr/libexec/tolmar/tolmar /usr/lib/tolmar/libaudio.so /usr/bin/tolmar-capture /usr/bin/picture-fit; do ldd "$f"; done' | grep 'not found')
-[ -z "$missing" ] || fail "libraries not found: $missing"
+[ -z "$missing" ] || die "libraries not found: $missing"
 for tool in tolmar tolmar-capture picture-fit; do
-  in_chroot "$tool" --version >"$log" 2>&1 || fail "$tool --version"
+  in_chroot "$tool" --version >"$log" 2>&1 || die "$tool --version"
 done
 pass "every library found; tolmar, tolmar-capture and picture-fit answer --version"
 
 mkdir -p "$chroot/tmp/capture"
 in_chroot sh -c 'cd /tmp/capture && tolmar-capture --quiet --size 64x36 --fps 2 piece.mkv' >"$log" 2>&1 ||
-  fail "tolmar-capture in an empty folder"
-[ -s "$chroot/tmp/capture/piece.mkv" ] || fail "tolmar-capture wrote no piece.mkv"
+  die "tolmar-capture in an empty folder"
+[ -s "$chroot/tmp/capture/piece.mkv" ] || die "tolmar-capture wrote no piece.mkv"
 pass "tolmar-capture renders the piece with the installed soundtrack ($(stat -c %s "$chroot/tmp/capture/piece.mkv") bytes)"
 
 # The host's X display, shared through its socket folder.
@@ -75,10 +74,10 @@ for _ in $(seq 300); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.5
 done
-[ -f "$audio" ] && [ -n "$(sound_after "$audio" 0)" ] || fail "the launcher's run played no music"
+[ -f "$audio" ] && [ -n "$(sound_after "$audio" 0)" ] || die "the launcher's run played no music"
 press_escape
-wait_gone "$pid" 120 || { kill "$pid"; fail "Escape did not end the run"; }
+wait_gone "$pid" 120 || { kill "$pid"; die "Escape did not end the run"; }
 wait "$pid"
 status=$?
-[ "$status" -eq 0 ] || fail "the launcher's run ended with status $status"
+[ "$status" -eq 0 ] || die "the launcher's run ended with status $status"
 pass "the launcher plays the installed soundtrack on the host's display; Escape, status 0"

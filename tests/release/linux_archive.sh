@@ -33,9 +33,8 @@ version=$(head -n 1 "$here/../../VERSION")
 . "$here/../support/program_lib.sh"  # goes to a temporary folder
 . "$here/play_lib.sh"
 . "$here/../../tools/release/debian_chroot.sh"
-pass() { echo "PASS: $*"; }
 [ "$(id -u)" -eq 0 ] || skip "the archive's checks on fresh Debian systems need root (debootstrap, chroot)"
-[ -x "${PCM_MATCH:-}" ] || fail "PCM_MATCH must name the default build's pcm_match"
+[ -x "${PCM_MATCH:-}" ] || die "PCM_MATCH must name the default build's pcm_match"
 trap 'debian_unmount_all; cleanup' EXIT
 trap 'exit 1' INT TERM
 case_dir=$work/steps
@@ -49,26 +48,26 @@ name=$(basename "$archive")
 case "$name" in
 "tolmar-$version-linux-x86_64.tar.gz") arch=x86_64 debarch=amd64 machine='Advanced Micro Devices X86-64' releases='11 12 13' ;;
 "tolmar-$version-linux-aarch64.tar.gz") arch=aarch64 debarch=arm64 machine=AArch64 releases='11 13' ;;
-*) fail "file name $name, expected tolmar-$version-linux-x86_64.tar.gz or tolmar-$version-linux-aarch64.tar.gz" ;;
+*) die "file name $name, expected tolmar-$version-linux-x86_64.tar.gz or tolmar-$version-linux-aarch64.tar.gz" ;;
 esac
 top=tolmar-$version-linux-$arch
-listing=$(tar -tvzf "$archive" --numeric-owner) || fail "tar cannot list $archive"
+listing=$(tar -tvzf "$archive" --numeric-owner) || die "tar cannot list $archive"
 odd=$(awk -v top="$top" '$2 != "0/0" || ($NF != top "/" && index($NF, top "/") != 1)' <<<"$listing")
-[ -z "$odd" ] || fail "entries outside $top/ or not owned by root: $odd"
+[ -z "$odd" ] || die "entries outside $top/ or not owned by root: $odd"
 mkdir "$work/unpacked"
-tar -xzf "$archive" -C "$work/unpacked" || fail "tar cannot unpack $archive"
+tar -xzf "$archive" -C "$work/unpacked" || die "tar cannot unpack $archive"
 dir=$work/unpacked/$top
 [ -x "$dir/tolmar" ] && [ -x "$dir/lib/tolmar" ] && [ -s "$dir/tolmar.mp3" ] ||
-  fail "no launcher tolmar, program lib/tolmar or tolmar.mp3 in $top/"
+  die "no launcher tolmar, program lib/tolmar or tolmar.mp3 in $top/"
 elves=$(find "$dir" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF' sh {} \; -print | sort)
 other=$(for f in $elves; do readelf -h "$f" | grep -q "Machine: *$machine\$" || echo "${f#"$dir"/}"; done)
-[ -z "$other" ] || fail "$name: ELF files not built for $machine: $other"
+[ -z "$other" ] || die "$name: ELF files not built for $machine: $other"
 pass "$name: one folder owned by root, with the launcher, the music and $(wc -l <<<"$elves") ELF files for $machine"
 
 # The newest glibc symbol version any of them asks for.
 newest=$(for f in $elves; do readelf -V "$f"; done | grep -o 'Name: GLIBC_[0-9.]*' | sed 's/.*GLIBC_//' | sort -uV | tail -n 1)
 [ -n "$newest" ] && [ "$(printf '%s\n2.31\n' "$newest" | sort -V | tail -n 1)" = 2.31 ] ||
-  fail "glibc symbol versions up to ${newest:-none found} are needed; 2.31 is the most allowed"
+  die "glibc symbol versions up to ${newest:-none found} are needed; 2.31 is the most allowed"
 pass "$arch: no file needs a glibc symbol newer than 2.31 (the newest: GLIBC_$newest)"
 
 # The launcher through a link, as from a folder on PATH.
@@ -81,7 +80,7 @@ printf '#!/bin/sh\nexec chroot "$ROOT" /bin/sh -c %s sh "$PWD"\n' "'cd \"\$1\" &
 chmod +x "$program"
 start_xvfb
 # The event log where the systems see it too.
-cp "$shim" "$work/libevent_log.so" || fail "copying the event log $shim"
+cp "$shim" "$work/libevent_log.so" || die "copying the event log $shim"
 export TOLMAR_EVENT_SHIM=$work/libevent_log.so
 
 # --- In each Debian ---------------------------------------------------------------
@@ -101,7 +100,7 @@ for release in $releases; do
 
   missing=$(in_debian "$root" env LD_LIBRARY_PATH="$dir/lib" ldd $elves 2>&1 | grep -e ':$' -e 'not found' |
     grep -B 1 'not found')
-  [ -z "$missing" ] || fail "Debian $release $debarch: libraries not found: $missing"
+  [ -z "$missing" ] || die "Debian $release $debarch: libraries not found: $missing"
   pass "Debian $release $debarch: every library of the $(wc -l <<<"$elves") ELF files found"
 
   mkdir "$work/empty$release"

@@ -13,8 +13,8 @@ play_in() {  # DIR MUSIC MUSIC-NAME WHAT
   wait_audio_bytes "$dir" $(($(stat -c %s "$dir/audio.raw") + 3 * 44100 * 8)) 300
   finish_with_escape "$dir"
   music_ms=$(($(event_field "$dir" sound 2) - $(event_field "$dir" clock 2)))
-  [ "$music_ms" -ge 3000 ] || fail "$what: music ${music_ms} ms after the start, inside the lead-in"
+  [ "$music_ms" -ge 3000 ] || die "$what: music ${music_ms} ms after the start, inside the lead-in"
   "$PCM_MATCH" "$dir/audio.raw" "$music" "$escape_bytes" >"$dir/match.txt" ||
-    fail "$what: the output is not $name looped: $(cat "$dir/match.txt")"
+    die "$what: the output is not $name looped: $(cat "$dir/match.txt")"
   pass "$what: from ${music_ms} ms on, after the lead-in, the output is $name; Escape, status 0"
 }

@@ -4,8 +4,6 @@
 set -uo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/script_lib.sh"
-# The release checks (tests/release) still call die by the name fail.
-fail() { die "$@"; }
 
 # The scripts change folder, so a relative path to the program would break.
 if [ -n "${program:-}" ]; then
