@@ -3,7 +3,7 @@
 # before the music), then frames per second, load and start-up times at
 # 1280x720 against two floor pages (bench.js), in each engine: chromium
 # headless, firefox and webkit on an Xvfb display of our own with a PulseAudio
-# null sink (tests/web/display_sound.sh). Builds the web preset first.
+# null sink (tests/support/script_lib.sh). Builds the web preset first.
 # Usage: bash bench/web/run.sh [ROUNDS [ENGINE...]]   (default 3 rounds of
 # chromium firefox webkit; about a minute a round)
 set -euo pipefail
@@ -22,12 +22,10 @@ for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
 done
 echo "  page total (html + js + wasm, gzip -9): $total"
 
-work=$(mktemp -d)
+source tests/support/script_lib.sh  # $work; the display and sound server ended at exit
 site=$work/site
-helpers=()
-trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
-source tests/web/display_sound.sh
-display_and_sound "$work" >&2
+start_display 1280x720
+start_sound_server "$work/pulse" >&2
 mkdir "$site" && ln -s "$root/build-web" "$site/page"
 cp bench/web/floor.html src/picture/triangles.bin src/picture/shades.bin "$site/"
 echo "cores: $(nproc), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"

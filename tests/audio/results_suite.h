@@ -1,6 +1,7 @@
 // The audio library's results and refusals, one suite for every backend:
 // natively (SDL, capture) under GoogleTest, on Windows under Wine
-// (tests/windows/audio_checks.cpp), in Chromium (tests/web/audio_suite.sh).
+// (tests/windows/audio_checks.cpp), in Chromium, Firefox and WebKit
+// (tests/web/audio_suite.sh).
 // Portable C++ only.
 #pragma once
 
@@ -17,11 +18,8 @@ struct SuiteFile {
     FMOD_RESULT want;
 };
 
-// The table. dir is a folder of the suite's own holding tone.mp3 (a short
-// MP3), tone.wav and tone.ogg (the same tone) and no-samples.mp3 (lame's MP3
-// of no samples), made by the caller's tools, and slow-open.mp3 and
-// five-samples.mp3, copied from tests/fuzz/regressions and seeds; some rows are
-// built from them.
+// The table. dir is a folder of the suite's own holding its inputs, made by
+// suite_inputs.sh; some rows are built from them.
 std::vector<SuiteFile> suiteFiles(const std::string& dir);
 
 // Writes the table's files (and a folder, and a link to itself) into dir.

@@ -26,8 +26,5 @@ echo '<!doctype html><meta charset="utf-8"><title>audio suite</title><script src
   >"$dir/suite.html"
 
 cd "$dir/files"
-sox -q -n -r 44100 -c 2 tone.wav synth 0.5 sine 440 && lame --quiet tone.wav tone.mp3 &&
-  sox -q tone.wav tone.ogg && sox -q -n -r 44100 -c 2 silent.wav trim 0 0 &&
-  lame --quiet silent.wav no-samples.mp3 && cp "$top/tests/fuzz/regressions/slow-open.mp3" . &&
-  cp "$top/tests/fuzz/seeds/five_samples.mp3" five-samples.mp3 && "$dir/audio_suite_files" . ||
+bash "$top/tests/audio/suite_inputs.sh" . && "$dir/audio_suite_files" . ||
   { echo "making the web audio suite's files (sox, lame) failed"; exit 1; }

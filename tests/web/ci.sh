@@ -16,11 +16,7 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 
 source tests/support/checks.sh
-
-work=$(mktemp -d)
-helpers=()  # Xvfb and the sound server, ended at exit
-trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
-trap 'exit 1' INT TERM  # through the EXIT trap
+source tests/support/script_lib.sh  # $work; the display and sound server ended at exit
 
 # Runs a build step quietly; on failure shows the tail of what it printed.
 step() {
@@ -97,9 +93,9 @@ bash tools/web-single.sh "$single/tagged.mp3" "$single/out.html" >"$work/single.
   fail "web-single.sh takes an MP3 behind an ID3 tag: status $status: $(cat "$work/single.log"; ls -A "$single")"
 
 # --- The browsers --------------------------------------------------------------
-source tests/web/display_sound.sh
-display_and_sound "$work" >"$work/display.log" ||
-  fail "a display and a sound server for firefox and webkit: $(cat "$work/display.log")"
+start_display 1280x720
+start_sound_server "$work/pulse" >"$work/display.log" ||
+  fail "a sound server for firefox and webkit: $(cat "$work/display.log")"
 declare -A needs=([chromium]=/usr/bin/chromium [firefox]=/usr/bin/firefox-esr [webkit]=/usr/bin/WebKitWebDriver)
 for engine in ${WEB_ENGINES:-chromium firefox webkit}; do
   if [ ! -x "${needs[$engine]:-/nonexistent}" ]; then

@@ -69,10 +69,7 @@ PULSE_SERVER=$no_sound_server run_wine "$tests/audio_checks.exe" no-output
 if [ "$status" -eq 0 ]; then pass "audio library without an output device"; else
   fail "audio library without an output device:"; printf '%s' "$out" | grep FAIL; fi
 # The suite every backend shares, over the files it names (tests/audio/results_suite.h).
-cp "$work/files/tone.mp3" "$work/files/tone.wav" . && sox -q tone.wav tone.ogg &&
-  cp "$root/tests/fuzz/regressions/slow-open.mp3" . && cp "$root/tests/fuzz/seeds/five_samples.mp3" five-samples.mp3 &&
-  sox -q -n -r 44100 -c 2 silent.wav trim 0 0 && lame --quiet silent.wav no-samples.mp3 ||
-  fail "making the audio suite's files with sox and lame"
+bash "$root/tests/audio/suite_inputs.sh" . || fail "making the audio suite's files with sox and lame"
 run_wine "$tests/audio_checks.exe" results .
 if [ "$status" -eq 0 ]; then pass "audio library results and handles ($(grep -c ^PASS <<<"$out") checks)"; else
   fail "audio library results and handles:"; printf '%s' "$out" | grep -v ^PASS; fi
