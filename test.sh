@@ -2,8 +2,9 @@
 # Sets up, builds and runs every test: once in the optimised build (including
 # one full-length run of the piece), once under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the audio library under ThreadSanitizer, the
-# fuzzers, the Windows build under Wine, the web build in Chromium, and a
-# release (tools/release.sh) unpacked and run as its users get it.
+# fuzzers, the Windows build under Wine, the web build in Chromium, Firefox
+# and WebKit, and a release (tools/release.sh) unpacked and run as its users
+# get it.
 set -euo pipefail
 cd "$(dirname "$0")"
 
