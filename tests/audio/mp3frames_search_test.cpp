@@ -33,69 +33,63 @@ void addTag(std::vector<uint8_t>& data, size_t body) {
     data.insert(data.end(), body - 4, 0);
 }
 
-bool find(const std::vector<uint8_t>& data, size_t* offset) {
+// Where the first frame starts, -1 when none is found.
+long firstFrame(const std::vector<uint8_t>& data) {
     Mp3Frame frame;
-    *offset = 12345;
-    const bool found = mp3FindFirstFrame(data.data(), data.size(), offset, &frame);
-    if (found) {
-        EXPECT_EQ(frame.rate_hz, 44100);
-        EXPECT_EQ(frame.bytes, static_cast<int>(FRAME_BYTES));
-    }
-    return found;
+    size_t offset = 12345;
+    if (!mp3FindFirstFrame(data.data(), data.size(), &offset, &frame)) return -1;
+    EXPECT_EQ(frame.rate_hz, 44100);
+    EXPECT_EQ(frame.bytes, static_cast<int>(FRAME_BYTES));
+    return static_cast<long>(offset);
 }
 
 TEST(Mp3FindFirstFrame, FramesAfterTagsAndJunk) {
-    size_t offset = 0;
     std::vector<uint8_t> data;
     addFrames(data, 3);
-    ASSERT_TRUE(find(data, &offset));
-    EXPECT_EQ(offset, 0u);
+    EXPECT_EQ(firstFrame(data), 0);
 
     data.clear();
     addTag(data, 700);
     addTag(data, 30);  // two tags in a row
     addFrames(data, 2);
-    ASSERT_TRUE(find(data, &offset));
-    EXPECT_EQ(offset, 10u + 700 + 10 + 30);
+    EXPECT_EQ(firstFrame(data), 10 + 700 + 10 + 30);
 
     // A lone header whose "next frame" is junk is passed over.
     data.assign(100, 0x11);
     data.insert(data.end(), HEADER, HEADER + 4);
     data.insert(data.end(), 600, 0x22);
-    const size_t audio = data.size();
+    const long audio = static_cast<long>(data.size());
     addFrames(data, 2);
-    ASSERT_TRUE(find(data, &offset));
-    EXPECT_EQ(offset, audio);
+    EXPECT_EQ(firstFrame(data), audio);
 }
 
 TEST(Mp3FindFirstFrame, OneWholeFrameIsEnoughButACutOneIsNot) {
-    size_t offset = 0;
     std::vector<uint8_t> data;
     addFrames(data, 1);
-    EXPECT_TRUE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), 0);
     data.pop_back();
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
     data.assign(HEADER, HEADER + 3);
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
+    size_t offset = 0;
     EXPECT_FALSE(mp3FindFirstFrame(nullptr, 0, &offset, nullptr));
 }
 
 TEST(Mp3FindFirstFrame, TheSearchWindowAndABrokenTag) {
-    size_t offset = 0;
     // Audio starting just inside, then just past, the search window.
     std::vector<uint8_t> data(MP3_SYNC_SEARCH_BYTES - 1, 0);
     addFrames(data, 2);
-    EXPECT_TRUE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), static_cast<long>(MP3_SYNC_SEARCH_BYTES - 1));
     data.assign(MP3_SYNC_SEARCH_BYTES, 0);
     addFrames(data, 2);
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
     // A tag claiming more bytes than the file has: the file was cut inside
     // it, and whatever follows is the tag's (libmpg123 decides so too).
     data.clear();
     addTag(data, 5000);
     data.resize(1000);
     addFrames(data, 2);
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
 }
 
 // 100 frames of 1152 samples; LAME's usual 576 samples of delay, 1000 of padding.

@@ -79,10 +79,9 @@ protected:
         return options;
     }
 
-    ProcessResult capture(std::vector<std::string> args, long frameLimit) {
-        args.insert(args.begin(), CAPTURE_PROGRAM);
-        if (frameLimit <= 0) return runProcess(args, here());
-        return runProcess(args, here({"TOLMAR_CAPTURE_FRAME_LIMIT=" + std::to_string(frameLimit)}));
+    ProcessResult capture(const std::vector<std::string>& args, long frameLimit) {
+        return runProgram(CAPTURE_PROGRAM, args,
+                          frameLimit > 0 ? here({"TOLMAR_CAPTURE_FRAME_LIMIT=" + std::to_string(frameLimit)}) : here());
     }
 
     // The frame frame-shot draws for this many milliseconds of timeline.
@@ -266,7 +265,7 @@ TEST_F(CaptureTest, UnwritableOutputIsRefusedBeforeRendering) {
 // standard output as the program's own, and nothing after it.
 TEST_F(CaptureTest, NoOpenGLIsOneLine) {
     makeMp3("tolmar.mp3", 1.0, "sine 440");
-    ProcessResult r = runProcess({CAPTURE_PROGRAM, "--quiet", "--size", "64x36", "v.mp4"},
+    ProcessResult r = runProgram(CAPTURE_PROGRAM, {"--quiet", "--size", "64x36", "v.mp4"},
                                  here({"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"}));
     EXPECT_EQ(r.status, 1) << describe(r);
     EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << describe(r);

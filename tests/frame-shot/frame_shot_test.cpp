@@ -65,9 +65,7 @@ protected:
     }
 
     ProcessResult shoot(const std::vector<std::string>& arguments, const ProcessOptions& options = {}) {
-        std::vector<std::string> argv = {FRAME_SHOT};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        return runProcess(argv, options);
+        return runProgram(FRAME_SHOT, arguments, options);
     }
     TempDir temp;
 };

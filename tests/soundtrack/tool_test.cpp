@@ -18,12 +18,10 @@ namespace {
 
 // Runs the tool with `args` in `cwd`.
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& cwd) {
-    std::vector<std::string> argv = {SOUNDTRACK_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
     ProcessOptions options;
     options.workingDirectory = cwd;
     options.timeout_s = 300;
-    return runProcess(argv, options);
+    return runProgram(SOUNDTRACK_EXE, args, options);
 }
 
 // Level in dBFS and peak of frames [from, to) of both channels.
