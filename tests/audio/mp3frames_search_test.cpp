@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,128 +33,104 @@ void addTag(std::vector<uint8_t>& data, size_t body) {
     data.insert(data.end(), body - 4, 0);
 }
 
-bool find(const std::vector<uint8_t>& data, size_t* offset) {
+// Where the first frame starts, -1 when none is found.
+long firstFrame(const std::vector<uint8_t>& data) {
     Mp3Frame frame;
-    *offset = 12345;
-    const bool found = mp3FindFirstFrame(data.data(), data.size(), offset, &frame);
-    if (found) {
-        EXPECT_EQ(frame.rate_hz, 44100);
-        EXPECT_EQ(frame.bytes, static_cast<int>(FRAME_BYTES));
-    }
-    return found;
+    size_t offset = 12345;
+    if (!mp3FindFirstFrame(data.data(), data.size(), &offset, &frame)) return -1;
+    EXPECT_EQ(frame.rate_hz, 44100);
+    EXPECT_EQ(frame.bytes, static_cast<int>(FRAME_BYTES));
+    return static_cast<long>(offset);
 }
 
 TEST(Mp3FindFirstFrame, FramesAfterTagsAndJunk) {
-    size_t offset = 0;
     std::vector<uint8_t> data;
     addFrames(data, 3);
-    ASSERT_TRUE(find(data, &offset));
-    EXPECT_EQ(offset, 0u);
+    EXPECT_EQ(firstFrame(data), 0);
 
     data.clear();
     addTag(data, 700);
     addTag(data, 30);  // two tags in a row
     addFrames(data, 2);
-    ASSERT_TRUE(find(data, &offset));
-    EXPECT_EQ(offset, 10u + 700 + 10 + 30);
+    EXPECT_EQ(firstFrame(data), 10 + 700 + 10 + 30);
 
     // A lone header whose "next frame" is junk is passed over.
     data.assign(100, 0x11);
     data.insert(data.end(), HEADER, HEADER + 4);
     data.insert(data.end(), 600, 0x22);
-    const size_t audio = data.size();
+    const long audio = static_cast<long>(data.size());
     addFrames(data, 2);
-    ASSERT_TRUE(find(data, &offset));
-    EXPECT_EQ(offset, audio);
+    EXPECT_EQ(firstFrame(data), audio);
 }
 
 TEST(Mp3FindFirstFrame, OneWholeFrameIsEnoughButACutOneIsNot) {
-    size_t offset = 0;
     std::vector<uint8_t> data;
     addFrames(data, 1);
-    EXPECT_TRUE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), 0);
     data.pop_back();
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
     data.assign(HEADER, HEADER + 3);
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
+    size_t offset = 0;
     EXPECT_FALSE(mp3FindFirstFrame(nullptr, 0, &offset, nullptr));
 }
 
 TEST(Mp3FindFirstFrame, TheSearchWindowAndABrokenTag) {
-    size_t offset = 0;
     // Audio starting just inside, then just past, the search window.
     std::vector<uint8_t> data(MP3_SYNC_SEARCH_BYTES - 1, 0);
     addFrames(data, 2);
-    EXPECT_TRUE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), static_cast<long>(MP3_SYNC_SEARCH_BYTES - 1));
     data.assign(MP3_SYNC_SEARCH_BYTES, 0);
     addFrames(data, 2);
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
     // A tag claiming more bytes than the file has: the file was cut inside
     // it, and whatever follows is the tag's (libmpg123 decides so too).
     data.clear();
     addTag(data, 5000);
     data.resize(1000);
     addFrames(data, 2);
-    EXPECT_FALSE(find(data, &offset));
+    EXPECT_EQ(firstFrame(data), -1);
 }
 
 // 100 frames of 1152 samples; LAME's usual 576 samples of delay, 1000 of padding.
 const Mp3Gap GAP = {100, 576, 1000};
 const uint64_t MUSIC = 100 * 1152 - 576 - 1000;
 
-Mp3Frame frameOf(int samples) {
-    Mp3Frame f{};
-    f.samples = samples;
-    return f;
+using Span = std::pair<uint64_t, uint64_t>;  // start, length
+
+// The span mp3MusicSpan picks in `decoded` samples of frames of `samples`.
+Span spanOf(uint64_t decoded, int samples, const Mp3Gap* gap) {
+    Mp3Frame first{};
+    first.samples = samples;
+    Span span = {9, 9};
+    mp3MusicSpan(decoded, first, gap, &span.first, &span.second);
+    return span;
 }
 
 TEST(Mp3MusicSpan, CutOnlyWhatTheDecoderLeftIn) {
-    uint64_t start = 9;
-    uint64_t length = 9;
     // Already cut by the browser: taken whole.
-    mp3MusicSpan(MUSIC, frameOf(1152), &GAP, &start, &length);
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(length, MUSIC);
+    EXPECT_EQ(spanOf(MUSIC, 1152, &GAP), Span(0, MUSIC));
     // Every frame decoded: the encoder's and the decoder's delay go in front,
     // the padding at the end.
-    mp3MusicSpan(100 * 1152, frameOf(1152), &GAP, &start, &length);
-    EXPECT_EQ(start, 576u + 529);
-    EXPECT_EQ(length, MUSIC);
+    EXPECT_EQ(spanOf(100 * 1152, 1152, &GAP), Span(576 + 529, MUSIC));
     // The info frame decoded too, as a frame of silence in front.
-    mp3MusicSpan(101 * 1152, frameOf(1152), &GAP, &start, &length);
-    EXPECT_EQ(start, 1152u + 576 + 529);
-    EXPECT_EQ(length, MUSIC);
+    EXPECT_EQ(spanOf(101 * 1152, 1152, &GAP), Span(1152 + 576 + 529, MUSIC));
     // 576-sample frames (MPEG-2) count as such.
-    const Mp3Gap half = {100, 576, 1000};
-    mp3MusicSpan(100 * 576, frameOf(576), &half, &start, &length);
-    EXPECT_EQ(start, 576u + 529);
-    EXPECT_EQ(length, 100u * 576 - 576 - 1000);
+    EXPECT_EQ(spanOf(100 * 576, 576, &GAP), Span(576 + 529, 100 * 576 - 576 - 1000));
 }
 
 TEST(Mp3MusicSpan, PaddingShorterThanTheDecoderDelayKeepsWhatIsThere) {
     // The music's last samples would lie in the decoder's flush, which a
     // browser does not hand over: the span ends with the decoded samples.
     const Mp3Gap gap = {100, 576, 100};
-    uint64_t start = 0;
-    uint64_t length = 0;
-    mp3MusicSpan(100 * 1152, frameOf(1152), &gap, &start, &length);
-    EXPECT_EQ(start, 576u + 529);
-    EXPECT_EQ(start + length, 100u * 1152);
+    EXPECT_EQ(spanOf(100 * 1152, 1152, &gap), Span(576 + 529, 100 * 1152 - 576 - 529));
 }
 
 TEST(Mp3MusicSpan, UnknownOrOddDecodesAreTakenWhole) {
-    uint64_t start = 9;
-    uint64_t length = 9;
-    mp3MusicSpan(12345, frameOf(1152), nullptr, &start, &length);  // no LAME tag
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(length, 12345u);
-    mp3MusicSpan(MUSIC + 600, frameOf(1152), &GAP, &start, &length);  // partly cut
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(length, MUSIC + 600);
+    EXPECT_EQ(spanOf(12345, 1152, nullptr), Span(0, 12345));                // no LAME tag
+    EXPECT_EQ(spanOf(MUSIC + 600, 1152, &GAP), Span(0, MUSIC + 600));      // partly cut
     const Mp3Gap silly = {1, 1000, 1000};  // more cut than there is
-    mp3MusicSpan(1152, frameOf(1152), &silly, &start, &length);
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(length, 1152u);
+    EXPECT_EQ(spanOf(1152, 1152, &silly), Span(0, 1152));
 }
 
 }  // namespace

@@ -37,41 +37,30 @@ std::unique_ptr<uint8_t[]> exactCopy(const uint8_t* data, size_t size) {
 
 TEST(Mp3Header, ReadsEveryVersionWithItsFrameSize) {
     // Layer III frame bytes: samples / 8 * bitrate / rate, plus one when padded.
-    Mp3Frame f = parsed({0xFF, 0xFB, 0x90, 0x00});  // MPEG-1, 128 kbit/s, 44100 Hz, stereo
-    EXPECT_EQ(f.version, 1);
-    EXPECT_EQ(f.rate_hz, 44100);
-    EXPECT_EQ(f.channels, 2);
-    EXPECT_EQ(f.bitrate_kbps, 128);
-    EXPECT_EQ(f.bytes, 417);  // 144 * 128000 / 44100 = 417.96
-    EXPECT_EQ(f.samples, 1152);
-    EXPECT_FALSE(f.crc);
-    EXPECT_EQ(parsed({0xFF, 0xFB, 0x92, 0x00}).bytes, 418);  // padded
-
-    f = parsed({0xFF, 0xFA, 0xE4, 0x00});  // MPEG-1, 320 kbit/s, 48000 Hz, with CRC
-    EXPECT_EQ(f.bytes, 960);               // 144 * 320000 / 48000
-    EXPECT_EQ(f.rate_hz, 48000);
-    EXPECT_TRUE(f.crc);
-
-    f = parsed({0xFF, 0xFB, 0x1A, 0xC0});  // MPEG-1, 32 kbit/s, 32000 Hz, mono, padded
-    EXPECT_EQ(f.channels, 1);
-    EXPECT_EQ(f.bytes, 145);  // 144 + 1
-
-    f = parsed({0xFF, 0xF3, 0x80, 0xC0});  // MPEG-2, 64 kbit/s, 22050 Hz, mono
-    EXPECT_EQ(f.version, 2);
-    EXPECT_EQ(f.rate_hz, 22050);
-    EXPECT_EQ(f.bitrate_kbps, 64);
-    EXPECT_EQ(f.samples, 576);
-    EXPECT_EQ(f.bytes, 208);  // 72 * 64000 / 22050 = 208.98
-
-    f = parsed({0xFF, 0xE3, 0x18, 0x40});  // MPEG-2.5, 8 kbit/s, 8000 Hz, joint stereo
-    EXPECT_EQ(f.version, 25);
-    EXPECT_EQ(f.rate_hz, 8000);
-    EXPECT_EQ(f.channels, 2);
-    EXPECT_EQ(f.bytes, 72);  // 72 * 8000 / 8000
-
-    f = parsed({0xFF, 0xF3, 0xE8, 0x00});  // MPEG-2 at its top rate: 160 kbit/s, 16000 Hz
-    EXPECT_EQ(f.bitrate_kbps, 160);
-    EXPECT_EQ(f.bytes, 720);
+    const struct {
+        std::initializer_list<uint8_t> header;
+        int version, rate_hz, channels, bitrate_kbps, bytes, samples;
+        bool crc;
+    } cases[] = {
+        {{0xFF, 0xFB, 0x90, 0x00}, 1, 44100, 2, 128, 417, 1152, false},  // 144 * 128000 / 44100 = 417.96
+        {{0xFF, 0xFB, 0x92, 0x00}, 1, 44100, 2, 128, 418, 1152, false},  // padded
+        {{0xFF, 0xFA, 0xE4, 0x00}, 1, 48000, 2, 320, 960, 1152, true},   // with CRC
+        {{0xFF, 0xFB, 0x1A, 0xC0}, 1, 32000, 1, 32, 145, 1152, false},   // mono, padded: 144 + 1
+        {{0xFF, 0xF3, 0x80, 0xC0}, 2, 22050, 1, 64, 208, 576, false},    // 72 * 64000 / 22050 = 208.98
+        {{0xFF, 0xE3, 0x18, 0x40}, 25, 8000, 2, 8, 72, 576, false},      // MPEG-2.5, joint stereo
+        {{0xFF, 0xF3, 0xE8, 0x00}, 2, 16000, 2, 160, 720, 576, false},   // MPEG-2 at its top rate
+    };
+    for (const auto& c : cases) {
+        const Mp3Frame f = parsed(c.header);
+        SCOPED_TRACE(testing::PrintToString(Bytes(c.header)));
+        EXPECT_EQ(f.version, c.version);
+        EXPECT_EQ(f.rate_hz, c.rate_hz);
+        EXPECT_EQ(f.channels, c.channels);
+        EXPECT_EQ(f.bitrate_kbps, c.bitrate_kbps);
+        EXPECT_EQ(f.bytes, c.bytes);
+        EXPECT_EQ(f.samples, c.samples);
+        EXPECT_EQ(f.crc, c.crc);
+    }
 }
 
 TEST(Mp3Header, RefusesWhatIsNoLayerThreeHeader) {
@@ -171,28 +160,27 @@ TEST(InfoFrame, DelayAndPaddingAreTwelveBitsEach) {
 
 TEST(InfoFrame, FiguresThatMakeNoSenseAreRefused) {
     const Mp3Frame header = parsed({0xFF, 0xFB, 0x90, 0x00});
-    Mp3Gap gap{};
-    Bytes frame = infoFrame("Info", 2, 0, 576, 0);  // no frame count
-    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
-    EXPECT_TRUE(mp3IsInfoFrame(frame.data(), frame.size(), header));
-    frame = infoFrame("Info", 1, 1, 576, 576);  // 1152 samples, all of them gap
-    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
-    frame = infoFrame("Info", 1, 1, 576, 575);  // one sample of music left
-    EXPECT_TRUE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
-    frame = infoFrame("Info", 1, 0, 0, 0);  // no frames at all
-    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
-    frame = infoFrame("Info", 1, 40, 576, 0, "GOGO1.00x");  // another encoder's figures
-    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
-    EXPECT_TRUE(mp3IsInfoFrame(frame.data(), frame.size(), header));
-    frame = infoFrame("Xinf", 1, 40, 576, 0);
-    EXPECT_FALSE(mp3ReadGap(frame.data(), frame.size(), header, &gap));
-    EXPECT_FALSE(mp3IsInfoFrame(frame.data(), frame.size(), header));
-
-    Bytes vbri(417, 0);
-    std::copy_n(frame.begin(), 4, vbri.begin());
+    Bytes vbri = {0xFF, 0xFB, 0x90, 0x00};
+    vbri.resize(417, 0);
     std::copy_n("VBRI", 4, vbri.begin() + 36);
-    EXPECT_TRUE(mp3IsInfoFrame(vbri.data(), vbri.size(), header));
-    EXPECT_FALSE(mp3ReadGap(vbri.data(), vbri.size(), header, &gap));
+    const struct {
+        Bytes frame;
+        bool gap, info;
+        const char* what;
+    } cases[] = {
+        {infoFrame("Info", 2, 0, 576, 0), false, true, "no frame count"},
+        {infoFrame("Info", 1, 1, 576, 576), false, true, "1152 samples, all of them gap"},
+        {infoFrame("Info", 1, 1, 576, 575), true, true, "one sample of music left"},
+        {infoFrame("Info", 1, 0, 0, 0), false, true, "no frames at all"},
+        {infoFrame("Info", 1, 40, 576, 0, "GOGO1.00x"), false, true, "another encoder's figures"},
+        {infoFrame("Xinf", 1, 40, 576, 0), false, false, "no info frame's name"},
+        {vbri, false, true, "the other encoder's info frame, with no gap in it"},
+    };
+    for (const auto& c : cases) {
+        Mp3Gap gap{};
+        EXPECT_EQ(mp3ReadGap(c.frame.data(), c.frame.size(), header, &gap), c.gap) << c.what;
+        EXPECT_EQ(mp3IsInfoFrame(c.frame.data(), c.frame.size(), header), c.info) << c.what;
+    }
 }
 
 TEST(InfoFrame, EveryCutOfTheFrameIsReadSafely) {

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "pcm.h"
@@ -69,14 +70,18 @@ protected:
         return path(name);
     }
 
-    ProcessResult capture(std::vector<std::string> args, long frameLimit) {
-        args.insert(args.begin(), CAPTURE_PROGRAM);
+    // A run in the test's folder with `environment` added, for up to 180 s.
+    ProcessOptions here(std::vector<std::string> environment = {}) const {
         ProcessOptions options;
         options.workingDirectory = dir;
         options.timeout_s = 180;
-        if (frameLimit > 0)
-            options.environment.push_back("TOLMAR_CAPTURE_FRAME_LIMIT=" + std::to_string(frameLimit));
-        return runProcess(args, options);
+        options.environment = std::move(environment);
+        return options;
+    }
+
+    ProcessResult capture(const std::vector<std::string>& args, long frameLimit) {
+        return runProgram(CAPTURE_PROGRAM, args,
+                          frameLimit > 0 ? here({"TOLMAR_CAPTURE_FRAME_LIMIT=" + std::to_string(frameLimit)}) : here());
     }
 
     // The frame frame-shot draws for this many milliseconds of timeline.
@@ -182,22 +187,17 @@ TEST_F(CaptureTest, MusicStartsAtTheEndOfTheLeadInAndLoopsWithoutAGap) {
 
 TEST_F(CaptureTest, Mp4AndWebmOpenWithTheExpectedStreams) {
     makeMp3("tolmar.mp3", 2.0, "sine 440");
-    struct Case {
-        const char* name;
-        const char* video;
-        const char* audio;
-    };
-    for (const Case& c : {Case{"out.mp4", "h264", "aac"}, Case{"out.webm", "vp9", "opus"}}) {
-        ProcessResult r = capture({"--quiet", "--size", "320x180", "--fps", "30", c.name}, 100);
+    using Case = std::tuple<std::string, std::string, std::string>;  // file, video codec, audio codec
+    for (const auto& [name, video, audio] : {Case{"out.mp4", "h264", "aac"}, Case{"out.webm", "vp9", "opus"}}) {
+        ProcessResult r = capture({"--quiet", "--size", "320x180", "--fps", "30", name}, 100);
         ASSERT_EQ(r.status, 0) << describe(r);
         ProcessResult probe = runProcess({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries",
                                           "stream=codec_type,codec_name,width,height,r_frame_rate,pix_fmt,nb_read_frames",
-                                          "-of", "compact=p=0", path(c.name)});
+                                          "-of", "compact=p=0", path(name)});
         ASSERT_EQ(probe.status, 0) << describe(probe);
-        EXPECT_NE(probe.output.find(std::string("codec_name=") + c.video + "|codec_type=video|width=320|height=180|pix_fmt=yuv420p|r_frame_rate=30/1|nb_read_frames=100\n"),
+        EXPECT_NE(probe.output.find("codec_name=" + video + "|codec_type=video|width=320|height=180|pix_fmt=yuv420p|r_frame_rate=30/1|nb_read_frames=100\n"),
                   std::string::npos) << probe.output;
-        EXPECT_NE(probe.output.find(std::string("codec_name=") + c.audio + "|codec_type=audio"), std::string::npos)
-            << probe.output;
+        EXPECT_NE(probe.output.find("codec_name=" + audio + "|codec_type=audio"), std::string::npos) << probe.output;
     }
 }
 
@@ -213,13 +213,12 @@ TEST_F(CaptureTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         {"--lossless", "--preset", "slow", "a.mkv"},
     };
     for (const auto& args : cases) {
-        std::string shown;
-        for (const auto& a : args) shown += a + " ";
+        SCOPED_TRACE(testing::PrintToString(args));
         ProcessResult r = capture(args, 0);
-        EXPECT_EQ(r.status, 2) << shown << describe(r);
-        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << shown << r.errors;
-        EXPECT_EQ(r.errors.rfind("tolmar-capture: ", 0), 0u) << shown << r.errors;
-        EXPECT_TRUE(temp.namesExcept({}).empty()) << shown;
+        EXPECT_EQ(r.status, 2) << describe(r);
+        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+        EXPECT_EQ(r.errors.rfind("tolmar-capture: ", 0), 0u) << r.errors;
+        EXPECT_TRUE(temp.namesExcept().empty());
     }
 }
 
@@ -266,10 +265,8 @@ TEST_F(CaptureTest, UnwritableOutputIsRefusedBeforeRendering) {
 // standard output as the program's own, and nothing after it.
 TEST_F(CaptureTest, NoOpenGLIsOneLine) {
     makeMp3("tolmar.mp3", 1.0, "sine 440");
-    ProcessOptions options;
-    options.workingDirectory = dir;
-    options.environment.push_back("__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json");
-    ProcessResult r = runProcess({CAPTURE_PROGRAM, "--quiet", "--size", "64x36", "v.mp4"}, options);
+    ProcessResult r = runProgram(CAPTURE_PROGRAM, {"--quiet", "--size", "64x36", "v.mp4"},
+                                 here({"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"}));
     EXPECT_EQ(r.status, 1) << describe(r);
     EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << describe(r);
     EXPECT_NE(r.output.find("EGL"), std::string::npos) << describe(r);
@@ -307,22 +304,18 @@ TEST_F(CaptureTest, FullDiskOrNoMemoryStopsWithStatus1AndLeavesNoFile) {
     const struct {
         const char* shell;
         const char* environment;
-        const char* output;
+        const char* options;
+        std::string name;
     } cases[] = {
-        {"ulimit -f 64; exec ", "TOLMAR_CAPTURE_MAX_ALLOC", "--lossless v.mkv"},
-        {"exec ", "TOLMAR_CAPTURE_MAX_ALLOC=20000", "v.mp4"},
+        {"ulimit -f 64; exec ", "TOLMAR_CAPTURE_MAX_ALLOC", " --lossless ", "v.mkv"},
+        {"exec ", "TOLMAR_CAPTURE_MAX_ALLOC=20000", " ", "v.mp4"},
     };
     for (const auto& c : cases) {
-        ProcessOptions options;
-        options.workingDirectory = dir;
-        options.environment = {"TOLMAR_CAPTURE_FRAME_LIMIT=400", c.environment};
-        options.timeout_s = 180;
         ProcessResult r = runProcess({"/bin/bash", "-c", c.shell + std::string(CAPTURE_PROGRAM) +
-                                                             " --quiet --size 320x180 " + c.output},
-                                     options);
-        const std::string name = std::string(c.output).substr(std::string(c.output).rfind(' ') + 1);
+                                                             " --quiet --size 320x180" + c.options + c.name},
+                                     here({"TOLMAR_CAPTURE_FRAME_LIMIT=400", c.environment}));
         EXPECT_EQ(r.status, 1) << describe(r);
-        EXPECT_EQ(r.errors.rfind("tolmar-capture: cannot write " + name + ": ", 0), 0u) << r.errors;
+        EXPECT_EQ(r.errors.rfind("tolmar-capture: cannot write " + c.name + ": ", 0), 0u) << r.errors;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
         EXPECT_EQ(temp.namesExcept({"tolmar.mp3"}), std::vector<std::string>{});
     }
@@ -331,9 +324,7 @@ TEST_F(CaptureTest, FullDiskOrNoMemoryStopsWithStatus1AndLeavesNoFile) {
 TEST_F(CaptureTest, InterruptLeavesNoFile) {
     makeMp3("tolmar.mp3", 1.0, "sine 440");
     for (int sig : {SIGINT, SIGTERM}) {
-        ProcessOptions options;
-        options.workingDirectory = dir;
-        const pid_t child = startProcess({CAPTURE_PROGRAM, "--size", "320x180", "--lossless", "v.mkv"}, options);
+        const pid_t child = startProcess({CAPTURE_PROGRAM, "--size", "320x180", "--lossless", "v.mkv"}, here());
         // Wait until the temporary file has grown: frames are being written.
         bool writing = false;
         for (int i = 0; i < 600 && !writing; ++i) {

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+namespace {
+
 struct Script {
     uint32_t start_ms = 1000;     // first reading of the clock
     uint32_t frame_ms = 7;        // each swap takes this long
@@ -41,31 +43,19 @@ struct Record {
     std::vector<Frame> frames;       // renderFrame calls
     uint32_t musicStart_ms = 0;      // clock when startMusic ran
     uint32_t leadInStart_ms = 0;     // first clock reading
+    bool clockRead = false;
+    bool musicStarted = false;
     int blackFrames = 0;             // swaps before the music started
     int escapePolls = 0;
 };
 
-namespace {
-
 Script script;
 Record record;
 uint32_t now_ms = 0;
-bool musicStarted = false;
 uint32_t lastReading_ms = 0;
 bool offscreenOpen = false;
-bool clockRead = false;
 
 }  // namespace
-
-// Resets the fakes to run `script` and returns the record the run fills.
-Record& startScript(const Script& s) {
-    script = s;
-    record = Record();
-    now_ms = s.start_ms;
-    musicStarted = false;
-    clockRead = false;
-    return record;
-}
 
 bool platformOpenWindow() {
     record.calls.push_back("window");
@@ -90,9 +80,7 @@ void platformDrawableSize(int* width, int* height) {
 
 void platformSwap() {
     record.calls.push_back("swap");
-    if (!musicStarted) {
-        ++record.blackFrames;
-    }
+    record.blackFrames += !record.musicStarted;
     now_ms += script.frame_ms;
 }
 
@@ -100,9 +88,9 @@ uint32_t platformTicks() {
     if (record.calls.empty() || record.calls.back() != "ticks") {
         record.calls.push_back("ticks");
     }
-    if (!clockRead) {
+    if (!record.clockRead) {
         record.leadInStart_ms = now_ms;
-        clockRead = true;
+        record.clockRead = true;
     }
     lastReading_ms = now_ms;
     return now_ms;
@@ -129,7 +117,7 @@ bool openMusic() {
 void startMusic() {
     record.calls.push_back("startMusic");
     record.musicStart_ms = now_ms;
-    musicStarted = true;
+    record.musicStarted = true;
 }
 
 void closeMusic() { record.calls.push_back("closeMusic"); }
@@ -141,44 +129,41 @@ struct RunResult {
     std::string output;
 };
 
-RunResult run(const Script& script) {
-    startScript(script);
+// Runs the driver against fresh fakes that follow `s`; `record` holds the run.
+RunResult run(const Script& s) {
+    script = s;
+    record = Record();
+    now_ms = s.start_ms;
     testing::internal::CaptureStdout();
     const int status = runDemo();
     return {status, testing::internal::GetCapturedStdout()};
 }
 
-int countOf(const std::vector<std::string>& calls, const std::string& name) {
-    return static_cast<int>(std::count(calls.begin(), calls.end(), name));
+int countOf(const std::string& name) {
+    return static_cast<int>(std::count(record.calls.begin(), record.calls.end(), name));
 }
 
-size_t indexOf(const std::vector<std::string>& calls, const std::string& name) {
-    return static_cast<size_t>(std::find(calls.begin(), calls.end(), name) - calls.begin());
+size_t indexOf(const std::string& name) {
+    return static_cast<size_t>(std::find(record.calls.begin(), record.calls.end(), name) - record.calls.begin());
 }
 
 // Timeline milliseconds of a frame's clock reading.
-int32_t timelineMs(const Frame& frame, const Record& record) {
-    return static_cast<int32_t>(frame.ticks - record.musicStart_ms);
-}
+int32_t timelineMs(const Frame& frame) { return static_cast<int32_t>(frame.ticks - record.musicStart_ms); }
 
 }  // namespace
 
 TEST(Driver, NormalRunStartsInOrderAndEndsWithOneNewline) {
-    Script script;
-    Record& record = startScript(script);
-    const RunResult result = run(script);
+    const RunResult result = run(Script());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "\n");
-
-    const std::vector<std::string>& calls = record.calls;
     const std::vector<std::string> startUp = {"openMusic", "window", "context", "size", "noise"};
-    ASSERT_GE(calls.size(), startUp.size());
-    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 5), startUp);
-    EXPECT_EQ(countOf(calls, "startMusic"), 1);
-    EXPECT_EQ(countOf(calls, "closeMusic"), 1);
-    EXPECT_EQ(calls.back(), "closeMusic");
+    ASSERT_GE(record.calls.size(), startUp.size());
+    EXPECT_EQ(std::vector<std::string>(record.calls.begin(), record.calls.begin() + 5), startUp);
+    EXPECT_EQ(countOf("startMusic"), 1);
+    EXPECT_EQ(countOf("closeMusic"), 1);
+    EXPECT_EQ(record.calls.back(), "closeMusic");
     // Every timeline iteration: poll, clock, draw, present.
-    EXPECT_EQ(countOf(calls, "render"), static_cast<int>(record.frames.size()));
+    EXPECT_EQ(countOf("render"), static_cast<int>(record.frames.size()));
     EXPECT_EQ(record.escapePolls, static_cast<int>(record.frames.size()) + 1);
 }
 
@@ -187,14 +172,13 @@ TEST(Driver, LeadInLastsThreeSecondsAndIgnoresEscape) {
         Script script;
         script.frame_ms = frame_ms;
         script.escapeAtPoll = 0;  // held down from the very start
-        Record& record = startScript(script);
         const RunResult result = run(script);
         ASSERT_EQ(result.status, 0);
         const uint32_t leadIn_ms = record.musicStart_ms - record.leadInStart_ms;
         EXPECT_GE(leadIn_ms, LEAD_IN_MS) << frame_ms;
         EXPECT_LT(leadIn_ms, LEAD_IN_MS + frame_ms) << "at most one black frame more, " << frame_ms;
         // No poll before the music starts; the first poll ends the run at once.
-        EXPECT_LT(indexOf(record.calls, "startMusic"), indexOf(record.calls, "escape"));
+        EXPECT_LT(indexOf("startMusic"), indexOf("escape"));
         EXPECT_EQ(record.escapePolls, 1);
         EXPECT_TRUE(record.frames.empty());
         EXPECT_EQ(result.output, "\n");
@@ -205,7 +189,6 @@ TEST(Driver, LeadInLastsThreeSecondsAndIgnoresEscape) {
 TEST(Driver, EscapeLaterEndsTheTimelineAtThatPoll) {
     Script script;
     script.escapeAtPoll = 10;
-    Record& record = startScript(script);
     EXPECT_EQ(run(script).status, 0);
     EXPECT_EQ(record.frames.size(), 10u);
 }
@@ -214,17 +197,14 @@ TEST(Driver, FirstFrameAtOrPast133SecondsIsDrawnThenTheRunEnds) {
     for (uint32_t frame_ms : {7u, 16u, 33u, 1000u}) {
         Script script;
         script.frame_ms = frame_ms;
-        Record& record = startScript(script);
         ASSERT_EQ(run(script).status, 0);
         ASSERT_GE(record.frames.size(), 2u);
-        const Frame& last = record.frames.back();
-        const Frame& beforeLast = record.frames[record.frames.size() - 2];
-        EXPECT_GE(timelineMs(last, record), 133000) << frame_ms;
-        EXPECT_LT(timelineMs(beforeLast, record), 133000) << frame_ms;
+        EXPECT_GE(timelineMs(record.frames.back()), 133000) << frame_ms;
+        EXPECT_LT(timelineMs(record.frames[record.frames.size() - 2]), 133000) << frame_ms;
         // The first frame draws the clock reading at that moment: time zero here.
         EXPECT_EQ(record.frames.front().progress, 0.0f);
         // What the capture tool predicts for a clock of this rate is what ran.
-        EXPECT_EQ(framesInRun(1000, static_cast<int>(frame_ms)), countOf(record.calls, "swap")) << frame_ms;
+        EXPECT_EQ(framesInRun(1000, static_cast<int>(frame_ms)), countOf("swap")) << frame_ms;
     }
 }
 
@@ -246,12 +226,10 @@ TEST(Driver, ProgressComesFromTheMillisecondsInDoublePrecision) {
                     {62400, 0.48f},  {98800, 0.76f},  {128700, 0.99f}};
     Script script;
     script.frame_ms = 13;
-    Record& record = startScript(script);
     ASSERT_EQ(run(script).status, 0);
     for (const auto& want : expected) {
-        const auto frame = std::find_if(record.frames.begin(), record.frames.end(), [&](const Frame& f) {
-            return timelineMs(f, record) == want.elapsed_ms;
-        });
+        const auto frame = std::find_if(record.frames.begin(), record.frames.end(),
+                                        [&](const Frame& f) { return timelineMs(f) == want.elapsed_ms; });
         ASSERT_NE(frame, record.frames.end()) << "no frame at " << want.elapsed_ms << " ms";
         EXPECT_EQ(frame->progress, want.progress)
             << want.elapsed_ms << " ms: " << std::setprecision(9) << frame->progress << " drawn, "
@@ -265,7 +243,6 @@ TEST(Driver, TickCounterWrapDoesNotDisturbTiming) {
         Script script;
         script.start_ms = start_ms;
         script.frame_ms = 10;
-        Record& record = startScript(script);
         ASSERT_EQ(run(script).status, 0);
         EXPECT_EQ(record.musicStart_ms - record.leadInStart_ms, LEAD_IN_MS);
         float previous = -1.0f;
@@ -279,24 +256,22 @@ TEST(Driver, TickCounterWrapDoesNotDisturbTiming) {
 }
 
 TEST(Driver, ViewFailureReportsAndExitsBeforeTheLeadIn) {
-    for (int failing = 0; failing < 2; ++failing) {
+    for (bool windowOpens : {false, true}) {
         Script script;
-        script.windowOpens = failing != 0;
-        script.contextOpens = failing == 0;
-        Record& record = startScript(script);
+        script.windowOpens = windowOpens;
+        script.contextOpens = !windowOpens;
         const RunResult result = run(script);
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.output, "Cannot open the display: scripted failure\n");
         EXPECT_EQ(record.blackFrames, 0);
-        EXPECT_EQ(countOf(record.calls, "startMusic"), 0);
-        EXPECT_EQ(countOf(record.calls, "ticks"), 0);
+        EXPECT_EQ(countOf("startMusic"), 0);
+        EXPECT_EQ(countOf("ticks"), 0);
     }
 }
 
 TEST(Driver, OldAudioLibraryEndsTheRunBeforeAnyWindow) {
     Script script;
     script.musicOpens = false;
-    Record& record = startScript(script);
     const RunResult result = run(script);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.output, "");

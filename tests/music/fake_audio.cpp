@@ -9,16 +9,9 @@
 
 namespace FMOD {
 struct Access {
-    static System* system() {
-        static System object;
-        return &object;
-    }
-    static Sound* sound() {
-        static Sound object;
-        return &object;
-    }
-    static Channel* channel() {
-        static Channel object;
+    template <typename Handle>
+    static Handle* one() {  // the fake's only system, stream and channel
+        static Handle object;
         return &object;
     }
 };
@@ -39,7 +32,7 @@ FMOD_RESULT answer(const char* call) {
 
 FMOD_RESULT FMOD_System_Create(FMOD::System** system) {
     std::fprintf(stderr, "System_Create\n");
-    *system = FMOD::Access::system();
+    *system = FMOD::Access::one<FMOD::System>();
     return answer("System_Create");
 }
 
@@ -58,20 +51,20 @@ FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS flags, void* extr
 FMOD_RESULT FMOD::System::createStream(const char* name, FMOD_MODE mode,
                                        FMOD_CREATESOUNDEXINFO* exinfo, FMOD::Sound** sound) {
     std::fprintf(stderr, "createStream %s 0x%x %s\n", name, mode, exinfo ? "exinfo" : "null");
-    *sound = FMOD::Access::sound();
+    *sound = FMOD::Access::one<FMOD::Sound>();
     return answer("createStream");
 }
 
 FMOD_RESULT FMOD::System::playSound(FMOD_CHANNELINDEX channelid, FMOD::Sound* sound, bool paused,
                                     FMOD::Channel** channel) {
     std::fprintf(stderr, "playSound %d %s %s\n", static_cast<int>(channelid),
-                 sound == FMOD::Access::sound() ? "stream" : "other", paused ? "paused" : "playing");
-    *channel = FMOD::Access::channel();
+                 sound == FMOD::Access::one<FMOD::Sound>() ? "stream" : "other", paused ? "paused" : "playing");
+    *channel = FMOD::Access::one<FMOD::Channel>();
     return answer("playSound");
 }
 
 FMOD_RESULT FMOD::Sound::release() {
-    std::fprintf(stderr, "Sound::release %s\n", this == FMOD::Access::sound() ? "stream" : "other");
+    std::fprintf(stderr, "Sound::release %s\n", this == FMOD::Access::one<FMOD::Sound>() ? "stream" : "other");
     return answer("Sound::release");
 }
 

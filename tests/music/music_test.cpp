@@ -11,12 +11,10 @@
 namespace {
 
 ProcessResult probe(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv = {MUSIC_PROBE};
-    argv.insert(argv.end(), args.begin(), args.end());
     ProcessOptions options;
     options.environment = env;
     options.timeout_s = 120;
-    return runProcess(argv, options);
+    return runProgram(MUSIC_PROBE, args, options);
 }
 
 const char* const CALL_LOG =

@@ -18,10 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ProcessResult runTool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), PICTURE_FIT_TOOL);
-    return runProcess(arguments);
-}
+ProcessResult runTool(const std::vector<std::string>& arguments) { return runProgram(PICTURE_FIT_TOOL, arguments); }
 
 struct Tool : ::testing::Test {
     bool wroteTables() const {

@@ -92,16 +92,13 @@ disk_full() {
   local dir=$work/disk-full how
   new_case disk-full
   mkdir "$dir/out"
+  local run=(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/out/audio.raw" $(event_env "$dir") "$program")
   if unshare -m true 2>/dev/null; then
     how="a full 2 MB file system"
-    (cd "$dir" && exec unshare -m sh -c 'mount -t tmpfs -o size=2m tmpfs out && exec "$@"' sh \
-      env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/out/audio.raw" $(event_env "$dir") "$program" \
-      >stdout.txt 2>stderr.txt) &
+    (cd "$dir" && exec unshare -m sh -c 'mount -t tmpfs -o size=2m tmpfs out && exec "$@"' sh "${run[@]}" >stdout.txt 2>stderr.txt) &
   else
     how="a 2 MB file size limit"
-    (cd "$dir" && trap '' XFSZ && ulimit -f 2048 &&
-      exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$dir/out/audio.raw" $(event_env "$dir") "$program" \
-        >stdout.txt 2>stderr.txt) &
+    (cd "$dir" && trap '' XFSZ && ulimit -f 2048 && exec "${run[@]}" >stdout.txt 2>stderr.txt) &
   fi
   pid=$!  # unshare and the shells exec, so this becomes the program's
   wait_event "$dir" '$1 == "sound"' 120
@@ -122,8 +119,7 @@ pulse_killed() {
   local dir=$work/pulse-killed
   new_case pulse-killed
   start_sound_server "$dir/pulse" || die "pulse-killed: no sound server to play to"
-  (cd "$dir" && exec env SDL_AUDIODRIVER=pulseaudio $(event_env "$dir") "$program" >stdout.txt 2>stderr.txt) &
-  pid=$!
+  start_program "$dir" SDL_AUDIODRIVER=pulseaudio
   wait_event "$dir" '$1 == "sound"' 120
   kill -9 "$sound_pid"
   wait "$sound_pid" 2>/dev/null

@@ -18,32 +18,25 @@ namespace {
 
 // Runs the tool with `args` in `cwd`.
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& cwd) {
-    std::vector<std::string> argv = {SOUNDTRACK_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
     ProcessOptions options;
     options.workingDirectory = cwd;
     options.timeout_s = 300;
-    return runProcess(argv, options);
+    return runProgram(SOUNDTRACK_EXE, args, options);
 }
 
-// Level in dBFS of frames [from, to) of both channels.
-double rmsDb(const Pcm& d, std::size_t from, std::size_t to) {
+// Level in dBFS and peak of frames [from, to) of both channels.
+struct Level {
+    double db, peak;
+};
+Level levelOf(const Pcm& d, std::size_t from, std::size_t to) {
     to = std::min(to, d.frames());
-    double sum = 0;
+    double sum = 0, peak = 0;
     for (std::size_t i = from * d.channels; i < to * d.channels; ++i) {
         sum += static_cast<double>(d.samples[i]) * d.samples[i];
+        peak = std::max(peak, static_cast<double>(std::fabs(d.samples[i])));
     }
     const double n = static_cast<double>((to - from) * d.channels);
-    return n > 0 && sum > 0 ? 10 * std::log10(sum / n) : -200;
-}
-
-double peakOf(const Pcm& d, std::size_t from, std::size_t to) {
-    to = std::min(to, d.frames());
-    float peak = 0;
-    for (std::size_t i = from * d.channels; i < to * d.channels; ++i) {
-        peak = std::max(peak, std::fabs(d.samples[i]));
-    }
-    return peak;
+    return {n > 0 && sum > 0 ? 10 * std::log10(sum / n) : -200, peak};
 }
 
 // Samples at or past the 16-bit full scale a player clips them to.
@@ -67,11 +60,11 @@ void expectLoopableStereoMp3(const std::string& path, const Pcm& d, double secon
     EXPECT_EQ(d.rate_hz, 44100);
     EXPECT_EQ(d.channels, 2);
     EXPECT_EQ(d.frames(), static_cast<std::size_t>(std::llround(seconds * 44100)));
-    EXPECT_GT(rmsDb(d, 0, d.frames()), -35.0) << "too quiet";
-    EXPECT_GT(peakOf(d, 0, d.frames()), 0.5) << "not levelled";
+    EXPECT_GT(levelOf(d, 0, d.frames()).db, -35.0) << "too quiet";
+    EXPECT_GT(levelOf(d, 0, d.frames()).peak, 0.5) << "not levelled";
     EXPECT_LT(clippedShare(d), 1e-5) << "clips";
-    EXPECT_LT(peakOf(d, 0, 441), 0.05) << "loud click at the start";
-    EXPECT_LT(peakOf(d, d.frames() - 441, d.frames()), 0.02) << "does not end in silence";
+    EXPECT_LT(levelOf(d, 0, 441).peak, 0.05) << "loud click at the start";
+    EXPECT_LT(levelOf(d, d.frames() - 441, d.frames()).peak, 0.02) << "does not end in silence";
 }
 
 TEST(SoundtrackTool, HelpDescribesUsage) {
@@ -102,14 +95,13 @@ TEST(SoundtrackTool, RefusesBadArguments) {
         {""},
     };
     for (const auto& args : cases) {
-        std::string shown;
-        for (const auto& a : args) shown += "'" + a + "' ";
+        SCOPED_TRACE(testing::PrintToString(args));
         const ProcessResult r = runTool(args, tmp.path);
-        EXPECT_EQ(r.status, 2) << shown;
-        EXPECT_EQ(r.errors.rfind("soundtrack: ", 0), 0u) << shown << r.errors;
-        EXPECT_NE(r.errors.find("--help"), std::string::npos) << shown << r.errors;
-        EXPECT_EQ(r.output, "") << shown;
-        EXPECT_EQ(tmp.namesExcept(), std::vector<std::string>{}) << shown;
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.errors.rfind("soundtrack: ", 0), 0u) << r.errors;
+        EXPECT_NE(r.errors.find("--help"), std::string::npos) << r.errors;
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(tmp.namesExcept(), std::vector<std::string>{});
     }
 }
 
@@ -162,6 +154,7 @@ TEST(SoundtrackTool, SameArgumentsGiveTheSameBytes) {
     const std::string first = readFile(tmp / "a.mp3"), second = readFile(tmp / "b.mp3");
     EXPECT_GT(first.size(), 0u);
     EXPECT_TRUE(first == second) << "two renders differ";
+    EXPECT_EQ(tmp.namesExcept(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
 }
 
 // The default piece, as the demo plays it: long enough for the 133 s run,
@@ -175,8 +168,8 @@ TEST(SoundtrackTool, DefaultPieceBuildsToAClimaxAndLoops) {
     ASSERT_EQ(d.frames(), 135u * 44100u);
 
     const std::size_t sec = 44100;
-    const double opening = rmsDb(d, 3 * sec, 30 * sec);
-    const double climax = rmsDb(d, 110 * sec, 130 * sec);
+    const double opening = levelOf(d, 3 * sec, 30 * sec).db;
+    const double climax = levelOf(d, 110 * sec, 130 * sec).db;
     EXPECT_GT(climax - opening, 8.0) << "opening " << opening << " dB, climax " << climax;
     EXPECT_GT(opening, -40.0) << "the opening is inaudible";
 
@@ -184,7 +177,7 @@ TEST(SoundtrackTool, DefaultPieceBuildsToAClimaxAndLoops) {
     std::size_t loudest = 0;
     double best = -1e9;
     for (std::size_t s = 0; s + 5 <= 135; ++s) {
-        const double level = rmsDb(d, s * sec, (s + 5) * sec);
+        const double level = levelOf(d, s * sec, (s + 5) * sec).db;
         if (level > best) {
             best = level;
             loudest = s;

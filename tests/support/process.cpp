@@ -124,6 +124,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     return result;
 }
 
+ProcessResult runProgram(const std::string& program, std::vector<std::string> arguments,
+                         const ProcessOptions& options) {
+    arguments.insert(arguments.begin(), program);
+    return runProcess(arguments, options);
+}
+
 std::string describe(const ProcessResult& run) {
     const size_t tail = run.output.size() > 2000 ? run.output.size() - 2000 : 0;
     return "status " + std::to_string(run.status) + ", signal " + std::to_string(run.signal) +

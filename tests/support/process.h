@@ -24,6 +24,9 @@ struct ProcessOptions {
 
 // Runs argv[0] (a path) to its end, collecting both output streams.
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+// The same for `program` with `arguments` after it.
+ProcessResult runProgram(const std::string& program, std::vector<std::string> arguments,
+                         const ProcessOptions& options = {});
 
 // Starts it with both output streams thrown away, for a test that acts on it
 // while it runs; waitpid ends it. Returns the child's process id.

@@ -161,10 +161,11 @@ wait_gone() {
 }
 
 # Starts the program in folder $1 on the disk audio driver (output in
-# $1/audio.raw, standard output in $1/stdout.txt); sets pid.
+# $1/audio.raw, standard output in $1/stdout.txt), with any NAME=VALUE after
+# the folder added to its environment; sets pid.
 start_program() {
   case_dir=$1
-  (cd "$1" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$1/audio.raw" $(event_env "$1") "$program" \
+  (cd "$1" && exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$1/audio.raw" $(event_env "$1") "${@:2}" "$program" \
     >"$1/stdout.txt" 2>"$1/stderr.txt") &
   pid=$!
 }
