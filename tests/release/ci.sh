@@ -15,14 +15,14 @@
 # linked (notices.sh), and SHA256SUMS against every file of dist/; the
 # windows, web and release package sets against what the release's builds
 # read (tests/setup/set_build_test.sh); then a release made to fail part way
-# must leave dist/ as it was. Needs the default build (./test.sh makes it
-# first) for the event log and pcm_match. Prints PASS/FAIL/SKIP per check
-# and "N passed, M failed, K skipped"; exits non-zero on any
-# failure. Took 9 min with the cache filled on a 2-core machine at load
-# average 3 to 7 (the Linux archives' build and checks about 3 min of it,
-# the aarch64 archive's checks 1 min 40 s); the first run on a machine
-# about 22 minutes more for the Debian systems (about 970 MB from the
-# mirror), 10 of them making the arm64 ones through qemu.
+# must leave dist/ as it was. Builds the event log and pcm_match in build/
+# (the default preset) first. Prints PASS/FAIL/SKIP per check and "N passed,
+# M failed, K skipped"; exits non-zero on any failure. Took 9 min with the
+# cache filled on a 2-core machine at load average 3 to 7 (the Linux
+# archives' build and checks about 3 min of it, the aarch64 archive's checks
+# 1 min 40 s); the first run on a machine about 22 minutes more for the
+# Debian systems (about 970 MB from the mirror), 10 of them making the arm64
+# ones through qemu.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -31,24 +31,15 @@ version=$(head -n 1 VERSION)
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if bash tools/release.sh --allow-dirty >"$log" 2>&1; then
-  pass "tools/release.sh: $(grep -c '^  ' "$log") files in dist/"
-else
-  fail "tools/release.sh"
-  tail -n 40 "$log"
-  finish
-fi
-if ! { cmake --preset default && cmake --build --preset default --target event_log pcm_match; } >"$log" 2>&1; then
-  fail "the event log and pcm_match (default build)"
-  tail -n 20 "$log"
-  finish
-fi
+bash tools/release.sh --allow-dirty >"$log" 2>&1 && pass "tools/release.sh: $(grep -c '^  ' "$log") files in dist/" ||
+  { fail "tools/release.sh"; tail -n 40 "$log"; finish; }
+{ cmake --preset default && cmake --build --preset default --target event_log pcm_match; } >"$log" 2>&1 ||
+  { fail "the event log and pcm_match (default build)"; tail -n 20 "$log"; finish; }
 
 # Runs one of the checking scripts, shows its lines and counts them.
 run_checks() {
-  local status
   "$@" >"$log" 2>&1
-  status=$?
+  local status=$?
   cat "$log"
   add_checks "$log" "$status" "$*"
 }
@@ -70,12 +61,10 @@ run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
 run_checks bash tests/release/notices.sh build-release dist
 
 # SHA256SUMS names every other file of dist/, once, and they verify.
-if (cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&
-   [ "$(cd dist && LC_ALL=C ls | grep -vx SHA256SUMS)" = "$(awk '{ print $2 }' dist/SHA256SUMS | LC_ALL=C sort)" ]; then
-  pass "SHA256SUMS verifies every file of dist/: $(awk '{ printf "%s ", $2 }' dist/SHA256SUMS)"
-else
+(cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&
+  [ "$(cd dist && LC_ALL=C ls | grep -vx SHA256SUMS)" = "$(awk '{ print $2 }' dist/SHA256SUMS | LC_ALL=C sort)" ] &&
+  pass "SHA256SUMS verifies every file of dist/: $(awk '{ printf "%s ", $2 }' dist/SHA256SUMS)" ||
   fail "SHA256SUMS verifies every file of dist/ ($(ls dist | tr '\n' ' ')): $(cat "$log")"
-fi
 
 # A release that fails part way leaves the last one as it was: with a cmake
 # that fails at once first on PATH, the first build step fails (after the
@@ -87,10 +76,8 @@ before=$(cd dist && ls -l --full-time && sha256sum -- *)
 PATH=$fake:$PATH bash tools/release.sh --allow-dirty >"$log" 2>&1
 status=$?
 rm -rf "$fake"
-if [ "$status" -eq 1 ] && grep -q '^release: FAILED: Linux build' "$log" &&
-   [ "$(cd dist && ls -l --full-time && sha256sum -- *)" = "$before" ]; then
-  pass "a release whose build fails leaves dist/ as it was"
-else
+[ "$status" -eq 1 ] && grep -q '^release: FAILED: Linux build' "$log" &&
+  [ "$(cd dist && ls -l --full-time && sha256sum -- *)" = "$before" ] &&
+  pass "a release whose build fails leaves dist/ as it was" ||
   fail "a release whose build fails (status $status) changed dist/ or did not say so: $(tail -n 5 "$log")"
-fi
 finish

@@ -85,11 +85,8 @@ done
 pass "dependencies: $(wc -l <<<"$used") packages loaded, all brought by the $(field Depends | tr ',' '\n' | wc -l) declared; none declared in vain"
 
 # --- lintian -------------------------------------------------------------------
-if findings=$(lintian --fail-on error,warning "$deb" 2>/dev/null); then
-  pass "lintian: no errors or warnings${findings:+ ($(grep -c . <<<"$findings") notes)}"
-else
-  die "lintian: $findings"
-fi
+findings=$(lintian --fail-on error,warning "$deb" 2>/dev/null) || die "lintian: $findings"
+pass "lintian: no errors or warnings${findings:+ ($(grep -c . <<<"$findings") notes)}"
 
 # --- The installed tools answer --version --------------------------------------
 for tool in tolmar tolmar-capture picture-fit; do
@@ -116,12 +113,10 @@ play_in "$work/own" "$work/own/tolmar.mp3" "the folder's tolmar.mp3" "launcher s
   die "the folder's own tolmar.mp3 run matches the installed soundtrack too; the check proves nothing"
 
 # --- tolmar-capture from an empty folder ------------------------------------------
-mkdir "$work/capture"
 case_dir=$work/capture
-(cd "$work/capture" && timeout 600 "$root/usr/bin/tolmar-capture" --quiet --size 64x36 --fps 2 piece.mkv \
-  >stdout.txt 2>stderr.txt)
-status=$?
-[ "$status" -eq 0 ] || die "tolmar-capture in an empty folder: status $status"
+mkdir "$case_dir"
+(cd "$case_dir" && timeout 600 "$root/usr/bin/tolmar-capture" --quiet --size 64x36 --fps 2 piece.mkv \
+  >stdout.txt 2>stderr.txt) || die "tolmar-capture in an empty folder: status $?"
 streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$work/capture/piece.mkv" | sort | paste -sd ' ')
 seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/capture/piece.mkv")
 [ "$streams" = "audio video" ] && awk -v s="$seconds" 'BEGIN { exit !(s > 130) }' ||

@@ -36,7 +36,6 @@ version=$(head -n 1 "$here/../../VERSION")
 [ "$(id -u)" -eq 0 ] || skip "the archive's checks on fresh Debian systems need root (debootstrap, chroot)"
 [ -x "${PCM_MATCH:-}" ] || die "PCM_MATCH must name the default build's pcm_match"
 trap 'debian_unmount_all; cleanup' EXIT
-trap 'exit 1' INT TERM
 case_dir=$work/steps
 mkdir "$case_dir"
 log=$case_dir/stderr.txt

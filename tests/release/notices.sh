@@ -50,21 +50,26 @@ link_line() {  # BUILD_DIR OUTPUT
   sed -n "/^build $2: /,/^\$/s/^  \(LINK_FLAGS\|LINK_LIBRARIES\) = //p" "$1/build.ninja"
 }
 
+# The notices the table asks for WORDs, one a line, once each, in its order.
+notices_for() {  # WORD...
+  local glob notice word
+  while read -r glob notice; do
+    for word in "$@"; do
+      # shellcheck disable=SC2053  # the table's entry is a glob
+      [[ $word == $glob ]] && echo "$notice"
+    done
+  done <<<"${notice_table#$'\n'}" | awk '!seen[$0]++'
+}
+
 # Passes when LISTING (the zip's file names, one a line, below its folder)
 # holds a notice for every word of LINK that the table knows; fails naming
 # the missing ones, or when the link line shows nothing the table knows.
 # SHOWS names what LINK is (default: its link line).
 check_notices() {  # WHAT LISTING LINK [SHOWS]
-  local what=$1 listing=$2 word glob notice needed="" missing="" shows=${4:-its link line}
-  while read -r glob notice; do
-    for word in $3; do
-      # shellcheck disable=SC2053  # the table's entry is a glob
-      [[ $word == $glob ]] && [[ " $needed " != *" $notice "* ]] && needed="$needed $notice"
-    done
-  done <<<"${notice_table#$'\n'}"
-  for notice in $needed; do
-    grep -qxF "$notice" <<<"$listing" || missing="$missing $notice"
-  done
+  local what=$1 notice needed missing="" shows=${4:-its link line}
+  # shellcheck disable=SC2086  # the words of the link line
+  needed=$(notices_for $3 | sed 's/^/ /' | tr -d '\n')
+  for notice in $needed; do grep -qxF "$notice" <<<"$2" || missing="$missing $notice"; done
   if [ -z "$needed" ]; then
     fail "$what: $shows shows nothing the notice table knows: $(head -c 300 <<<"$3")"
   elif [ -n "$missing" ]; then
@@ -79,10 +84,7 @@ for kind in windows web; do
   output=tolmar.exe
   [ "$kind" = web ] && output=tolmar.js
   link=$(link_line "$build/$kind" "$output")
-  if [ -z "$link" ]; then
-    fail "$kind: no link line for $output in $build/$kind/build.ninja"
-    continue
-  fi
+  [ -n "$link" ] || { fail "$kind: no link line for $output in $build/$kind/build.ninja"; continue; }
   # The names below the zip's folder.
   listing=$(unzip -Z1 "$zip" 2>&1 | sed -n "s|^tolmar-$version-$kind/||p")
   check_notices "the $kind zip" "$listing" "$link"
@@ -93,11 +95,8 @@ for kind in windows web; do
     # A zip short of one notice fails (a subshell keeps its FAIL out of
     # the counts).
     short=$(grep -vxF LICENSES/GPL-3.txt <<<"$listing")
-    if (check_notices "without GPL-3.txt" "$short" "$link") | grep -q '^FAIL: .*: no notice .* LICENSES/GPL-3.txt'; then
-      pass "the same zip without LICENSES/GPL-3.txt would fail"
-    else
-      fail "the same zip without LICENSES/GPL-3.txt would fail"
-    fi
+    (check_notices "without GPL-3.txt" "$short" "$link") | grep -q '^FAIL: .*: no notice .* LICENSES/GPL-3.txt' &&
+      pass "the same zip without LICENSES/GPL-3.txt would fail" || fail "the same zip without LICENSES/GPL-3.txt would fail"
   fi
 done
 
@@ -110,12 +109,7 @@ for arch in x86_64 aarch64; do
   check_notices "the Linux $arch archive" "$listing" "$libs" "its lib/"
   unknown=""
   for lib in $libs; do
-    known=""
-    while read -r glob _; do
-      # shellcheck disable=SC2053  # the table's entry is a glob
-      [[ $lib == $glob ]] && known=yes
-    done <<<"${notice_table#$'\n'}"
-    [ -n "$known" ] || unknown="$unknown $lib"
+    [ -n "$(notices_for "$lib")" ] || unknown="$unknown $lib"
   done
   [ -z "$unknown" ] && pass "the Linux $arch archive: every library in lib/ has a row in the notice table" ||
     fail "the Linux $arch archive: libraries in lib/ with no row in the notice table:$unknown"
@@ -129,10 +123,8 @@ done
 deb=$dist/tolmar_${version}_amd64.deb
 dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work" ./usr/share/doc/tolmar/copyright 2>"$work/tar.log"
 copyright=$work/usr/share/doc/tolmar/copyright
-if head -n 1 "$copyright" 2>/dev/null | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
-   grep -A3 -x 'Files: \*' "$copyright" | grep -qx 'License: Expat'; then
-  pass "the .deb's copyright: machine-readable, Files: * under License: Expat"
-else
+head -n 1 "$copyright" 2>/dev/null | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
+  grep -A3 -x 'Files: \*' "$copyright" | grep -qx 'License: Expat' &&
+  pass "the .deb's copyright: machine-readable, Files: * under License: Expat" ||
   fail "the .deb's copyright: machine-readable, Files: * under License: Expat; it holds: $(cat "$copyright" "$work/tar.log" 2>&1 | head -n 12)"
-fi
 finish

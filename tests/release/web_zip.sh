@@ -14,20 +14,14 @@
 # tests/web/node_modules lacks it. Prints PASS/FAIL per check and
 # "N passed, M failed, K skipped"; exits non-zero on any failure. Takes about 15 s.
 set -uo pipefail
-if [ $# -ne 1 ] || [ ! -f "$1" ]; then
-  echo "usage: bash tests/release/web_zip.sh ZIP   (e.g. dist/tolmar-1.0.0-web.zip)" >&2
-  exit 2
-fi
+[ $# -eq 1 ] && [ -f "$1" ] ||
+  { echo "usage: bash tests/release/web_zip.sh ZIP   (e.g. dist/tolmar-1.0.0-web.zip)" >&2; exit 2; }
 zip=$(realpath -- "$1")
 cd "$(dirname "$0")/../.."
 
 source tests/support/checks.sh
+source tests/support/script_lib.sh  # $work; the server below ended at exit
 source tests/release/zip_lib.sh
-
-work=$(mktemp -d)
-server=
-trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
-trap 'exit 1' INT TERM  # through the EXIT trap
 
 # --- What is in the zip -------------------------------------------------------
 unpack_zip "$zip" web README.txt LICENSE.txt LICENSES/Apache-2.0.txt LICENSES/emscripten.txt \
@@ -43,42 +37,31 @@ grep -q 'application/wasm' "$dir/README.txt" 2>/dev/null &&
   fail "README.txt says .wasm is to be served as application/wasm"
 
 # The one-file page: the same program and music as the served files, inside it.
-if node -e '
+node -e '
   const fs = require("fs");
   const page = fs.readFileSync(process.argv[1] + "/tolmar.html", "latin1");
   const inside = (id) => Buffer.from((page.match(new RegExp(`id="${id}">([^<]*)<`)) || ["", ""])[1], "base64");
   process.exit(inside("tolmar-wasm").equals(fs.readFileSync(process.argv[1] + "/tolmar.wasm")) &&
-               inside("tolmar-music").equals(fs.readFileSync(process.argv[1] + "/tolmar.mp3")) ? 0 : 1);' "$dir"; then
-  pass "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3"
-else
-  fail "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3"
-fi
+               inside("tolmar-music").equals(fs.readFileSync(process.argv[1] + "/tolmar.mp3")) ? 0 : 1);' "$dir" &&
+  pass "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3" || fail "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3"
 
 # --- Served by tools/serve-web.js ---------------------------------------------
 node tools/serve-web.js "$dir" 0 >"$work/serve.log" 2>&1 &
-server=$!
+helpers+=($!)
 # Waits only against a hang: the server prints its address once listening.
 for _ in $(seq 300); do
-  [ -s "$work/serve.log" ] || ! kill -0 "$server" 2>/dev/null && break
+  [ -s "$work/serve.log" ] || ! kill -0 "${helpers[-1]}" 2>/dev/null && break
   sleep 0.1
 done
-base=$(head -n 1 "$work/serve.log")
-type=$(curl -sS -m 60 -o /dev/null -w '%{content_type}' "${base}tolmar.wasm" 2>&1)
+type=$(curl -sS -m 60 -o /dev/null -w '%{content_type}' "$(head -n 1 "$work/serve.log")tolmar.wasm" 2>&1)
 [ "$type" = application/wasm ] && pass "tools/serve-web.js answers tolmar.wasm as application/wasm" ||
   fail "tools/serve-web.js answers tolmar.wasm as application/wasm: got \"$type\" (server said: $(cat "$work/serve.log"))"
-kill "$server" 2>/dev/null
-wait "$server" 2>/dev/null
-server=
 
 # --- The music and the whole run in a browser ---------------------------------
 # The reference sits beside the unpacked folder, outside what the zip holds.
-if mpg123 -q -e f32 -s "$dir/tolmar.mp3" >"$site/tolmar.f32" 2>"$work/mpg123.log" && [ -s "$site/tolmar.f32" ]; then
-  pass "libmpg123 decodes the zip's tolmar.mp3 ($(($(stat -c %s "$site/tolmar.f32") / 1000000)) MB of float samples)"
-else
-  fail "libmpg123 decodes tolmar.mp3"
-  cat "$work/mpg123.log"
-  finish
-fi
+mpg123 -q -e f32 -s "$dir/tolmar.mp3" >"$site/tolmar.f32" 2>"$work/mpg123.log" && [ -s "$site/tolmar.f32" ] &&
+  pass "libmpg123 decodes the zip's tolmar.mp3 ($(($(stat -c %s "$site/tolmar.f32") / 1000000)) MB of float samples)" ||
+  { fail "libmpg123 decodes tolmar.mp3"; cat "$work/mpg123.log"; finish; }
 
 if [ ! -d tests/web/node_modules/puppeteer-core ]; then
   npm ci --prefix tests/web --no-audit --no-fund >"$work/npm.log" 2>&1 && pass "puppeteer-core from npm (npm ci)" ||

@@ -42,11 +42,10 @@ if [ -f "$readme" ]; then
   fi
 fi
 
-[ -f "$dir/tolmar.exe" ] && check_imports "$dir/tolmar.exe"
-
-# The version resource, as Explorer's Details and SmartScreen read it: each
-# value follows its name among the exe's UTF-16 strings.
 if [ -f "$dir/tolmar.exe" ]; then
+  check_imports "$dir/tolmar.exe"
+  # The version resource, as Explorer's Details and SmartScreen read it: each
+  # value follows its name among the exe's UTF-16 strings.
   version=$(head -n 1 "$(dirname "$0")/../../VERSION")
   resource=$(strings -el "$dir/tolmar.exe" | grep -A1 -x -E 'ProductName|ProductVersion|FileVersion' | grep -v -x -- --)
   expected=$(printf 'FileVersion\n%s\nProductName\ntolmar\nProductVersion\n%s' "$version" "$version")

@@ -11,18 +11,12 @@ unpack_zip() {
   local zip=$1 kind=$2 listing expected f
   shift 2
   top=$(basename "$zip" .zip)
-  if [[ ! $top =~ ^tolmar-[0-9A-Za-z.+~-]+-$kind$ ]]; then
-    fail "the zip is named tolmar-VERSION-$kind.zip: $(basename "$zip")"
-    finish
-  fi
+  [[ $top =~ ^tolmar-[0-9A-Za-z.+~-]+-$kind$ ]] || { fail "the zip is named tolmar-VERSION-$kind.zip: $(basename "$zip")"; finish; }
   mkdir -p "$work/unpacked"
   # Never asks about a name stored twice (stdin is empty, -n keeps the
   # first): the listing below then shows one file where the zip had more.
-  if ! unzip -q -n "$zip" -d "$work/unpacked" </dev/null >"$work/unzip.log" 2>&1; then
-    fail "unzip unpacks the zip:"
-    sed 's/^/  /' "$work/unzip.log"
-    finish
-  fi
+  unzip -q -n "$zip" -d "$work/unpacked" </dev/null >"$work/unzip.log" 2>&1 ||
+    { fail "unzip unpacks the zip:"; sed 's/^/  /' "$work/unzip.log"; finish; }
   # Each entry with its type (d folder, f plain file, l link; an empty file
   # is "empty"), so a link, an empty file or a stray entry shows up.
   listing=$(cd "$work/unpacked" && find . -mindepth 1 \( -type f -empty -printf 'empty %P\n' -o -printf '%y %P\n' \) |
@@ -34,11 +28,7 @@ unpack_zip() {
       [[ $f != */* ]] || echo "d $top/${f%/*}"
     done
   } | LC_ALL=C sort -u -k2)
-  if [ "$listing" = "$expected" ]; then
-    pass "the zip unpacks to $top/ with exactly $* as plain, non-empty files"
-  else
-    fail "the zip unpacks to $top/ with exactly $* as plain, non-empty files; it gave:"
-    sed 's/^/  /' <<<"$listing"
-  fi
+  [ "$listing" = "$expected" ] && pass "the zip unpacks to $top/ with exactly $* as plain, non-empty files" ||
+    { fail "the zip unpacks to $top/ with exactly $* as plain, non-empty files; it gave:"; sed 's/^/  /' <<<"$listing"; }
   dir=$work/unpacked/$top
 }

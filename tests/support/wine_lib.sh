@@ -19,11 +19,8 @@ trap wine_cleanup EXIT
 check_imports() {  # EXE
   local imports
   imports=$(x86_64-w64-mingw32-objdump -p "$1" | awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' ')
-  if [ "$imports" = "gdi32.dll glu32.dll kernel32.dll msacm32.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ]; then
-    pass "tolmar.exe imports only system DLLs"
-  else
-    fail "tolmar.exe imports: $imports"
-  fi
+  [ "$imports" = "gdi32.dll glu32.dll kernel32.dll msacm32.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ] &&
+    pass "tolmar.exe imports only system DLLs" || fail "tolmar.exe imports: $imports"
 }
 
 # A throwaway prefix in $work and a private sound server; stops the script
@@ -35,19 +32,11 @@ wine_start() {
   # last program, and a program started just then loses it mid-start
   # ("recvmsg: Connection reset by peer"). The EXIT trap stops it.
   "$wineserver" -p
-  if "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1; then
-    pass "fresh Wine prefix"
-  else
-    fail "fresh Wine prefix"
-    finish
-  fi
-
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 && pass "fresh Wine prefix" ||
+    { fail "fresh Wine prefix"; finish; }
   # The output device for waveOut.
-  if start_sound_server "$work/pulse" >"$work/pulse.txt"; then
-    pass "PulseAudio null sink"
-  else
+  start_sound_server "$work/pulse" >"$work/pulse.txt" && pass "PulseAudio null sink" ||
     fail "PulseAudio null sink: $(cat "$work/pulse.txt")"
-  fi
   no_sound_server=unix:$work/no-such-socket
 }
 
@@ -65,8 +54,8 @@ probe_findings() {
   local seen pattern what
   seen=$(tr -d '\r' <probe.txt 2>/dev/null)
   while IFS='|' read -r pattern what; do
-    if grep -qxE "$pattern" <<<"$seen"; then pass "$what"; else
-      fail "$what: the probe saw: $(tr '\n' ';' <<<"$seen") $(cat probe-stderr.txt 2>/dev/null)"; fi
+    grep -qxE "$pattern" <<<"$seen" && pass "$what" ||
+      fail "$what: the probe saw: $(tr '\n' ';' <<<"$seen") $(cat probe-stderr.txt 2>/dev/null)"
   done <<'FINDINGS'
 lead-in answered|the window answers a message sent with a 1 s limit in the lead-in
 timeline [1-9][0-9]* sent 0 unanswered 0 hung|the window answers every message sent through the timeline, never judged hung
@@ -87,7 +76,7 @@ FINDINGS
 # window is also watched from outside until the triangles are seen, then
 # sent a character and asked to close, before the Escape.
 wine_music_run() {  # DIR EXE [PROBE]
-  local dir=$1 exe=$2 probe=${3:-} report line_mean line_share status_line stdout_bytes loud
+  local dir=$1 exe=$2 probe=${3:-} report line_mean line_share stdout_bytes loud
   # Wine runs without a display must be gone, or the next window would be
   # made on their display-less desktop and fail.
   timeout 120 "$wineserver" -w
@@ -143,33 +132,20 @@ INNER
   report=$(DIR=$dir WINE=$wine EXE=$exe PROBE=$probe timeout 900 xvfb-run -a -s "-screen 0 1280x720x24 -wr" bash inner.sh)
   last_err=$work/music/stderr.txt
   read -r _ line_mean line_share <<<"$(grep '^timeline' <<<"$report")"
-  if grep -q '^black-after-polls [0-9]' <<<"$report"; then
-    pass "black window during the lead-in"
-  else
+  grep -q '^black-after-polls [0-9]' <<<"$report" && pass "black window during the lead-in" ||
     fail "lead-in: the screen never turned black all over"
-  fi
-  if awk -v s="${line_share:-0}" 'BEGIN { exit !(s > 0.05) }'; then
-    pass "triangles during the timeline (share $line_share, mean grey $line_mean)"
-  else
-    fail "timeline: share ${line_share:-none}"
-  fi
+  awk -v s="${line_share:-0}" 'BEGIN { exit !(s > 0.05) }' &&
+    pass "triangles during the timeline (share $line_share, mean grey $line_mean)" || fail "timeline: share ${line_share:-none}"
   [ -n "$probe" ] && probe_findings
-  status_line=$(grep '^status' <<<"$report")
   stdout_bytes=$(od -An -c stdout.txt 2>/dev/null | tr -d ' ')
-  if [ "$status_line" = "status 0" ] && [ "$stdout_bytes" = '\r\n' ] &&
-     ! grep -qE '^(ended-early|escape-ignored)' <<<"$report"; then
-    pass "Escape ends the run: status 0 and one newline"
-  else
+  grep -qx 'status 0' <<<"$report" && [ "$stdout_bytes" = '\r\n' ] && ! grep -qE '^(ended-early|escape-ignored)' <<<"$report" &&
+    pass "Escape ends the run: status 0 and one newline" ||
     fail "Escape: $(grep -E '^(status|ended|escape)' <<<"$report" | tr '\n' ' ') stdout '$stdout_bytes'"
-  fi
   # The music reached the output device: at least a second of sound louder
   # than -40 dBFS (the null sink's silence is zeros). Real music starts
   # quietly: the soundtrack's first seconds peak near 1500, hence the low
   # threshold.
   loud=$(awk '/^loud/ { n = $2 } END { print n + 0 }' <<<"$report")
-  if [ "$loud" -gt 44100 ]; then
-    pass "music heard on the output device ($loud loud frames)"
-  else
+  [ "$loud" -gt 44100 ] && pass "music heard on the output device ($loud loud frames)" ||
     fail "music heard on the output device: $loud loud frames"
-  fi
 }

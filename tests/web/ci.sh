@@ -58,15 +58,14 @@ page_folder() {
   mkdir -p "$site/$1"
   for f in index.html tolmar.js tolmar.wasm; do ln -s "$root/build-web/$f" "$site/$1/$f"; done
 }
-page_folder ok && cp tone.mp3 "$site/ok/tolmar.mp3"
+# slow and stall are paced by the test server (page_lib.js).
+for name in ok slow stall; do page_folder $name && cp tone.mp3 "$site/$name/tolmar.mp3"; done
 page_folder mono && cp mono.mp3 "$site/mono/tolmar.mp3"
 page_folder missing
 page_folder text && echo "This is not music." >"$site/text/tolmar.mp3"
 page_folder empty && : >"$site/empty/tolmar.mp3"
 page_folder wav && cp tone.wav "$site/wav/tolmar.mp3"
 page_folder folder && mkdir "$site/folder/tolmar.mp3"
-page_folder slow && cp tone.mp3 "$site/slow/tolmar.mp3"  # paced by the test server (page_lib.js)
-page_folder stall && cp tone.mp3 "$site/stall/tolmar.mp3"
 
 shot_times="0 4 60 125"
 for t in $shot_times; do

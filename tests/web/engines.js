@@ -21,7 +21,7 @@ const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 const SCRIPT_MS = 120000;  // a limit for hangs only: a slow machine just takes longer
 
 function puppeteerEngine(options, {tap, touchViewport = false}) {
-  return async ({noWebGL = false, ratio = 2} = {}) => {
+  return Object.assign(async ({noWebGL = false, ratio = 2} = {}) => {
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tolmar-browser-'));
     const browser = await puppeteer.launch(options(noWebGL, dir));
     return {
@@ -48,7 +48,7 @@ function puppeteerEngine(options, {tap, touchViewport = false}) {
         fs.rmSync(dir, {recursive: true, force: true});
       },
     };
-  };
+  }, {touches: true});
 }
 
 async function freePort() {
@@ -148,8 +148,6 @@ const ENGINES = {
   }),
   webkit,
 };
-ENGINES.chromium.touches = true;
-ENGINES.firefox.touches = true;
 ENGINES.webkit.touches = false;  // its driver hands touch actions to the page as mouse events
 
 module.exports = {ENGINES};

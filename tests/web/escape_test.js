@@ -42,11 +42,9 @@ for (const [name, steps, wanted] of CASES) {
   run(steps);
   if (!polls.at(-1)) run(fullscreen ? 'out wait poll' : 'key poll');
   const want = wanted.at(-1) ? wanted : [...wanted, true];
-  if (JSON.stringify(polls) === JSON.stringify(want)) {
-    console.log(`PASS: escape: ${name}; one Escape ends the run`);
-  } else {
-    console.log(`FAIL: escape: ${name}: polls ${JSON.stringify(polls)}, wanted ${JSON.stringify(want)}`);
-    failures++;
-  }
+  const ok = JSON.stringify(polls) === JSON.stringify(want);
+  failures += !ok;
+  console.log(ok ? `PASS: escape: ${name}; one Escape ends the run`
+                 : `FAIL: escape: ${name}: polls ${JSON.stringify(polls)}, wanted ${JSON.stringify(want)}`);
 }
 process.exit(failures ? 1 : 0);

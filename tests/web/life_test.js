@@ -8,7 +8,7 @@
 'use strict';
 const path = require('path');
 const lib = require('./page_lib');
-const {LOAD_MS, check, skip, waitFor, waitForState, tolmarOf, endsWith, openPage, start, started, framesDrawn, musicPlays} = lib;
+const {LOAD_MS, check, skip, waitFor, waitForState, tolmarOf, endsWith, start, started, framesDrawn, musicPlays} = lib;
 
 const site = path.resolve(process.argv[2] || '');
 const ENGINE = process.argv[3] || 'chromium';
@@ -169,8 +169,7 @@ lib.runChecks(ENGINE, async (launch) => {
   // Started first in a browser of its own, left to wait out the stall while
   // the others run.
   const stallBrowser = await launch();
-  const stalled = await openPage(stallBrowser, `${server.base}stall/`);
-  await start(stalled);
+  const stalled = await started(stallBrowser, `${server.base}stall/`);
   const browser = await launch();
   try {
     await lib.runGroups([oneFile, contextLost, slowDownload], browser, server.base);

@@ -21,16 +21,11 @@ let engine = '';
 
 // A failed check on a page shows what the page said.
 async function check(ok, what, detail, page) {
-  if (ok) {
-    counts.passed++;
-    console.log(`PASS: ${engine}: ${what}`);
-  } else {
-    counts.failed++;
-    console.log(`FAIL: ${engine}: ${what}${detail !== undefined ? `: ${detail}` : ''}`);
-    if (page) {
-      const log = await page.evaluate(() => window.seenConsole).catch((e) => [`(unreadable: ${e.message})`]);
-      console.log(`--- the page's console ---\n${(log || []).join('\n')}\n---`);
-    }
+  counts[ok ? 'passed' : 'failed']++;
+  console.log(`${ok ? 'PASS' : 'FAIL'}: ${engine}: ${what}${!ok && detail !== undefined ? `: ${detail}` : ''}`);
+  if (!ok && page) {
+    const log = await page.evaluate(() => window.seenConsole).catch((e) => [`(unreadable: ${e.message})`]);
+    console.log(`--- the page's console ---\n${(log || []).join('\n')}\n---`);
   }
   return ok;
 }
@@ -235,11 +230,16 @@ async function tolmarOf(page) {
                                lineShown: !document.getElementById('line').hidden}));
 }
 
+// Waits for one of STATES, then reads the page, whether it came or not (for a check to report).
+async function settled(page, states, timeout = LOAD_MS) {
+  await waitForState(page, states, timeout).catch(() => {});
+  return tolmarOf(page);
+}
+
 // Waits for the run to end; checks it ended with STATUS and MESSAGE, shown
 // on the page when it is a failure.
 async function endsWith(page, what, status, message, timeout = LOAD_MS) {
-  await waitForState(page, ['ended', 'error'], timeout).catch(() => {});  // reported below
-  const t = await tolmarOf(page);
+  const t = await settled(page, ['ended', 'error'], timeout);
   const ok = t.state === (status === 0 ? 'ended' : 'error') && t.status === status && t.message === message &&
              (status === 0 || (t.line === message && t.lineShown));
   return check(ok, `${what}: status ${status}${message ? `, "${message}" on the page` : ''}`, JSON.stringify(t), page);
@@ -258,16 +258,15 @@ async function start(page, {tap = false} = {}) {
 
 // Waits for STATE (or the end) and checks the page is in it.
 async function reaches(page, state, what, timeout = LOAD_MS) {
-  await waitForState(page, [state, 'ended', 'error'], timeout).catch(() => {});  // reported below
-  const t = await tolmarOf(page);
+  const t = await settled(page, [state, 'ended', 'error'], timeout);
   return check(t.state === state, what, JSON.stringify(t), page);
 }
 
-// Opens URL, starts the run and waits for one of STATES.
-async function started(browser, url, states) {
+// Opens URL, starts the run and waits for one of STATES (if any).
+async function started(browser, url, states = []) {
   const page = await openPage(browser, url);
   await start(page);
-  await waitForState(page, states);
+  if (states.length) await waitForState(page, states);
   return page;
 }
 
@@ -340,8 +339,7 @@ async function musicPlays(page, prefix = '', suffix = '') {
 // page's name in the checks ('' for the site's, which also has its view and
 // its states checked).
 async function realRun(browser, url, {what = '', during, after} = {}) {
-  const page = await openPage(browser, url);
-  await start(page);
+  const page = await started(browser, url);
   if (!await reaches(page, 'lead-in', `${what}the run reaches its lead-in`)) return;
   // Two frames drawn in the lead-in. The state is read before the screenshot
   // is taken; should a slow machine finish the lead-in meanwhile, the
@@ -385,5 +383,5 @@ async function realRun(browser, url, {what = '', during, after} = {}) {
   await page.close();
 }
 
-module.exports = {LOAD_MS, ROOT, check, skip, runChecks, runGroups, withRecorder, recordedCopy, serve, waitFor,
-                  waitForState, tolmarOf, endsWith, openPage, start, started, framesDrawn, imageStats, screenStats, musicPlays, realRun};
+module.exports = {LOAD_MS, ROOT, check, skip, runChecks, runGroups, recordedCopy, serve, waitFor, waitForState, tolmarOf,
+                  settled, endsWith, openPage, start, started, framesDrawn, imageStats, screenStats, musicPlays, realRun};

@@ -9,7 +9,7 @@
 'use strict';
 const path = require('path');
 const lib = require('./page_lib');
-const {check, waitForState, tolmarOf, endsWith, openPage, start, started, framesDrawn, imageStats, musicPlays, realRun} = lib;
+const {check, tolmarOf, settled, endsWith, openPage, started, framesDrawn, imageStats, musicPlays, realRun} = lib;
 
 const site = path.resolve(process.argv[2] || '');
 const ENGINE = process.argv[3] || 'chromium';
@@ -94,15 +94,13 @@ async function checkAudio(a, what, page, {tone = true, looped = false} = {}) {
 // does on Escape without passing the key on: the lead-in runs its full length
 // and the run ends at the timeline's first look at the key.
 async function monoFile(browser, base) {
-  const page = await openPage(browser, `${base}mono/`);
-  await start(page);
-  await waitForState(page, ['lead-in', 'error']).catch(() => {});  // reported below
+  const page = await started(browser, `${base}mono/`);
+  await settled(page, ['lead-in', 'error']);  // reported below
   await checkAudio(await audioStats(page, '../mono.f32'), 'a 22.05 kHz mono VBR file', page);
   await page.evaluate(() => document.exitFullscreen());
   await framesDrawn(page);
   await check((await tolmarOf(page)).state === 'lead-in', 'leaving full screen does not shorten the lead-in', '', page);
-  await waitForState(page, ['ended', 'error'], 15000).catch(() => {});
-  const t = await tolmarOf(page);
+  const t = await settled(page, ['ended', 'error'], 15000);
   const states = await page.evaluate(() => window.seenStates);
   const names = states.map((s) => s.state).join(' ');
   await check(t.state === 'ended' && t.status === 0 && names === 'waiting lead-in timeline ended' &&
@@ -129,22 +127,21 @@ async function withheld(browser, base) {
   }
 }
 
-// Each failure ends the run with the program's own text and status.
+// Each failure ends the run with the program's own text and status 255.
 async function failures(browser, base) {
-  const cases = [
-    ['missing/', 'no tolmar.mp3 (HTTP 404)', 255, 'FMOD error! (23) File not found. '],
-    ['text/', 'a text file as tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
-    ['empty/', 'an empty tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
-    ['wav/', 'a WAV file renamed tolmar.mp3', 255, 'FMOD error! (25) Unsupported file or audio format. '],
-    ['folder/', 'tolmar.mp3 is a folder (HTTP 403)', 255, 'FMOD error! (19) Error loading file. '],
-    ['ok/?fault=no-web-audio', 'a browser without Web Audio', 255, 'FMOD error! (62) Error initializing output device. '],
-  ];
-  for (const [where, what, status, message] of cases) await expectEnd(browser, `${base}${where}`, what, status, message);
+  const unsupported = 'FMOD error! (25) Unsupported file or audio format. ';
+  for (const [where, what, message] of [
+    ['missing/', 'no tolmar.mp3 (HTTP 404)', 'FMOD error! (23) File not found. '],
+    ['text/', 'a text file as tolmar.mp3', unsupported],
+    ['empty/', 'an empty tolmar.mp3', unsupported],
+    ['wav/', 'a WAV file renamed tolmar.mp3', unsupported],
+    ['folder/', 'tolmar.mp3 is a folder (HTTP 403)', 'FMOD error! (19) Error loading file. '],
+    ['ok/?fault=no-web-audio', 'a browser without Web Audio', 'FMOD error! (62) Error initializing output device. '],
+  ]) await expectEnd(browser, `${base}${where}`, what, 255, message);
 }
 
 async function expectEnd(browser, url, what, status, message) {
-  const page = await openPage(browser, url);
-  await start(page);
+  const page = await started(browser, url);
   await endsWith(page, what, status, message);
   await page.close();
 }
@@ -159,8 +156,7 @@ async function shots(browser, base) {
   const page = await openPage(browser, `${base}ok/`);
   for (const seconds of SHOT_TIMES_S) {
     await page.goto(`${base}ok/?shot=${seconds}&w=${SHOT_W}&h=${SHOT_H}`);
-    await waitForState(page, ['ended', 'error']).catch(() => {});  // reported below
-    const t = await tolmarOf(page);
+    const t = await settled(page, ['ended', 'error']);
     if (!await check(t.state === 'ended' && t.status === 0 && !t.lineShown,
                      `?shot=${seconds} ends with status 0, no gesture and no text over the frame`, JSON.stringify(t), page)) {
       continue;
@@ -173,8 +169,7 @@ async function shots(browser, base) {
                 `${s.referenceLevel?.toFixed(2)}, per pixel ${s.meanDiff?.toFixed(2)}`, JSON.stringify(s), page);
   }
   await page.goto(`${base}ok/?shot=soon`);
-  await waitForState(page, ['ended', 'error']).catch(() => {});
-  const bad = await tolmarOf(page);
+  const bad = await settled(page, ['ended', 'error']);
   await check(bad.state === 'error' && bad.status === 2 && bad.message.startsWith('shot:'),
               '?shot= with no number is refused', JSON.stringify(bad), page);
   await page.close();

@@ -23,11 +23,11 @@ namespace {
 
 int failures = 0;
 
-void expect(const char* what, int got, int want) {
+void expect(const std::string& what, int got, int want) {
     if (got == want) {
-        std::printf("PASS %s\n", what);
+        std::printf("PASS %s\n", what.c_str());
     } else {
-        std::printf("FAIL %s: got %d, expected %d\n", what, got, want);
+        std::printf("FAIL %s: got %d, expected %d\n", what.c_str(), got, want);
         failures++;
     }
 }
@@ -47,8 +47,6 @@ int noOutput() {
     expect("release", system->release(), FMOD_OK);
     return failures == 0 ? 0 : 1;
 }
-
-void expectResult(const std::string& what, int got, int want) { expect(what.c_str(), got, want); }
 
 int play(const char* file, int ms, int after_ms) {
     FMOD::System* system = nullptr;
@@ -74,7 +72,7 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "no-output") == 0) return noOutput();
     if (argc == 3 && std::strcmp(argv[1], "results") == 0) {
         writeSuiteFiles(argv[2]);
-        runResultsSuite(argv[2], expectResult);
+        runResultsSuite(argv[2], expect);
         return failures == 0 ? 0 : 1;
     }
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "play") == 0)

@@ -12,21 +12,11 @@ source tests/support/checks.sh
 source tests/support/wine_lib.sh
 
 # --- Build ----------------------------------------------------------------
-if cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null &&
-   [ -f build-windows/tolmar.exe ]; then
-  pass "cross-build of build-windows/tolmar.exe"
-else
-  fail "cross-build of build-windows/tolmar.exe"
-  finish
-fi
-if cmake -S tests/windows -B build-windows/tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
-     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null &&
-   cmake --build build-windows/tests >/dev/null; then
-  pass "cross-build of the Windows test programs"
-else
-  fail "cross-build of the Windows test programs"
-  finish
-fi
+cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null && [ -f build-windows/tolmar.exe ] &&
+  pass "cross-build of build-windows/tolmar.exe" || { fail "cross-build of build-windows/tolmar.exe"; finish; }
+cmake -S tests/windows -B build-windows/tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null && cmake --build build-windows/tests >/dev/null &&
+  pass "cross-build of the Windows test programs" || { fail "cross-build of the Windows test programs"; finish; }
 exe=$root/build-windows/tolmar.exe
 tests=$root/build-windows/tests
 
@@ -47,32 +37,27 @@ sox -q -n -r 44100 -c 2 -b 16 tone.wav synth 4 sine 330 sine 440 vol 0.5 &&
   { fail "making the test MP3s with sox and lame"; finish; }
 
 # --- The program's audio failures -------------------------------------------
+reports() {  # WHAT REPORT: the run printed REPORT, one CRLF line, and ended with status 255
+  [ "$out" = "$2"$'\r\n' ] && [ "$status" -eq 255 ] && pass "$1: the report and status 255" ||
+    fail "$1: status $status, output $(printf '%s' "$out" | od -c | head -n 3)"
+}
 cd "$work/run"
 run_wine "$exe"
-if [ "$out" = $'FMOD error! (23) File not found. \r\n' ] && [ "$status" -eq 255 ]; then
-  pass "missing tolmar.mp3: the report and status 255"
-else
-  fail "missing tolmar.mp3: status $status, output $(printf '%s' "$out" | od -c | head -n 3)"
-fi
-
+reports "missing tolmar.mp3" "FMOD error! (23) File not found. "
 cp "$work/files/music.mp3" tolmar.mp3
 PULSE_SERVER=$no_sound_server run_wine "$exe"
-if [ "$out" = $'FMOD error! (62) Error initializing output device. \r\n' ] && [ "$status" -eq 255 ]; then
-  pass "no audio output: the report and status 255"
-else
-  fail "no audio output: status $status, output $(printf '%s' "$out" | od -c | head -n 3)"
-fi
+reports "no audio output" "FMOD error! (62) Error initializing output device. "
 
 # --- The audio library on its own -------------------------------------------
 mkdir -p "$work/checks" && cd "$work/checks"
 PULSE_SERVER=$no_sound_server run_wine "$tests/audio_checks.exe" no-output
-if [ "$status" -eq 0 ]; then pass "audio library without an output device"; else
-  fail "audio library without an output device:"; printf '%s' "$out" | grep FAIL; fi
+[ "$status" -eq 0 ] && pass "audio library without an output device" ||
+  { fail "audio library without an output device:"; grep FAIL <<<"$out"; }
 # The suite every backend shares, over the files it names (tests/audio/results_suite.h).
 bash "$root/tests/audio/suite_inputs.sh" . || fail "making the audio suite's files with sox and lame"
 run_wine "$tests/audio_checks.exe" results .
-if [ "$status" -eq 0 ]; then pass "audio library results and handles ($(grep -c ^PASS <<<"$out") checks)"; else
-  fail "audio library results and handles:"; printf '%s' "$out" | grep -v ^PASS; fi
+[ "$status" -eq 0 ] && pass "audio library results and handles ($(grep -c ^PASS <<<"$out") checks)" ||
+  { fail "audio library results and handles:"; grep -v ^PASS <<<"$out"; }
 
 # Plays FILE through the library for MS ms, releases it, waits AFTER_MS and
 # closes, while the null sink is recorded. Sets status and figures to
@@ -104,22 +89,18 @@ record_play() {  # FILE MS AFTER_MS
 sox -q -n -r 22050 -c 1 -b 16 short.wav synth 1 sine 500 vol 0.5 && lame --quiet short.wav short.mp3
 record_play short.mp3 6000 0
 read -r seconds hz _ <<<"$figures"
-if [ "$status" -eq 0 ] && awk -v s="$seconds" -v f="$hz" 'BEGIN { exit !(s > 1.5 && f > 485 && f < 515) }'; then
-  pass "a looping 22.05 kHz stream on the device: $seconds s of tone at $hz Hz"
-else
+[ "$status" -eq 0 ] && awk -v s="$seconds" -v f="$hz" 'BEGIN { exit !(s > 1.5 && f > 485 && f < 515) }' &&
+  pass "a looping 22.05 kHz stream on the device: $seconds s of tone at $hz Hz" ||
   fail "a looping 22.05 kHz stream on the device: $figures (status $status)"
-fi
 # Released after 3 s with 2 s to go before close: what was heard is at most
 # the 3 s played and the device's queue (about 0.75 s), however slow the
 # machine (slowness only loses audio); a stream that played on to the close
 # would be heard for 5 s.
 record_play "$work/files/tone.mp3" 3000 2000
 read -r seconds _ tail <<<"$figures"
-if [ "$status" -eq 0 ] && awk -v s="$seconds" 'BEGIN { exit !(s > 0.5 && s <= 4.0) }'; then
-  pass "a released stream stops at once: $seconds s heard, $tail s of silence after it"
-else
+[ "$status" -eq 0 ] && awk -v s="$seconds" 'BEGIN { exit !(s > 0.5 && s <= 4.0) }' &&
+  pass "a released stream stops at once: $seconds s heard, $tail s of silence after it" ||
   fail "a released stream stops at once: $figures (status $status)"
-fi
 
 # --- ACM decoding against decodes on the host -------------------------------
 # The decoder cuts the encoder's delay and padding that the LAME tag records,
@@ -134,17 +115,10 @@ c++ -std=c++17 -O2 -Wall -Wextra -Werror -o "$compare" "$root/tests/windows/pcm_
 cd "$work/files"
 lame --quiet -t tone.wav untagged.mp3
 decode_check() {  # NAME FILE CHANNELS REFERENCE SKIP SLACK
-  local name=$1 file=$2 channels=$3 reference=$4 skip=$5 slack=$6 figures
-  run_wine "$tests/acm_dump.exe" "$file" "$file.acm.raw"
-  if [ "$status" -ne 0 ]; then
-    fail "$name: acm_dump: $out"
-    return
-  fi
-  if figures=$("$compare" "$file.acm.raw" "$reference" "$channels" "$skip" "$slack" 2); then
-    pass "$name: $figures"
-  else
-    fail "$name: $figures"
-  fi
+  local figures
+  run_wine "$tests/acm_dump.exe" "$2" "$2.acm.raw"
+  [ "$status" -eq 0 ] || { fail "$1: acm_dump: $out"; return; }
+  figures=$("$compare" "$2.acm.raw" "$4" "$3" "$5" "$6" 2) && pass "$1: $figures" || fail "$1: $figures"
 }
 sox tone.mp3 -t raw -e signed -b 16 tone.sox.raw
 for f in tone mono-vbr tagged; do mpg123 -q -s $f.mp3 >$f.mpg123.raw; done
