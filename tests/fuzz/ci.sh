@@ -23,9 +23,16 @@ for name in "${targets[@]}"; do
 
   echo "== $name: ${runs[$name]} inputs from seed $seed"
   log=$run/fuzz.log
-  if ! "${fixed_addresses[@]}" "$(fuzzer "$name")" "${fuzz_options[@]}" -reload=0 -runs="${runs[$name]}" -seed="$seed" \
-    -artifact_prefix="$run/artifacts/" -print_final_stats=1 \
-    "$run/corpus" "$here/seeds" "$here/regressions" >"$log" 2>&1; then
+  # The same stack under every checkout: compares the fuzzer learns from
+  # may hold stack addresses, which shift with the length of the program's
+  # name, its arguments and its environment. So it runs by short relative
+  # names in a fixed environment, wherever the clone is.
+  ln -s "$(fuzzer "$name")" fuzzer && ln -s "$here/seeds" seeds && ln -s "$here/regressions" regressions &&
+    ln -s "$here/mp3.dict" mp3.dict
+  if ! env -i PATH=/usr/bin:/bin ASAN_OPTIONS="$ASAN_OPTIONS" UBSAN_OPTIONS="$UBSAN_OPTIONS" \
+    "${fixed_addresses[@]}" ./fuzzer "${fuzz_options[@]}" -dict=mp3.dict \
+    -reload=0 -runs="${runs[$name]}" -seed="$seed" -artifact_prefix=artifacts/ -print_final_stats=1 \
+    corpus seeds regressions >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "FAIL: $name found a problem; the input is in $run/artifacts/ (keep it in tests/fuzz/regressions/ with its fix)"
     exit 1

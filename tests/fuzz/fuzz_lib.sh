@@ -28,4 +28,5 @@ fi
 # scan would run on each of them and slow the search tenfold; leaks are
 # looked for by replaying the kept inputs instead. An input fails on its
 # counted work, not its time: the timeout only catches a hang.
-fuzz_options=(-detect_leaks=0 -timeout=60 -max_len=16384 -dict="$here/mp3.dict")
+# The dictionary (mp3.dict) is added by each script.
+fuzz_options=(-detect_leaks=0 -timeout=60 -max_len=16384)

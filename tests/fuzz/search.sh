@@ -14,7 +14,7 @@ for name in "${targets[@]}"; do
   run=$top/build-fuzz/fuzz-search/$name
   mkdir -p "$run/corpus" "$run/artifacts"
   echo "== $name: searching for $seconds s from $(find "$run/corpus" -type f | wc -l) kept inputs"
-  (cd "$run" && "$(fuzzer "$name")" "${fuzz_options[@]}" -max_total_time="$seconds" \
+  (cd "$run" && "$(fuzzer "$name")" "${fuzz_options[@]}" -dict="$here/mp3.dict" -max_total_time="$seconds" \
     -artifact_prefix="$run/artifacts/" -print_final_stats=1 \
     "$run/corpus" "$here/seeds" "$here/regressions") 2>&1 | tail -n 20
 done
