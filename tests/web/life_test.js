@@ -100,12 +100,16 @@ async function phone(launch, base) {
                 JSON.stringify(await tolmarOf(page)), page);
     await closeShown(false);  // after a few seconds
     // Where the control shows: the first tap shows it, the next presses it. On
-    // a slow machine the control may have hidden again before a tap arrives;
-    // that tap shows it once more.
+    // a slow machine the control may hide before a tap on it arrives. A tap
+    // just as it hides is lost (the browser hit-tests the last frame drawn),
+    // so each tap comes two frames after reading the control's state, and
+    // waits for the run's end or a change of that state.
     for (let taps = 0; taps < 6 && (await tolmarOf(page)).state === 'timeline'; taps++) {
+      const before = await page.evaluate(() => document.getElementById('close').hidden);
+      await framesDrawn(page);
       await page.tap(box.x, box.y);
-      await waitFor(page, () => window.tolmar.state !== 'timeline' || !document.getElementById('close').hidden, null,
-                    LOAD_MS, 'the control shown or the run ended');
+      await waitFor(page, (h) => window.tolmar.state !== 'timeline' || document.getElementById('close').hidden !== h,
+                    before, LOAD_MS, 'the control shown or hidden, or the run ended');
     }
     await endsWith(page, 'the control hides again; pressed, it ends the run', 0, '');
   } finally {
