@@ -4,20 +4,92 @@
 # UndefinedBehaviorSanitizer, the audio library under ThreadSanitizer, the
 # fuzzers, the Windows build under Wine, the web build in Chromium, Firefox
 # and WebKit, and a release (tools/release.sh) unpacked and run as its users
-# get it.
+# get it. The Debian systems the release checks use are made or brought up
+# to date in the background meanwhile (network and disk), while the builds
+# and tests use the processors.
+#
+# Usage: ./test.sh          everything, as CI runs it
+#        ./test.sh --quick  the three native builds and their ctest only:
+#                           the developer's loop, a few minutes
+# Ends with a table of each step's wall time, its result and the load
+# average when it ended, on success and on failure alike.
 set -euo pipefail
 cd "$(dirname "$0")"
 
+quick=no
+case "${1:-}" in
+"") ;;
+--quick) quick=yes ;;
+*) echo "usage: ./test.sh [--quick]" >&2; exit 2 ;;
+esac
+
+started=$SECONDS
+table=()  # one "STEP|SECONDS|RESULT|LOAD" row a step, in the order run
+# step NAME COMMAND...: runs COMMAND as one row of the table; a failure ends
+# the run (set -e) after the row is written.
+step() {
+  local name=$1 start=$SECONDS status=0
+  shift
+  "$@" || status=$?
+  table+=("$name|$((SECONDS - start))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
+  return "$status"
+}
+print_table() {
+  local row name seconds result load
+  echo
+  printf '%-34s %8s  %-12s %s\n' step 'wall s' result 'load (1 min)'
+  for row in "${table[@]}"; do
+    IFS='|' read -r name seconds result load <<<"$row"
+    printf '%-34s %8s  %-12s %s\n' "$name" "$seconds" "$result" "$load"
+  done
+  printf '%-34s %8s  %-12s %s\n' total "$((SECONDS - started))" "$1" "$(cut -d' ' -f1-3 /proc/loadavg)"
+}
+systems_pid=""
+finish() {
+  local status=$?
+  # A run that stops early stops the background step too.
+  [ -z "$systems_pid" ] || kill -- "-$systems_pid" 2>/dev/null || true
+  print_table "$([ "$status" -eq 0 ] && echo ok || echo FAILED)"
+  exit "$status"
+}
+trap finish EXIT
+
 # The test set builds on every other set but the benchmarks'.
-bash tools/setup-debian.sh test
+step "packages" bash tools/setup-debian.sh test
+
+# The release checks' Debian systems, as root (they are chroots). Its lines
+# are kept and shown when the release step waits for it.
+systems_log=$(mktemp)
+if [ "$quick" = no ] && [ "$(id -u)" -eq 0 ]; then
+  systems_start=$SECONDS
+  # A session of its own, so that an early end stops its chroots' programs too.
+  setsid bash tools/release/debian_systems.sh >"$systems_log" 2>&1 &
+  systems_pid=$!
+fi
+# Waits for the background step and adds its row: the time from its start to
+# its end, whichever step it overlapped.
+debian_systems() {
+  local status=0
+  [ -n "$systems_pid" ] || return 0
+  wait "$systems_pid" || status=$?
+  systems_pid=""
+  sed 's/^/  /' "$systems_log"
+  rm -f "$systems_log"
+  table+=("Debian systems (in the background)|$((SECONDS - systems_start))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
+  return "$status"
+}
+
 for preset in default sanitize tsan; do
-  cmake --preset "$preset" -DTOLMAR_TESTS=ON -DTOLMAR_CAPTURE=ON >/dev/null
-  cmake --build --preset "$preset"
+  step "build $preset" eval 'cmake --preset "$preset" -DTOLMAR_TESTS=ON -DTOLMAR_CAPTURE=ON >/dev/null &&
+    cmake --build --preset "$preset"'
 done
-ctest --preset default
-ctest --preset sanitize
-ctest --preset tsan
+for preset in default sanitize tsan; do
+  step "ctest $preset" ctest --preset "$preset"
+done
+[ "$quick" = no ] || exit 0
 # Each of these builds what it needs and exits non-zero on failure.
-for extra in tests/fuzz/ci.sh tests/windows/ci.sh tests/web/ci.sh tests/release/ci.sh; do
-  bash "$extra"
-done
+step "fuzzing" bash tests/fuzz/ci.sh
+step "Windows (Wine)" bash tests/windows/ci.sh
+step "web (three engines)" bash tests/web/ci.sh
+debian_systems
+step "release" bash tests/release/ci.sh

@@ -85,14 +85,8 @@ export TOLMAR_EVENT_SHIM=$work/libevent_log.so
 # --- In each Debian ---------------------------------------------------------------
 for release in $releases; do
   case_dir=$work/steps
-  # What a desktop has for graphics and sound, and no more. Debian 13 renamed
-  # ALSA's library for its 64-bit time.
-  alsa=libasound2
-  [ "$release" -lt 13 ] || alsa=libasound2t64
   debian_cache "$release" "$debarch"
-  debian_ready desktop libgl1 libegl1 libgl1-mesa-dri libopengl0 libx11-6 libxext6 libxcursor1 libxinerama1 \
-    libxi6 libxrandr2 libxss1 libxxf86vm1 libwayland-client0 libwayland-cursor0 libwayland-egl1 libxkbcommon0 \
-    "$alsa" libpulse0
+  debian_ready_desktop
   export ROOT=$root
   debian_bind "$work" "$root$work"
   debian_bind /tmp/.X11-unix "$root/tmp/.X11-unix"

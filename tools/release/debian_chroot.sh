@@ -1,10 +1,11 @@
 # Debian systems in chroots: the Debian 11 that builds the portable Linux
 # archives (tools/release/linux_build.sh) and the fresh Debian 11, 12 and 13
 # the releases are checked on (tests/release/fresh_install.sh,
-# tests/release/linux_archive.sh), amd64 or arm64. Sourced, as root, by
-# scripts that define fail MESSAGE (shows the end of $case_dir/stderr.txt
-# unless case_dir is empty, and ends the run) and work (a temporary folder);
-# each step's output goes to $log, whose end a failure shows.
+# tests/release/linux_archive.sh), amd64 or arm64; all of them made ahead by
+# tools/release/debian_systems.sh. Sourced, as root, by scripts that set work
+# (a temporary folder), log and case_dir; each step's output goes to $log,
+# whose end a failure shows. A script may define its own fail MESSAGE;
+# otherwise the one below is used.
 #
 # What comes from the Debian mirror is kept outside the clone, in
 # $TOLMAR_TEST_CACHE (default /var/cache/tolmar-tests), a folder per release
@@ -19,6 +20,14 @@
 # limits. DEBIAN_MIRROR picks the mirror; http_proxy is passed to apt.
 
 debian_mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+
+# fail MESSAGE: says what failed and the end of $case_dir/stderr.txt (unless
+# case_dir is empty), and ends the run.
+declare -F fail >/dev/null || fail() {
+  echo "FAIL: $*"
+  [ -z "$case_dir" ] || tail -n 40 "$case_dir/stderr.txt"
+  exit 1
+}
 debian_mounted=""  # what debian_bind and debian_mount mounted, last first
 
 # debian_cache RELEASE [ARCH]: RELEASE 11, 12 or 13, ARCH Debian's name
@@ -184,8 +193,12 @@ debian_ready() {
   root=$cache/$name
   if [ -d "$root" ] && [ "$(cat "$root.packages" 2>/dev/null)" = "$*" ]; then
     debian_mount "$root"
+    # Brought up to date in the last hour (by debian_systems.sh, which
+    # ./test.sh runs ahead of the checks): taken as it is.
+    [ -z "$(find "$root.packages" -mmin -60 2>/dev/null)" ] || return 0
     debian_update "$root"
     debian_install "$root" "$@"  # brings back one that an upgrade removed
+    touch "$root.packages"
   else
     # A stale one, or one whose making was cut short (no list written).
     rm -rf --one-file-system "$root" "$root.packages"
@@ -193,4 +206,25 @@ debian_ready() {
     debian_install "$root" "$@"
     echo "$*" >"$root.packages"
   fi
+}
+
+# The two kinds of system kept ready, one list each, for their users and for
+# debian_systems.sh alike. Both set root, mounted; debian_cache comes first.
+# debian_ready_build: the Debian 11 the archives are built in, with the
+# compilers, CMake and the development files of the libraries the program
+# links, for both architectures whichever a build asks for, so that the
+# system kept in the cache stays the same.
+debian_ready_build() {
+  local dev='libsdl2-dev libmpg123-dev libgl-dev libegl-dev libglu1-mesa-dev'
+  debian_ready build-amd64-arm64 g++ crossbuild-essential-arm64 cmake ninja-build pkg-config dpkg-dev file \
+    $dev $(printf '%s:arm64 ' $dev)
+}
+# debian_ready_desktop: what a desktop has for graphics and sound, and no
+# more. Debian 13 renamed ALSA's library for its 64-bit time.
+debian_ready_desktop() {
+  local alsa=libasound2
+  [ "$release" -lt 13 ] || alsa=libasound2t64
+  debian_ready desktop libgl1 libegl1 libgl1-mesa-dri libopengl0 libx11-6 libxext6 libxcursor1 libxinerama1 \
+    libxi6 libxrandr2 libxss1 libxxf86vm1 libwayland-client0 libwayland-cursor0 libwayland-egl1 libxkbcommon0 \
+    "$alsa" libpulse0
 }

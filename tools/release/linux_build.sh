@@ -32,11 +32,6 @@ shift
 work=$(mktemp -d)
 case_dir=$work
 log=$work/stderr.txt
-fail() {
-  echo "FAIL: $*"
-  [ -z "$case_dir" ] || tail -n 40 "$case_dir/stderr.txt"
-  exit 1
-}
 . "$src/tools/release/debian_chroot.sh"
 trap 'debian_unmount_all; rm -rf "$work" "${root:-/nonexistent}/tmp/tolmar"' EXIT
 trap 'exit 1' INT TERM
@@ -47,13 +42,8 @@ for arch in "$@"; do
   [ -n "${debian_arch[$arch]:-}" ] || { echo "linux_build: no architecture '$arch' (x86_64, aarch64)" >&2; exit 2; }
 done
 
-# What the build needs: the compilers, CMake, and the development files of
-# the libraries the program links, for both architectures whichever are
-# asked for, so that the system kept in the cache stays the same.
-dev='libsdl2-dev libmpg123-dev libgl-dev libegl-dev libglu1-mesa-dev'
 debian_cache 11
-debian_ready build-amd64-arm64 g++ crossbuild-essential-arm64 cmake ninja-build pkg-config dpkg-dev file \
-  $dev $(printf '%s:arm64 ' $dev)
+debian_ready_build
 echo "Debian 11 ready: $(in_debian "$root" g++ --version | head -n 1), $(in_debian "$root" cmake --version | head -n 1)"
 
 # The program's sources only (no tools, no tests), copied in.

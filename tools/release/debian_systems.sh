@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Makes, or brings up to date, every Debian system that tools/release.sh and
+# tests/release use (tools/release/debian_chroot.sh): the Debian 11 that
+# builds the portable archives, the desktops of Debian 11, 12 and 13 for
+# amd64 and of 11 and 13 for arm64, and the minimal Debian 12 that the
+# package is installed on. Mostly waiting on the mirror and the disk, so
+# ./test.sh runs it in the background while it builds and tests; the
+# scripts that use the systems then find them ready and up to date. Needs
+# root. Prints a line per system; FAIL and the end of the step's output at
+# the first failure, then exits 1.
+set -euo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+[ "$(id -u)" -eq 0 ] || { echo "FAIL: making Debian systems needs root (debootstrap, chroot)"; exit 1; }
+work=$(mktemp -d)
+case_dir=$work
+log=$work/stderr.txt
+. "$src/tools/release/debian_chroot.sh"
+trap 'debian_unmount_all; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
+
+ready() {  # WHAT RELEASE ARCH KIND
+  local start=$SECONDS
+  debian_cache "$2" "$3"
+  "debian_ready_$4"
+  debian_unmount_all
+  echo "Debian $2 $3, $1: ready in $((SECONDS - start)) s"
+}
+ready "the archives' build system" 11 amd64 build
+for release in 11 12 13; do
+  ready desktop "$release" amd64 desktop
+done
+# Emulated, the slowest: last, so that a failure above shows first.
+for release in 11 13; do
+  ready desktop "$release" arm64 desktop
+done
