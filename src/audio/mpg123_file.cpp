@@ -30,6 +30,14 @@ std::atomic<uint64_t> gaplessFrames{0};
 // MPEG-2, 8 kbit/s at 24 kHz.
 const off_t MIN_FRAME_BYTES = 24;
 
+#ifdef _WIN32
+// Windows has no descriptor flags to give, but must be told to read bytes
+// as they are, not as text.
+const int OPEN_FLAGS = O_RDONLY | O_BINARY;
+#else
+const int OPEN_FLAGS = O_RDONLY | O_CLOEXEC;
+#endif
+
 // libmpg123's own reader takes a failed read for the end of the file; ours
 // tells the two apart. ssize_t, which newer headers call mpg123_ssize_t on
 // Linux: Debian 11's libmpg123 (the portable archive's) predates that name.
@@ -123,7 +131,7 @@ FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
     *file = Mpg123File{};
     FMOD_RESULT result = checkPath(name);
     if (result != FMOD_OK) return result;
-    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    const int fd = open(name, OPEN_FLAGS);
     if (fd < 0) return errno == ENOENT ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
     file->input = new Mpg123Input;
     file->input->fd = fd;
@@ -139,9 +147,13 @@ namespace {
 // of it stands for every pass to come.
 bool unchanged(const Mpg123Input* input) {
     struct stat now;
-    return fstat(input->fd, &now) == 0 && now.st_size == input->opened.st_size &&
-           now.st_mtim.tv_sec == input->opened.st_mtim.tv_sec &&
+    if (fstat(input->fd, &now) != 0 || now.st_size != input->opened.st_size) return false;
+#ifdef _WIN32
+    return now.st_mtime == input->opened.st_mtime;  // whole seconds only
+#else
+    return now.st_mtim.tv_sec == input->opened.st_mtim.tv_sec &&
            now.st_mtim.tv_nsec == input->opened.st_mtim.tv_nsec;
+#endif
 }
 
 }  // namespace

@@ -15,12 +15,20 @@ wine_cleanup() {
 }
 trap wine_cleanup EXIT
 
-# Linked statically: only DLLs that every Windows has may be imported.
+# Linked statically but for libmpg123, whose DLL sits beside the exe: only
+# DLLs that every Windows has may be imported, by either (and nothing from
+# the Audio Compression Manager, msacm32: libmpg123 decodes).
 check_imports() {  # EXE
-  local imports
-  imports=$(x86_64-w64-mingw32-objdump -p "$1" | awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' ')
-  [ "$imports" = "gdi32.dll glu32.dll kernel32.dll msacm32.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ] &&
-    pass "tolmar.exe imports only system DLLs" || fail "tolmar.exe imports: $imports"
+  local imports dll_imports
+  imports=$(dll_imports "$1")
+  [ "$imports" = "gdi32.dll glu32.dll kernel32.dll libmpg123-0.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ] &&
+    pass "tolmar.exe imports only system DLLs and libmpg123" || fail "tolmar.exe imports: $imports"
+  dll_imports=$(dll_imports "$(dirname "$1")/libmpg123-0.dll")
+  [ "$dll_imports" = "kernel32.dll msvcrt.dll shlwapi.dll " ] &&
+    pass "libmpg123-0.dll beside it imports only system DLLs" || fail "libmpg123-0.dll imports: $dll_imports"
+}
+dll_imports() {  # EXE_OR_DLL: the DLLs it imports, lower case, sorted, on one line
+  x86_64-w64-mingw32-objdump -p "$1" 2>/dev/null | awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' '
 }
 
 # A throwaway prefix in $work and a private sound server; stops the script
