@@ -53,6 +53,8 @@ const Row ROWS[] = {
     {"picture-fit", {"image.png", "--out"}, 2, "--out"},
     {"picture-fit", {"a.png", "b.png"}, 2, "b.png"},
     {"picture-fit", {"--help"}, 0, "IMAGE (PNG, JPEG, BMP or PNM"},
+    {"picture-source", {"a.png", "b.png"}, 2, "b.png"},
+    {"picture-source", {"folder"}, 1, "cannot write folder (Is a directory)"},
     {"frame-shot", {}, 2, "SECONDS is required"},
     {"frame-shot", {"12"}, 2, "OUTPUT is required"},
     {"frame-shot", {"12", "f.png", "640"}, 2, "WIDTH requires HEIGHT"},

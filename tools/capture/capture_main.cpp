@@ -163,13 +163,6 @@ void sayWhenMusicIsMissing() {
     toolError(0, "no music file " + full + "; name an MP3 with --music FILE");
 }
 
-std::string clockText(double seconds) {
-    const long s = static_cast<long>(seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    return text;
-}
-
 double wallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime).count();
 }
@@ -179,11 +172,11 @@ void report() {
     const double fps = double(settings.fps_num) / settings.fps_den;
     const double wall = wallSeconds();
     const double speed = wall > 0 ? done / fps / wall : 0;  // video seconds per wall second
-    const double left = speed > 0 ? (expectedFrames - done) / fps / speed : 0;
+    const long left_s = speed > 0 ? long((expectedFrames - done) / fps / speed) : 0;
     char detail[96];
-    std::snprintf(detail, sizeof detail, "%lld/%lld frames  %.2fx real time  %s left",
+    std::snprintf(detail, sizeof detail, "%lld/%lld frames  %.2fx real time  %ld:%02ld left",
                   static_cast<long long>(done), static_cast<long long>(expectedFrames), speed,
-                  clockText(left).c_str());
+                  left_s / 60, left_s % 60);
     progressShow("rendering", expectedFrames > 0 ? double(done) / expectedFrames : 0, detail);
 }
 

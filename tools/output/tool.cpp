@@ -89,13 +89,14 @@ void progressShow(const char* what, double fraction, const std::string& detail) 
     if (step == shownPercent && shownWhat == what) return;
     shownPercent = step;
     shownWhat = what;
+    const std::string tail = detail.empty() ? "" : " " + detail;
     if (terminal) {
         const int width = 24, filled = percent * width / 100;
-        std::fprintf(stderr, "\r%s: %-9s [%s%s] %3d%% %s\033[K", toolName.c_str(), what,
+        std::fprintf(stderr, "\r%s: %-9s [%s%s] %3d%%%s\033[K", toolName.c_str(), what,
                      std::string(filled, '#').c_str(), std::string(width - filled, '.').c_str(),
-                     percent, detail.c_str());
+                     percent, tail.c_str());
     } else {
-        std::fprintf(stderr, "%s: %s %3d%% %s\n", toolName.c_str(), what, percent, detail.c_str());
+        std::fprintf(stderr, "%s: %s %3d%%%s\n", toolName.c_str(), what, percent, tail.c_str());
     }
     std::fflush(stderr);
 }
