@@ -3,7 +3,7 @@
 # preset) and the test programs beside it, then runs them in a throwaway Wine
 # prefix with a private PulseAudio null sink and Xvfb (tests/support/wine_lib.sh).
 # Prints PASS/FAIL per check and "N passed, M failed, K skipped"; exits non-zero on any
-# failure. Takes about 45 s.
+# failure. Takes about a minute.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
