@@ -57,10 +57,10 @@ grep -q '<dpiAwareness[^>]*>PerMonitorV2[,<]' <<<"$out" && grep -q '<dpiAware [^
   fail "the manifest the loader reads (type 24, id 1): $(head -c 400 <<<"$out")"
 run_wine "$tests/platform_checks.exe" clock
 [ "$status" -eq 0 ] && pass "the clock wraps as a 32-bit millisecond counter; $(grep '^clock:' <<<"$out")" ||
-  { fail "the clock:"; grep -v ^PASS <<<"$out"; }
+  { fail "the clock:"; echo "$out"; }
 run_wine "$tests/platform_checks.exe" console
 [ "$status" -eq 0 ] && pass "a report is held only on a console of the program's own, shown on it" ||
-  { fail "when a report is held:"; grep -v ^PASS <<<"$out"; }
+  { fail "when a report is held:"; echo "$out"; }
 
 # Started as Explorer starts it, with a console of its own (Wine's start):
 # the report stays on it under "Press a key to close this window." until a
