@@ -104,10 +104,8 @@ std::vector<SuiteFile> suiteFiles(const std::string& dir) {
         {"", "", FMOD_ERR_FILE_NOTFOUND},
         {"tone.mp3/inside", "", FMOD_ERR_FILE_NOTFOUND},
 #endif
-#ifndef _WIN32
+#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)  // on the web, what the host answers
         {"loop.mp3", "", FMOD_ERR_FILE_BAD},  // a link to itself
-#endif
-#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
         {"/dev/null", "", FMOD_ERR_FILE_BAD},
 #endif
         {"empty.mp3", "", FMOD_ERR_FORMAT},

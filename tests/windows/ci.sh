@@ -3,7 +3,7 @@
 # preset) and the test programs beside it, then runs them in a throwaway Wine
 # prefix with a private PulseAudio null sink and Xvfb (tests/support/wine_lib.sh).
 # Prints PASS/FAIL per check and "N passed, M failed, K skipped"; exits non-zero on any
-# failure. Takes about 45 s.
+# failure. Takes about a minute.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -34,6 +34,7 @@ sox -q -n -r 44100 -c 2 -b 16 tone.wav synth 4 sine 330 sine 440 vol 0.5 &&
   { fail "making the test MP3s with sox and lame"; finish; }
 
 # --- The program's audio failures -------------------------------------------
+# Run from a script, with the output in a pipe: the report alone, never held.
 reports() {  # WHAT REPORT: the run printed REPORT, one CRLF line, and ended with status 255
   [ "$out" = "$2"$'\r\n' ] && [ "$status" -eq 255 ] && pass "$1: the report and status 255" ||
     fail "$1: status $status, output $(printf '%s' "$out" | od -c | head -n 3)"
@@ -44,6 +45,49 @@ reports "missing tolmar.mp3" "FMOD error! (23) File not found. "
 cp "$work/files/music.mp3" tolmar.mp3
 PULSE_SERVER=$no_sound_server run_wine "$exe"
 reports "no audio output" "FMOD error! (62) Error initializing output device. "
+
+# --- The platform layer's own rules, and the manifest -------------------------
+run_wine "$tests/platform_checks.exe" manifest "$exe"
+grep -q '<dpiAwareness[^>]*>PerMonitorV2[,<]' <<<"$out" && grep -q '<dpiAware [^>]*>true/pm</dpiAware>' <<<"$out" &&
+  [ "$(grep -c '<supportedOS Id=' <<<"$out")" -eq 4 ] && grep -q 'level="asInvoker"' <<<"$out" &&
+  pass "the manifest the loader reads (type 24, id 1): per-monitor v2 DPI, true/pm before it, Windows 7 to 11, asInvoker" ||
+  fail "the manifest the loader reads (type 24, id 1): $(head -c 400 <<<"$out")"
+run_wine "$tests/platform_checks.exe" clock
+[ "$status" -eq 0 ] && pass "the clock wraps as a 32-bit millisecond counter; $(grep '^clock:' <<<"$out")" ||
+  { fail "the clock:"; echo "$out"; }
+run_wine "$tests/platform_checks.exe" console
+[ "$status" -eq 0 ] && pass "a report is held only on a console of the program's own, shown on it" ||
+  { fail "when a report is held:"; echo "$out"; }
+
+# Started as Explorer starts it, with a console of its own (Wine's start):
+# the report stays on it under "Press a key to close this window." until a
+# key. Waits for the console window, then for two lines of text on it (white
+# rows below the title bar), then types a key.
+cat >"$work/own_console.sh" <<'INNER'
+cd "$RUN" && "$WINE" start /wait /unix "$EXE" >/dev/null 2>&1 &
+pid=$!
+win=$(timeout 120 xdotool search --sync --name 'tolmar\.exe' | head -n 1)
+lines=0
+for i in $(seq 600); do
+  kill -0 $pid 2>/dev/null && [ -n "$win" ] || break
+  geometry=$(xdotool getwindowgeometry --shell "$win" 2>/dev/null) || break  # the window closed
+  read -r width height <<<"$(awk -F= '/WIDTH|HEIGHT/ { printf "%s ", $2 }' <<<"$geometry")"
+  lines=$(import -window "$win" png:- 2>/dev/null | convert - -crop "$((width - 30))x$((height - 30))+4+24" +repage \
+    -colorspace gray -scale '1x!' -threshold 1% txt:- | awk 'NR > 1 { lit = /gray\(255\)/; if (lit && !was) n++; was = lit } END { print n + 0 }')
+  [ "$lines" -ge 2 ] && break
+  sleep 0.2
+done
+echo "lines $lines"
+xdotool key space
+wait $pid
+echo "status $?"
+INNER
+mkdir -p "$work/empty"
+timeout 120 "$wineserver" -w  # no display-less Wine run left (see wine_music_run)
+report=$(RUN=$work/empty WINE=$wine EXE=$exe timeout 300 xvfb-run -a -s "-screen 0 1280x720x24" bash "$work/own_console.sh")
+grep -qx 'lines 2' <<<"$report" && grep -qx 'status 255' <<<"$report" &&
+  pass "on a console of its own, the report and the prompt stay until a key; then status 255" ||
+  fail "on a console of its own: $(tr '\n' ' ' <<<"$report")"
 
 # --- The audio library on its own -------------------------------------------
 mkdir -p "$work/checks" && cd "$work/checks"
