@@ -34,9 +34,8 @@ debian_mounted=""  # what debian_bind and debian_mount mounted, last first
 # (amd64, the default, or arm64, whose programs run through qemu). Locks that
 # release's cache for this run, as two clones may test at once (held on
 # descriptor 9 until the run ends or the next debian_cache), asks the mirror
-# once whether it answers, and fetches the minimal system into the cache when
-# it has none. Sets release, arch, suite, cache and online (yes, or empty when
-# the mirror is away).
+# once whether it answers. Sets release, arch, suite, cache and online (yes,
+# or empty when the mirror is away).
 debian_cache() {
   release=$1
   arch=${2:-amd64}
@@ -58,6 +57,11 @@ debian_cache() {
   # One cheap request (the release file, about 50 kB).
   online=yes
   wget -q -T 20 -t 2 -O /dev/null "$debian_mirror/dists/$suite/InRelease" || online=""
+}
+
+# debian_minbase: debootstrap's minimal system of the release, fetched into
+# the cache when it has none, for the systems that are unpacked from it.
+debian_minbase() {
   [ ! -s "$cache/minbase.tgz" ] || return 0
   [ -n "$online" ] ||
     { case_dir=""; fail "no Debian $1 in the cache ($cache) and the mirror $debian_mirror cannot be reached"; }
@@ -160,6 +164,7 @@ debian_update() {
 debian_unpack() {
   local root=$1 foreign
   shift
+  debian_minbase
   timeout 1200 debootstrap --arch="$arch" --variant=minbase --unpack-tarball="$cache/minbase.tgz" "$suite" "$root" \
     "$debian_mirror" >"$log" 2>&1 || fail "debootstrap of a minimal Debian $release $arch from the cache ($cache/minbase.tgz)"
   for foreign in "$@"; do
@@ -208,6 +213,39 @@ debian_ready() {
   fi
 }
 
+# debian_files NAME PACKAGE...: a system kept in the cache that holds the
+# files of Debian's essential packages and of PACKAGEs, with what they
+# depend on, unpacked by mmdebstrap and not configured, then given the
+# linker's cache and base-passwd's users. No package's own scripts run, so
+# another architecture's system is made in seconds instead of configured for
+# minutes through qemu; finding and loading libraries and running programs,
+# all that the archives' checks ask of a desktop, need nothing more. Made
+# anew when the list changes, or when it is a day old and the mirror
+# answers; without the mirror the one kept is used. Sets root, mounted.
+debian_files() {
+  local name=$1
+  shift
+  root=$cache/$name
+  if [ ! -d "$root" ] || [ "$(cat "$root.packages" 2>/dev/null)" != "$*" ] ||
+    { [ -n "$online" ] && [ -z "$(find "$root.packages" -mmin -1440 2>/dev/null)" ]; }; then
+    [ -n "$online" ] || [ -d "$root" ] ||
+      { case_dir=""; fail "no Debian $release $arch ($name) in the cache ($cache) and the mirror $debian_mirror cannot be reached"; }
+    if [ -n "$online" ]; then
+      rm -rf --one-file-system "$root.new"
+      timeout 1200 mmdebstrap --variant=extract --architectures="$arch" --include='?essential' \
+        --include="$(IFS=,; echo "$*")" "$suite" "$root.new" "$debian_mirror" >"$log" 2>&1 &&
+        chroot "$root.new" /sbin/ldconfig >>"$log" 2>&1 &&
+        cp "$root.new/usr/share/base-passwd/passwd.master" "$root.new/etc/passwd" &&
+        cp "$root.new/usr/share/base-passwd/group.master" "$root.new/etc/group" ||
+        fail "mmdebstrap of Debian $release $arch's files ($name)"
+      rm -rf --one-file-system "$root" "$root.packages"
+      mv "$root.new" "$root"
+      echo "$*" >"$root.packages"
+    fi
+  fi
+  debian_mount "$root"
+}
+
 # The two kinds of system kept ready, one list each, for their users and for
 # debian_systems.sh alike. Both set root, mounted; debian_cache comes first.
 # debian_ready_build: the Debian 11 the archives are built in, with the
@@ -220,11 +258,12 @@ debian_ready_build() {
     $dev $(printf '%s:arm64 ' $dev)
 }
 # debian_ready_desktop: what a desktop has for graphics and sound, and no
-# more. Debian 13 renamed ALSA's library for its 64-bit time.
+# more, as files (debian_files). Debian 13 renamed ALSA's library for its
+# 64-bit time.
 debian_ready_desktop() {
   local alsa=libasound2
   [ "$release" -lt 13 ] || alsa=libasound2t64
-  debian_ready desktop libgl1 libegl1 libgl1-mesa-dri libopengl0 libx11-6 libxext6 libxcursor1 libxinerama1 \
+  debian_files desktop-files libgl1 libegl1 libgl1-mesa-dri libopengl0 libx11-6 libxext6 libxcursor1 libxinerama1 \
     libxi6 libxrandr2 libxss1 libxxf86vm1 libwayland-client0 libwayland-cursor0 libwayland-egl1 libxkbcommon0 \
     "$alsa" libpulse0
 }

@@ -2,8 +2,8 @@
 # Makes, or brings up to date, every Debian system that tools/release.sh and
 # tests/release use (tools/release/debian_chroot.sh): the Debian 11 that
 # builds the portable archives, the desktops of Debian 11, 12 and 13 for
-# amd64 and of 11 and 13 for arm64, and the minimal Debian 12 that the
-# package is installed on. Mostly waiting on the mirror and the disk, so
+# amd64 and of 11 and 13 for arm64 (files only: debian_files), and the
+# minimal Debian 12 that the package is installed on. Mostly waiting on the mirror and the disk, so
 # ./test.sh runs it in the background while it builds and tests; the
 # scripts that use the systems then find them ready and up to date. Needs
 # root. Prints a line per system; FAIL and the end of the step's output at
@@ -29,7 +29,11 @@ ready "the archives' build system" 11 amd64 build
 for release in 11 12 13; do
   ready desktop "$release" amd64 desktop
 done
-# Emulated, the slowest: last, so that a failure above shows first.
 for release in 11 13; do
   ready desktop "$release" arm64 desktop
 done
+# The minimal Debian 12 the package is installed on, fresh each time.
+start=$SECONDS
+debian_cache 12
+debian_minbase
+echo "Debian 12 amd64, the minimal system: ready in $((SECONDS - start)) s"
