@@ -13,10 +13,12 @@ top=$PWD
 
 c++ -std=c++17 -O1 -Wall -Wextra -Werror -Isrc -Itests/audio -o "$dir/audio_suite_files" \
   tests/web/audio_suite_main.cpp tests/audio/suite_files.cpp src/audio/mp3frames.cpp >"$dir/build.log" 2>&1 &&
-  NODE_PATH=/usr/share/nodejs em++ -std=c++17 -O2 -Wall -Wextra -Werror -Isrc -Itests/audio -o "$dir/suite.js" \
-    tests/web/audio_suite_main.cpp tests/audio/results_suite.cpp tests/audio/suite_files.cpp \
-    src/audio/front.cpp src/audio/web/web_audio.cpp src/audio/mp3frames.cpp \
-    -sASYNCIFY -sASYNCIFY_STACK_SIZE=65536 -sALLOW_MEMORY_GROWTH=1 -sENVIRONMENT=web >>"$dir/build.log" 2>&1 ||
+  mpg123=$(bash tools/mpg123/build.sh web 2>>"$dir/build.log" | tail -n 1) &&
+  NODE_PATH=/usr/share/nodejs em++ -std=c++17 -O2 -Wall -Wextra -Werror -Isrc -Itests/audio -I"$mpg123/include" \
+    -o "$dir/suite.js" tests/web/audio_suite_main.cpp tests/audio/results_suite.cpp tests/audio/suite_files.cpp \
+    src/audio/front.cpp src/audio/web/web_audio.cpp src/audio/mpg123_file.cpp src/audio/mp3frames.cpp \
+    "$mpg123/lib/libmpg123.a" -sASYNCIFY -sASYNCIFY_STACK_SIZE=65536 -sALLOW_MEMORY_GROWTH=1 -sENVIRONMENT=web \
+    >>"$dir/build.log" 2>&1 ||
   { echo "building the web audio suite failed:"; tail -n 30 "$dir/build.log"; exit 1; }
 echo '<!doctype html><meta charset="utf-8"><title>audio suite</title><script src="suite.js"></script>' \
   >"$dir/suite.html"
