@@ -64,7 +64,10 @@ page_folder mono && cp mono.mp3 "$site/mono/tolmar.mp3"
 page_folder missing
 page_folder text && echo "This is not music." >"$site/text/tolmar.mp3"
 page_folder empty && : >"$site/empty/tolmar.mp3"
-page_folder wav && cp tone.wav "$site/wav/tolmar.mp3"
+# A WAV libmpg123 refuses: in some PCM (tone.wav's) it finds frame headers,
+# and the program then plays what they hold, on every target alike.
+page_folder wav && sox -q -n -r 44100 -c 2 -b 16 "$site/wav/tolmar.wav" synth 4 sine 440 &&
+  mv "$site/wav/tolmar.wav" "$site/wav/tolmar.mp3"
 page_folder folder && mkdir "$site/folder/tolmar.mp3"
 
 shot_times="0 4 60 125"

@@ -3,7 +3,8 @@
 // are), its progress shown by the page (musicProgress), written into
 // Emscripten's in-memory file system and decoded there by libmpg123 through
 // the same code as the desktop (mpg123_file), a slice at a time from a timer
-// of the page, so that opening costs no more than the fetch. The samples go
+// of the page, so that opening costs no more than the fetch and the first
+// half second. The samples go
 // to Web Audio as buffers of about half a second, each started where the
 // last one ends: the looped file's samples follow each other as the decoder
 // gives them. The page is single-threaded, so the library lock is nothing;
@@ -243,8 +244,8 @@ EM_JS(void, closeOutput, (int system), {
 });
 
 // Decodes one buffer's worth (less at the end of a stream that ends) and
-// hands it to the page.
-void decodeChunk(AudioStream* s) {
+// hands it to the page; the samples per channel it held.
+size_t decodeChunk(AudioStream* s) {
     const size_t want = s->chunk.size() * sizeof(float);
     unsigned char* to = reinterpret_cast<unsigned char*>(s->chunk.data());
     size_t got = 0;
@@ -255,6 +256,7 @@ void decodeChunk(AudioStream* s) {
     }
     const size_t frames = got / (sizeof(float) * static_cast<size_t>(s->file.channels));
     if (frames > 0) addSamples(s->id, s->chunk.data(), static_cast<int>(frames));
+    return frames;
 }
 
 // Samples per channel in each buffer: about CHUNK_S, and a whole number of
@@ -323,6 +325,11 @@ FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop,
     s->chunk.resize(s->chunkFrames * static_cast<size_t>(s->file.channels));
     openStream(s->id, s->output, static_cast<int>(s->file.rate_hz), s->file.channels);
     streams.push_back(s);
+    // A file whose frames hold no samples has nothing to play.
+    if (decodeChunk(s) == 0) {
+        backendCloseStream(s);
+        return FMOD_ERR_FORMAT;
+    }
     wake(0);
     *stream = s;
     return FMOD_OK;
