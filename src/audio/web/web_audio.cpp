@@ -2,14 +2,13 @@
 // page (or from the page itself: its musicUrl hook names where the bytes
 // are), its progress shown by the page (musicProgress), written into
 // Emscripten's in-memory file system and decoded there by libmpg123 through
-// the same code as the desktop (mpg123_file), a slice at a time from a timer
-// of the page, so that opening costs no more than the fetch and the first
-// half second. The samples go
-// to Web Audio as buffers of about half a second, each started where the
-// last one ends: the looped file's samples follow each other as the decoder
-// gives them. The page is single-threaded, so the library lock is nothing;
-// the fetch suspends the caller (Asyncify) until it finishes, and the timer
-// runs the decoder while the program waits for a fetch or a frame.
+// the desktop's code (mpg123_file): the first half second at the open, the
+// rest a slice at a time from a timer of the page, while the program waits
+// for a frame. The samples go to Web Audio as buffers of about half a
+// second, each started where the last one ends, so the looped file's samples
+// follow each other as the decoder gives them. The page is single-threaded:
+// the library lock is nothing, and the fetch suspends the caller (Asyncify)
+// until it finishes.
 #include "audio/backend.h"
 #include "audio/mpg123_file.h"
 
@@ -34,8 +33,7 @@ struct AudioStream {
     bool decoding = false;  // the decoder has more to give
     std::string path;       // the fetched file in the in-memory file system
     Mpg123File file;
-    size_t chunkFrames = 0;       // samples per channel in each buffer handed to Web Audio
-    std::vector<float> chunk;     // interleaved, as libmpg123 gives them
+    std::vector<float> chunk;  // one buffer's samples, interleaved as libmpg123 gives them
 };
 
 namespace {
@@ -321,8 +319,7 @@ FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop,
         return result;
     }
     s->decoding = true;
-    s->chunkFrames = chunkFrames(s->file.rate_hz, outputRate(s->output));
-    s->chunk.resize(s->chunkFrames * static_cast<size_t>(s->file.channels));
+    s->chunk.resize(chunkFrames(s->file.rate_hz, outputRate(s->output)) * static_cast<size_t>(s->file.channels));
     openStream(s->id, s->output, static_cast<int>(s->file.rate_hz), s->file.channels);
     streams.push_back(s);
     // A file whose frames hold no samples has nothing to play.
