@@ -162,13 +162,32 @@ step "Windows build (mingw-w64)" \
   bash -c "cmake --preset windows -B '$out/windows' && cmake --build '$out/windows'"
 win=tolmar-$version-windows
 mkdir -p "$out/zip/$win"
-cp "$out/windows/tolmar.exe" "$soundtrack" "$out/zip/$win/"
+cp "$out/windows/tolmar.exe" "$out/windows/libmpg123-0.dll" "$soundtrack" "$out/zip/$win/"
 readme tools/release/README-windows.txt "$out/zip/$win/README.txt" crlf
+# libmpg123 (LGPL-2.1), the DLL beside the exe, which a user may replace:
+# the copyright file of the Debian source package it was built from (its
+# binary package's name, as the Linux archives have it), and where that
+# source and our one change to it are.
+mpg123=$(bash tools/mpg123/build.sh windows | tail -n 1)
+mpg123_version=$(basename "$(dirname "$mpg123")")
+mkdir -p "$out/windows-notices"
+cp "$mpg123/COPYING.debian" "$out/windows-notices/libmpg123-0"
+cat >"$out/windows-notices/SOURCES" <<SOURCES
+Where the source of libmpg123-0.dll is:
+libmpg123 $mpg123_version, built from the Debian source package mpg123 $mpg123_version:
+  apt-get source mpg123=$mpg123_version  (Debian 12, bookworm)
+  upstream: https://mpg123.org/
+with one line changed by tools/mpg123/build.sh in tolmar's source, which
+builds it: src/libmpg123/parse.c takes every frame count an encoder's info
+frame gives, as it does on 64-bit Linux, rather than ignoring counts above
+932067 where a long has 32 bits.
+SOURCES
 # -static-libgcc -static-libstdc++ -static (cmake/mingw-w64.cmake): GCC's
 # runtime (GPL-3 with the GCC Runtime Library Exception), the mingw-w64
 # runtime and winpthreads.
 notices "$win" crlf -- /usr/share/doc/mingw-w64-common/copyright \
-  /usr/share/doc/gcc-mingw-w64-base/copyright /usr/share/common-licenses/GPL-3
+  /usr/share/doc/gcc-mingw-w64-base/copyright /usr/share/common-licenses/GPL-3 \
+  "$out/windows-notices/"* /usr/share/common-licenses/LGPL-2.1
 zip_folder "$win"
 
 # --- Web: the page, the program and its music ----------------------------------

@@ -1,6 +1,6 @@
 // A looping stream whose whole decode is short plays from memory after its
-// first pass: decoding it again would rewind the decoder (and, on Windows,
-// reopen its codec) for every few samples played. Every backend that decodes
+// first pass: decoding it again would rewind the decoder for every few
+// samples played. Every backend that decodes
 // as it plays keeps this rule, so a tiny file costs each of them one pass.
 #pragma once
 

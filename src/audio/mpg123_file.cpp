@@ -1,6 +1,7 @@
-// Opening an MP3 for streaming: the path is checked first, so that a pipe or
-// device is refused instead of read forever, then libmpg123 is asked for the
-// first frame's format, which is where data that is not MP3 fails.
+// Opening an MP3 for streaming: the file is opened once and what was opened is
+// checked, so that a pipe or device is refused instead of read forever, then
+// libmpg123 is asked for the first frame's format, which is where data that is
+// not MP3 fails.
 #include "audio/mpg123_file.h"
 
 #include "audio/backend.h"
@@ -30,6 +31,14 @@ std::atomic<uint64_t> gaplessFrames{0};
 // MPEG-2, 8 kbit/s at 24 kHz.
 const off_t MIN_FRAME_BYTES = 24;
 
+#ifdef _WIN32
+// Windows has no descriptor flags to give (nor FIFOs to wait on), but must
+// be told to read bytes as they are, not as text.
+const int OPEN_FLAGS = O_RDONLY | O_BINARY;
+#else
+const int OPEN_FLAGS = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+#endif
+
 // libmpg123's own reader takes a failed read for the end of the file; ours
 // tells the two apart. ssize_t, which newer headers call mpg123_ssize_t on
 // Linux: Debian 11's libmpg123 (the portable archive's) predates that name.
@@ -46,14 +55,6 @@ ssize_t readInput(void* handle, void* to, size_t bytes) {
 
 off_t seekInput(void* handle, off_t offset, int whence) {
     return lseek(static_cast<Mpg123Input*>(handle)->fd, offset, whence);
-}
-
-// FMOD_OK if name is a regular file we may try to open.
-FMOD_RESULT checkPath(const char* name) {
-    struct stat st;
-    if (stat(name, &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
-    return S_ISREG(st.st_mode) ? FMOD_OK : FMOD_ERR_FILE_BAD;
 }
 
 // Opens the file from its start on the decoder and asks for the first
@@ -121,14 +122,17 @@ FMOD_RESULT openDecoder(Mpg123File* file) {
 
 FMOD_RESULT mpg123FileOpen(const char* name, Mpg123File* file) {
     *file = Mpg123File{};
-    FMOD_RESULT result = checkPath(name);
-    if (result != FMOD_OK) return result;
-    const int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
+    // Whatever the name holds is opened once and that is what is checked: a
+    // file swapped in after a check by name would be trusted. O_NONBLOCK lets
+    // a FIFO open without waiting for a writer, to be refused below; reads of
+    // a regular file ignore it.
+    const int fd = open(name, OPEN_FLAGS);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FMOD_ERR_FILE_NOTFOUND : FMOD_ERR_FILE_BAD;
     file->input = new Mpg123Input;
     file->input->fd = fd;
-    fstat(fd, &file->input->opened);
-    result = openDecoder(file);
+    FMOD_RESULT result = FMOD_ERR_FILE_BAD;
+    if (fstat(fd, &file->input->opened) == 0 && S_ISREG(file->input->opened.st_mode))
+        result = openDecoder(file);
     if (result != FMOD_OK) mpg123FileClose(file);
     return result;
 }
@@ -139,9 +143,13 @@ namespace {
 // of it stands for every pass to come.
 bool unchanged(const Mpg123Input* input) {
     struct stat now;
-    return fstat(input->fd, &now) == 0 && now.st_size == input->opened.st_size &&
-           now.st_mtim.tv_sec == input->opened.st_mtim.tv_sec &&
+    if (fstat(input->fd, &now) != 0 || now.st_size != input->opened.st_size) return false;
+#ifdef _WIN32
+    return now.st_mtime == input->opened.st_mtime;  // whole seconds only
+#else
+    return now.st_mtim.tv_sec == input->opened.st_mtim.tv_sec &&
            now.st_mtim.tv_nsec == input->opened.st_mtim.tv_nsec;
+#endif
 }
 
 }  // namespace

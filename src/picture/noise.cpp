@@ -23,9 +23,9 @@ int nextNoise() {
     return static_cast<int>((noiseRandom >> 16) & 0x7FFF);
 }
 
-}  // namespace
-
-void initNoiseTexture() {
+// Once per process: a second run of the generator would continue it and
+// upload another noise, and a still drawn twice would differ.
+void buildNoiseTexture() {
     for (int k = 0; k < NOISE_SIZE * NOISE_SIZE; ++k) {
         const unsigned char v = static_cast<unsigned char>(nextNoise() % 255);  // never 255
         noiseTexels[4 * k + 0] = v;
@@ -39,6 +39,13 @@ void initNoiseTexture() {
                  noiseTexels);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+}
+
+}  // namespace
+
+void initNoiseTexture() {
+    if (noiseTexture == 0) buildNoiseTexture();
+    glBindTexture(GL_TEXTURE_2D, noiseTexture);
     glDisable(GL_DEPTH_TEST);
     glEnable(GL_TEXTURE_2D);
 }

@@ -18,8 +18,9 @@ extern const unsigned char shadeTable[TRIANGLE_COUNT * 3];
 // GL name of the 64 x 64 noise texture; 0 until initNoiseTexture has run.
 extern unsigned int noiseTexture;
 
-// Builds, uploads and binds the noise texture; disables depth testing and
-// enables 2-D texturing. Needs a current GL context. Call once.
+// Binds the noise texture, disables depth testing and enables 2-D texturing.
+// The first call builds and uploads the texture; later ones reuse it, so they
+// need the same GL context. Needs a current GL context.
 void initNoiseTexture();
 
 // Draws the frame for `progress` (timeline seconds / 130): the window of about

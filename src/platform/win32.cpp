@@ -1,14 +1,18 @@
 // The platform layer on Windows: a borderless popup of the predefined EDIT
-// class shown maximised, a WGL context on its device context, GetTickCount
-// and the asynchronous state of Escape. No window class of our own: EDIT's
-// procedure is replaced by one that lets no input but Escape (read apart, as
-// a key state) affect the run, and the window's messages are answered at
-// every swap, so that Windows never takes the piece for hung.
+// class shown maximised, a WGL context on its device context, the
+// performance counter as the clock and Escape from the window's own keys. No
+// window class of our own: EDIT's procedure is replaced by one that lets no
+// input but Escape affect the run, and the window's messages are answered at
+// every swap and poll, so that Windows never takes the piece for hung. A
+// report left on a console that closes with the process is held until a key.
 #include "platform/platform.h"
+#include "platform/win32.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -17,13 +21,18 @@ HDC deviceContext = nullptr;
 HGLRC glContext = nullptr;
 char errorLine[256] = "";
 WNDPROC editProcedure = nullptr;  // EDIT's own, for what ours does not answer
+bool escapeTapped = false;        // an Escape key-down reached the window since the last poll
 
 // EDIT's own handling would paint over the picture with GDI, take typed
 // characters, show a caret on focus and open its menu on a right click (a
 // modal loop that would stop the frames), and a close request (Alt+F4, the
 // taskbar) would destroy the window the piece draws into. Only Escape ends
-// the run. The rest, the window's housekeeping, is EDIT's.
+// the run: its key-down is noted here, as keys reach the window only while
+// it is in front. The rest, the window's housekeeping, is EDIT's.
 LRESULT CALLBACK pieceProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && wParam == VK_ESCAPE) {
+        escapeTapped = true;
+    }
     if ((message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
         (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST)) {
         return 0;
@@ -116,14 +125,111 @@ void platformDrawableSize(int* width, int* height) {
 // loops swap once a frame, so the window's messages are answered there: a
 // window that leaves them waiting for 5 s is judged hung, and Windows hides
 // it behind a frozen copy. Nothing here waits for a message.
-void platformSwap() {
-    SwapBuffers(wglGetCurrentDC());
+namespace {
+
+void answerMessages() {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
 }
 
-uint32_t platformTicks() { return GetTickCount(); }
+}  // namespace
 
-// Any bit counts: the high bit is "down now", the low bit "pressed since the
-// last poll", so a tap between two slow frames is not lost.
-bool platformEscapePressed() { return GetAsyncKeyState(VK_ESCAPE) != 0; }
+void platformSwap() {
+    SwapBuffers(wglGetCurrentDC());
+    answerMessages();
+}
+
+// Whole seconds and the rest apart: count * 1000 would overflow 64 bits
+// after 71 days of a 3 GHz counter. Truncating a product to 32 bits keeps
+// its low bits, so the result wraps as a 32-bit millisecond counter.
+uint32_t millisecondsOfCount(uint64_t count, uint64_t countsPerSecond) {
+    const uint64_t seconds = count / countsPerSecond;
+    const uint64_t rest = count % countsPerSecond;
+    return static_cast<uint32_t>(seconds * 1000 + rest * 1000 / countsPerSecond);
+}
+
+// The performance counter steps in well under a millisecond on every
+// Windows (GetTickCount steps with the system timer, 10 to 16 ms), and
+// reading it changes no system-wide timer setting. Its rate is fixed at boot.
+uint32_t platformTicks() {
+    static const uint64_t countsPerSecond = [] {
+        LARGE_INTEGER frequency = {};
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<uint64_t>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER count = {};
+    QueryPerformanceCounter(&count);
+    return millisecondsOfCount(static_cast<uint64_t>(count.QuadPart), countsPerSecond);
+}
+
+// A key-down the window received since the last poll (so a tap between two
+// slow frames is not lost), or Escape held down while the window is in
+// front. GetAsyncKeyState alone would count keys typed into any program.
+bool platformEscapePressed() {
+    answerMessages();
+    const bool pressed = escapeTapped || (GetForegroundWindow() == window && GetAsyncKeyState(VK_ESCAPE) < 0);
+    escapeTapped = false;
+    return pressed;
+}
+
+// --- A report on a console of its own ---------------------------------------
+// Started from Explorer, the program gets a console that closes when it
+// exits, taking a failure report with it before anyone could read it.
+
+bool consoleIsOwn(unsigned long processesOnConsole, bool stdoutIsConsole) {
+    return processesOnConsole == 1 && stdoutIsConsole;
+}
+
+namespace {
+
+// Whether the console shows any text up to the cursor. Only this process
+// wrote to a console of its own, and a normal run writes one empty line.
+bool consoleShowsText(HANDLE out) {
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    if (!GetConsoleScreenBufferInfo(out, &info)) return false;
+    char text[8192];
+    const DWORD cells = std::min<DWORD>(sizeof text, static_cast<DWORD>(info.dwSize.X) *
+                                                         static_cast<DWORD>(info.dwCursorPosition.Y + 1));
+    DWORD read = 0;
+    if (!ReadConsoleOutputCharacterA(out, text, cells, COORD{0, 0}, &read)) return false;
+    return std::any_of(text, text + read, [](char c) { return c != ' ' && c != '\0'; });
+}
+
+// Until a key goes down on the console, for at most LIMIT_MS. Keys typed
+// before the report do not count.
+void waitForKey(uint32_t limit_ms) {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    FlushConsoleInputBuffer(in);
+    const uint32_t start_ms = platformTicks();
+    for (;;) {
+        const uint32_t waited_ms = platformTicks() - start_ms;
+        if (waited_ms >= limit_ms || WaitForSingleObject(in, limit_ms - waited_ms) != WAIT_OBJECT_0) return;
+        INPUT_RECORD record = {};
+        DWORD read = 0;
+        if (!ReadConsoleInputA(in, &record, 1, &read) || read == 0) return;
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+    }
+}
+
+// Runs at every exit, after the report if there was one (the audio
+// library's failures end the process from src/music, the platform's return
+// from main). Neither the report nor the status changes.
+void holdReport() {
+    std::fflush(stdout);
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD processes[2] = {};
+    if (!consoleIsOwn(GetConsoleProcessList(processes, 2), GetConsoleMode(out, &mode) != 0) ||
+        !consoleShowsText(out)) {
+        return;
+    }
+    std::fputs("Press a key to close this window.", stdout);
+    std::fflush(stdout);
+    waitForKey(60000);
+}
+
+// Registered before main, as an audio failure can end the run before any
+// call to this layer.
+[[maybe_unused]] const int holdRegistered = std::atexit(holdReport);
+
+}  // namespace

@@ -56,10 +56,45 @@ std::string unsynced(const std::string& tone, size_t audio) {
     return data;
 }
 
+// The first `whole` frames of an MP3, and half of the frame after them when
+// `cut`: a file that ends early.
+std::string firstFrames(const std::string& mp3, int whole, bool cut) {
+    size_t end = 0;
+    Mp3Frame frame{};
+    for (int i = 0; i <= whole && end + MP3_HEADER_BYTES <= mp3.size(); i++) {
+        if (!mp3ParseHeader(reinterpret_cast<const uint8_t*>(mp3.data() + end), &frame)) return "";
+        if (i == whole) return mp3.substr(0, end + (cut ? static_cast<size_t>(frame.bytes) / 2 : 0));
+        end += static_cast<size_t>(frame.bytes);
+    }
+    return "";
+}
+
+// A Layer I stream, which no encoder in Debian writes: `count` frames of 384
+// samples, mono at 44.1 kHz and 128 kbit/s, a tone in one subband.
+std::string layer1(int count) {
+    std::string data;
+    for (int f = 0; f < count; f++) {
+        std::string frame(136, '\0');  // 12 * 128000 / 44100 = 34 slots of 4 bytes
+        size_t bit = 0;
+        auto put = [&frame, &bit](uint32_t value, int bits) {
+            for (int i = bits - 1; i >= 0; i--, bit++)
+                if (value >> i & 1) frame[bit / 8] = static_cast<char>(frame[bit / 8] | 0x80 >> bit % 8);
+        };
+        put(0xFFFF40C0, 32);  // sync, MPEG-1 Layer I, no CRC, 128 kbit/s, 44.1 kHz, mono
+        for (int band = 0; band < 32; band++) put(band == 2 ? 3 : 0, 4);  // 4-bit samples in band 2 alone
+        put(20, 6);  // its scale factor
+        const uint32_t wave[8] = {8, 12, 14, 12, 8, 3, 1, 3};  // 15 is forbidden
+        for (int s = 0; s < 12; s++) put(wave[s % 8], 4);
+        data += frame;
+    }
+    return data;
+}
+
 }  // namespace
 
 std::vector<SuiteFile> suiteFiles(const std::string& dir) {
     const std::string tone = readFile(dir + "/tone.mp3");
+    const std::string untagged = readFile(dir + "/untagged.mp3");
     const std::string riff = bytes("RIFF\x24\x00\x00\x00WAVE");
     std::vector<SuiteFile> files = {
         {"missing.mp3", "", FMOD_ERR_FILE_NOTFOUND},
@@ -69,10 +104,8 @@ std::vector<SuiteFile> suiteFiles(const std::string& dir) {
         {"", "", FMOD_ERR_FILE_NOTFOUND},
         {"tone.mp3/inside", "", FMOD_ERR_FILE_NOTFOUND},
 #endif
-#ifndef _WIN32
+#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)  // on the web, what the host answers
         {"loop.mp3", "", FMOD_ERR_FILE_BAD},  // a link to itself
-#endif
-#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
         {"/dev/null", "", FMOD_ERR_FILE_BAD},
 #endif
         {"empty.mp3", "", FMOD_ERR_FORMAT},
@@ -104,6 +137,21 @@ std::vector<SuiteFile> suiteFiles(const std::string& dir) {
         // that once cost half a minute to open, and a loop of five samples.
         {"slow-open.mp3", readFile(dir + "/slow-open.mp3"), FMOD_OK},
         {"five-samples.mp3", readFile(dir + "/five-samples.mp3"), FMOD_OK},
+        // MPEG audio other than MPEG-1 Layer III, as suite_inputs.sh made it.
+        {"layer1.mp3", layer1(100), FMOD_OK},
+        {"layer2.mp3", readFile(dir + "/layer2.mp3"), FMOD_OK},
+        {"free-format.mp3", readFile(dir + "/free-format.mp3"), FMOD_OK},
+        {"mpeg2-16k.mp3", readFile(dir + "/mpeg2-16k.mp3"), FMOD_OK},
+        {"mono.mp3", readFile(dir + "/mono.mp3"), FMOD_OK},
+        {"rate-change.mp3", readFile(dir + "/rate-change.mp3"), FMOD_OK},
+        // One decodable frame (lame's first needs no earlier one), alone or
+        // before a cut frame, with and without the encoder's info frame. With
+        // neither an info frame before it nor a header after it, libmpg123
+        // cannot tell a lone frame from stray bytes that look like one.
+        {"one-frame.mp3", firstFrames(untagged, 1, false), FMOD_ERR_FORMAT},
+        {"one-frame-cut.mp3", firstFrames(untagged, 1, true), FMOD_OK},
+        {"info-one-frame.mp3", firstFrames(tone, 2, false), FMOD_OK},
+        {"info-one-frame-cut.mp3", firstFrames(tone, 2, true), FMOD_OK},
     };
     // Info frames claiming far more frames than follow them.
     for (const uint32_t frames : {1000u, 1000000u})

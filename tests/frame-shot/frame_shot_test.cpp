@@ -16,7 +16,7 @@
 
 namespace {
 
-const int WIDTH = 320;  // pixels; small, and not the tool's default size
+const int WIDTH = 318;  // pixels; small, not the tool's default, RGB rows not whole words
 const int HEIGHT = 200;
 
 struct Png {
@@ -34,20 +34,26 @@ Png readPng(const std::string& path) {
     return png;
 }
 
-// The frame `seconds` into the timeline drawn here, as the program draws it.
-// RGB rows top first.
+// The frame `seconds` into the timeline drawn here, as the program draws it:
+// GL's RGBA rows, bottom row first.
 std::vector<unsigned char> drawHere(double seconds) {
     glViewport(0, 0, WIDTH, HEIGHT);
     drawStill(seconds, WIDTH, HEIGHT);
-    const size_t row = WIDTH * 3;
-    std::vector<unsigned char> bottomFirst(row * HEIGHT);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, WIDTH, HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, bottomFirst.data());
-    std::vector<unsigned char> topFirst(bottomFirst.size());
+    std::vector<unsigned char> rgba(WIDTH * HEIGHT * 4);
+    glReadPixels(0, 0, WIDTH, HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    return rgba;
+}
+
+// Pixels of a PNG (rows top first) unlike those of a frame drawn here.
+int pixelsUnlike(const Png& png, const std::vector<unsigned char>& here) {
+    int unlike = 0;
     for (int y = 0; y < HEIGHT; ++y) {
-        std::copy_n(&bottomFirst[(HEIGHT - 1 - y) * row], row, &topFirst[y * row]);
+        for (int x = 0; x < WIDTH; ++x) {
+            const unsigned char* p = &png.rgb[(y * WIDTH + x) * 3];
+            unlike += !std::equal(p, p + 3, &here[((HEIGHT - 1 - y) * WIDTH + x) * 4]);
+        }
     }
-    return topFirst;
+    return unlike;
 }
 
 int litPixels(const std::vector<unsigned char>& rgb) {
@@ -70,12 +76,13 @@ protected:
     TempDir temp;
 };
 
-// Two runs for the same frame also write the same bytes.
-TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTimeSameBytesEachRun) {
+// One moment is the same bytes in every still: drawn twice here with another
+// between, and written by two runs of the tool.
+TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTimeSameBytesEachStill) {
     // 64.9996 s is the frame at 65 s, as the clock counts whole milliseconds.
-    // Drawn here once: a second drawStill in one process builds the noise
-    // texture again from where its generator stopped, so it differs.
     const std::vector<unsigned char> here = drawHere(65);
+    drawHere(30);
+    EXPECT_TRUE(drawHere(65) == here) << "two stills of 65 s drawn in one process differ";
     for (const std::string seconds : {"65", "64.9996"}) {
         const std::string out = temp / (seconds + ".png");
         const ProcessResult run = shoot({seconds, out, std::to_string(WIDTH), std::to_string(HEIGHT)});
@@ -85,7 +92,7 @@ TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTimeSameBytesEachRun) {
         ASSERT_EQ(png.height, HEIGHT) << seconds;
         EXPECT_EQ(png.channels, 3);
         EXPECT_GT(litPixels(png.rgb), WIDTH * HEIGHT / 10) << "the triangles do not show";
-        EXPECT_TRUE(png.rgb == here) << "the PNG at " << seconds << " s is not the frame at 65 s";
+        EXPECT_EQ(pixelsUnlike(png, here), 0) << "the PNG at " << seconds << " s is not the frame at 65 s";
     }
     EXPECT_EQ(temp.namesExcept(), (std::vector<std::string>{"64.9996.png", "65.png"}));
     EXPECT_FALSE(readFile(temp / "65.png").empty());
@@ -106,45 +113,6 @@ TEST_F(FrameShot, StartAndEndOfTheTimelineAreBlackAndTheDefaultSizeIs1280By720) 
     }
 }
 
-TEST_F(FrameShot, BadArgumentsGetOneMessageAndStatusTwo) {
-    const std::string out = temp / "frame.png";
-    const struct {
-        std::vector<std::string> arguments;
-        const char* message;
-    } cases[] = {
-        {{}, "needs SECONDS and OUTPUT.png"},
-        {{"12"}, "needs SECONDS and OUTPUT.png"},
-        {{"12", out, "640"}, "WIDTH needs a HEIGHT"},
-        {{"12", out, "640", "480", "extra"}, "too many arguments"},
-        {{"", out}, "SECONDS must be a number from 0 to 133.5, not ''"},
-        {{"twelve", out}, "SECONDS must be a number"},
-        {{"12s", out}, "SECONDS must be a number"},
-        {{"nan", out}, "SECONDS must be a number"},
-        {{"inf", out}, "SECONDS must be a number"},
-        {{"-0.5", out}, "SECONDS must be a number"},
-        {{"133.6", out}, "SECONDS must be a number"},
-        {{"12", out, "15", "480"}, "WIDTH and HEIGHT must be whole numbers from 16 to 8192"},
-        {{"12", out, "640", "8193"}, "WIDTH and HEIGHT must be whole numbers"},
-        {{"12", out, "640x", "480"}, "WIDTH and HEIGHT must be whole numbers"},
-        {{"12", out, "640", ""}, "WIDTH and HEIGHT must be whole numbers"},
-        {{"12", out, "99999999999", "480"}, "WIDTH and HEIGHT must be whole numbers"},
-        // PNG bytes under a name that promises another format are refused.
-        {{"10", temp / "x.jpg", "160", "90"}, "writes PNG only: name the OUTPUT .png, not '"},
-        {{"10", temp / "x.JPEG"}, "writes PNG only"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.arguments));
-        const ProcessResult run = shoot(c.arguments);
-        EXPECT_EQ(run.status, 2) << describe(run);
-        EXPECT_EQ(run.errors.rfind(std::string("frame-shot: ") + c.message, 0), 0u) << describe(run);
-        EXPECT_NE(run.errors.find("usage: frame-shot"), std::string::npos);
-        EXPECT_TRUE(temp.namesExcept().empty());
-    }
-    const ProcessResult help = shoot({"--help"});
-    EXPECT_EQ(help.status, 0) << describe(help);
-    EXPECT_EQ(help.output.rfind("usage: frame-shot", 0), 0u) << describe(help);
-}
-
 // With no EGL driver to load, the line names the tool and EGL's failure.
 TEST_F(FrameShot, NoOpenGLIsOneLineInTheToolsName) {
     ProcessOptions options;
@@ -155,39 +123,6 @@ TEST_F(FrameShot, NoOpenGLIsOneLineInTheToolsName) {
     EXPECT_NE(run.errors.find("EGL"), std::string::npos) << describe(run);
     EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << describe(run);
     EXPECT_TRUE(temp.namesExcept().empty());
-}
-
-TEST_F(FrameShot, UnwritableOutputFailsWithTheReasonAndLeavesNothing) {
-    std::ofstream(temp / "plain-file") << "not a folder\n";
-    const struct {
-        std::string path;
-        const char* reason;
-    } cases[] = {
-        {temp / "no-such-folder/frame.png", "No such file or directory"},
-        {temp / "plain-file/frame.png", "Not a directory"},
-        {temp.path, "Is a directory"},
-    };
-    for (const auto& c : cases) {
-        const ProcessResult run = shoot({"12", c.path, "64", "64"});
-        EXPECT_EQ(run.status, 1) << c.path << "\n" << describe(run);
-        EXPECT_EQ(run.errors, "frame-shot: cannot write " + c.path + " (" + c.reason + ")\n")
-            << describe(run);
-        EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"plain-file"});
-    }
-}
-
-TEST_F(FrameShot, AWriteCutShortKeepsTheOldFile) {
-    // A file-size limit makes the write fail part way, as a full disk does;
-    // SIGXFSZ is ignored so the write reports the error instead of killing.
-    const std::string out = temp / "frame.png";
-    std::ofstream(out) << "the previous frame\n";
-    const ProcessResult run = runProcess(
-        {"/bin/sh", "-c", "ulimit -f 2 && trap '' XFSZ && exec \"$0\" 124 \"$1\" 640 400", FRAME_SHOT,
-         out});
-    EXPECT_EQ(run.status, 1) << describe(run);
-    EXPECT_EQ(run.errors, "frame-shot: error while writing " + out + " (File too large)\n") << describe(run);
-    EXPECT_EQ(readFile(out), "the previous frame\n");
-    EXPECT_EQ(temp.namesExcept(), std::vector<std::string>{"frame.png"});
 }
 
 }  // namespace

@@ -48,27 +48,6 @@ TEST_F(Tool, FileThatIsNoImageIsRefused) {
     }
 }
 
-TEST_F(Tool, HelpAndBadArguments) {
-    const ProcessResult help = runTool({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.output.rfind("usage: picture-fit", 0), 0u) << describe(help);
-    EXPECT_NE(help.output.find("IMAGE (PNG, JPEG, BMP or PNM"), std::string::npos) << help.output;
-    const struct {
-        std::vector<std::string> arguments;
-        const char* message;
-    } cases[] = {
-        {{}, "no image given"},
-        {{"image.png", "--frobnicate"}, "--frobnicate"},
-        {{"image.png", "--threads", "zero"}, "--threads needs a whole number from 1 to 64"},
-        {{"image.png", "--candidates", "0"}, "--candidates needs a whole number from 2 to 1000000"},
-    };
-    for (const auto& c : cases) {
-        const ProcessResult run = runTool(c.arguments);
-        EXPECT_EQ(run.status, 2) << c.message;
-        EXPECT_NE(run.errors.find(c.message), std::string::npos) << describe(run);
-    }
-}
-
 TEST_F(Tool, FolderThatCannotBeMadeIsRefusedBeforeFitting) {
     const std::string image = temp / "small.png";
     GreyImage grey;

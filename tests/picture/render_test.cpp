@@ -92,27 +92,48 @@ TEST(RenderFrame, WindowShrinksAtTheEndOfTheTable) {
     EXPECT_TRUE(captureFrame(progressAt(133100)).empty());
 }
 
-TEST(RenderFrame, WorkedExampleAtProgressOneTenth) {
-    // s = 0.010000001 in single precision, 18000 s ~ 180.00001: triangles 0..180.
-    const std::vector<Triangle> frame = captureFrame(0.1f);
-    expectWindow(frame, 0, 180);
-
-    // The colour is grey/255 * k times the tint (1.1, 1.2, 0.9). Triangle 0
-    // has u = 0, so its corners sit exactly on (0,0), (0,30), (30,30).
-    const double grey0 = shadeTable[0] / 255.0;
-    const double k0 = 0.45179;
-    const float texture[3][2] = {{0, 0}, {0, 30}, {30, 30}};
-    for (int i = 0; i < 3; ++i) {
-        const Corner& c = frame[0].corner[i];
-        EXPECT_NEAR(c.r, grey0 * k0 * 1.1, 2e-5);
-        EXPECT_NEAR(c.g, grey0 * k0 * 1.2, 2e-5);
-        EXPECT_NEAR(c.b, grey0 * k0 * 0.9, 2e-5);
-        EXPECT_EQ(c.s, texture[i][0]) << "corner " << i;
-        EXPECT_EQ(c.t, texture[i][1]) << "corner " << i;
+TEST(RenderFrame, EachTriangleIsItsGreyTintedAndPulsingAroundOneHalf) {
+    // k is the brightness: green over grey, as the tint multiplies green by
+    // 1.2. Before s = 0.1 the swings are small and inverted below one half, at
+    // s = 0.1 (progress 0.31622777) there are none, and at s = 1 they are widest.
+    const struct {
+        float progress;
+        int first, last;
+        double lowest, highest;  // of k over the frame
+    } frames[] = {{0.1f, 0, 180, 0.397, 0.462}, {0.31622777f, 1500, 1800, 0.5, 0.5},
+                  {1.0f, 17700, 17999, 0.878, 1.526}};
+    for (const auto& f : frames) {
+        SCOPED_TRACE(f.progress);
+        const std::vector<Triangle> frame = captureFrame(f.progress);
+        expectWindow(frame, f.first, f.last);
+        double lowest = 2.0, highest = 0.0;
+        for (int i = f.first; i <= f.last; ++i) {
+            const Corner* c = frame[i - f.first].corner;
+            ASSERT_TRUE(c[0].r == c[1].r && c[0].g == c[2].g && c[0].b == c[2].b) << "triangle " << i;
+            ASSERT_NEAR(c[0].r * 1.2, c[0].g * 1.1, 1e-6) << "triangle " << i;
+            ASSERT_NEAR(c[0].b * 1.2, c[0].g * 0.9, 1e-6) << "triangle " << i;
+            for (int k = 0; k < 3; ++k) {  // near (0, 0), (0, 30), (30, 30), by up to 3
+                ASSERT_LE(std::fabs(c[k].s - (k == 2 ? 30 : 0)), 3.0f) << "triangle " << i;
+                ASSERT_LE(std::fabs(c[k].t - (k == 0 ? 0 : 30)), 3.0f) << "triangle " << i;
+            }
+            if (shadeTable[3 * i] == 0) continue;
+            const double k = c[0].g / (shadeTable[3 * i] / 255.0 * 1.2);
+            lowest = std::min(lowest, k);
+            highest = std::max(highest, k);
+        }
+        EXPECT_GE(lowest, f.lowest - 1e-5);
+        EXPECT_LE(highest, f.highest + 1e-5);
     }
-
-    const double grey1 = shadeTable[3] / 255.0;
-    EXPECT_NEAR(frame[1].corner[0].r, grey1 * 0.44689 * 1.1, 2e-5);
+    // Pinned at progress 0.1, the brightness of triangles 0 and 1 and their
+    // texture coordinates: triangle 0 at u = 0 sits exactly on the anchors.
+    const std::vector<Triangle> frame = captureFrame(0.1f);
+    EXPECT_NEAR(frame[0].corner[0].g / (shadeTable[0] / 255.0 * 1.2), 0.45179, 2e-5);
+    EXPECT_NEAR(frame[1].corner[0].g / (shadeTable[3] / 255.0 * 1.2), 0.44689, 2e-5);
+    const float anchors[3][2] = {{0, 0}, {0, 30}, {30, 30}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(frame[0].corner[i].s, anchors[i][0]) << "corner " << i;
+        EXPECT_EQ(frame[0].corner[i].t, anchors[i][1]) << "corner " << i;
+    }
     EXPECT_NEAR(frame[1].corner[0].s, 0.030000, 1e-6);
     EXPECT_NEAR(frame[1].corner[0].t, 0.059996, 1e-6);
 }

@@ -30,6 +30,9 @@ lib/libmpg123.so.*    LICENSES/LGPL-2.1.txt
 lib/libmpg123.so.*    LICENSES/SOURCES.txt
 lib/libGLU.so.*       LICENSES/libglu1-mesa.txt
 lib/libaudio.so       LICENSE.txt
+*/libmpg123.dll.a  LICENSES/libmpg123-0.txt
+*/libmpg123.dll.a  LICENSES/LGPL-2.1.txt
+*/libmpg123.dll.a  LICENSES/SOURCES.txt
 -static            LICENSES/mingw-w64-common.txt
 -static-libgcc     LICENSES/gcc-mingw-w64-base.txt
 -static-libgcc     LICENSES/GPL-3.txt

@@ -5,7 +5,7 @@
 # named as the zip, holding exactly the site's four files, tolmar.html,
 # README.txt, LICENSE.txt and the notices in LICENSES/, all plain files), that
 # tolmar.html carries the zip's program, music and libmpg123's notices, that README.txt tells
-# hosts the .wasm type, and that our server
+# hosts the .wasm type, and that Python's http.server
 # gives tolmar.wasm as application/wasm; then decodes the zip's tolmar.mp3 with
 # libmpg123 (mpg123) and makes the whole run in headless chromium
 # (tests/web/web_test.js with REAL_RUN): black lead-in, lit timeline, the music
@@ -57,17 +57,18 @@ node -e '
   pass "tolmar.html carries libmpg123's notice, licence and sources as the zip's LICENSES/ has them" ||
   fail "tolmar.html carries libmpg123's notice, licence and sources: missing $(cat "$work/notices.log")"
 
-# --- Served by tools/serve-web.js ---------------------------------------------
-node tools/serve-web.js "$dir" 0 >"$work/serve.log" 2>&1 &
+# --- Served by Python's http.server, as docs/web.md shows ---------------------
+python3 -u -m http.server -b 127.0.0.1 -d "$dir" 0 >"$work/serve.log" 2>&1 &
 helpers+=($!)
 # Waits only against a hang: the server prints its address once listening.
 for _ in $(seq 300); do
   [ -s "$work/serve.log" ] || ! kill -0 "${helpers[-1]}" 2>/dev/null && break
   sleep 0.1
 done
-type=$(curl -sS -m 60 -o /dev/null -w '%{content_type}' "$(head -n 1 "$work/serve.log")tolmar.wasm" 2>&1)
-[ "$type" = application/wasm ] && pass "tools/serve-web.js answers tolmar.wasm as application/wasm" ||
-  fail "tools/serve-web.js answers tolmar.wasm as application/wasm: got \"$type\" (server said: $(cat "$work/serve.log"))"
+url=$(sed -n 's/.*(\(http:[^)]*\)).*/\1/p' "$work/serve.log" | head -n 1)
+type=$(curl -sS -m 60 -o /dev/null -w '%{content_type}' "${url}tolmar.wasm" 2>&1)
+[ "$type" = application/wasm ] && pass "python3 -m http.server answers tolmar.wasm as application/wasm" ||
+  fail "python3 -m http.server answers tolmar.wasm as application/wasm: got \"$type\" (server said: $(cat "$work/serve.log"))"
 
 # --- The music and the whole run in a browser ---------------------------------
 # The reference sits beside the unpacked folder, outside what the zip holds.

@@ -23,7 +23,8 @@ source "$(dirname "$0")/zip_lib.sh"
 
 # --- What the zip unpacks to ------------------------------------------------------
 unpack_zip "$zip" windows README.txt LICENSE.txt LICENSES/GPL-3.txt LICENSES/gcc-mingw-w64-base.txt \
-  LICENSES/mingw-w64-common.txt tolmar.exe tolmar.mp3
+  LICENSES/mingw-w64-common.txt LICENSES/libmpg123-0.txt LICENSES/LGPL-2.1.txt LICENSES/SOURCES.txt \
+  libmpg123-0.dll tolmar.exe tolmar.mp3
 
 # Notepad before Windows 10 shows a file with bare LFs as one long line.
 readme=$dir/README.txt

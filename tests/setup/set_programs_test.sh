@@ -59,7 +59,7 @@ check_set() {
 shopt -s nullglob globstar
 check_set run demo.sh tools/setup-debian.sh
 check_set tools tools/picture-fit/regenerate.sh
-check_set web tests/web/*.sh bench/web/*.sh tools/serve-web.sh
+check_set web tests/web/*.sh bench/web/*.sh
 check_set release tools/release.sh tools/release/*.sh tests/release/*.sh
 check_set bench bench/**/*.sh
 check_set test test.sh tests/**/*.sh

@@ -2,8 +2,6 @@
 // libmpg123 the way the player decodes it (gapless).
 
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -65,70 +63,6 @@ void expectLoopableStereoMp3(const std::string& path, const Pcm& d, double secon
     EXPECT_LT(clippedShare(d), 1e-5) << "clips";
     EXPECT_LT(levelOf(d, 0, 441).peak, 0.05) << "loud click at the start";
     EXPECT_LT(levelOf(d, d.frames() - 441, d.frames()).peak, 0.02) << "does not end in silence";
-}
-
-TEST(SoundtrackTool, HelpDescribesUsage) {
-    TempDir tmp;
-    for (const char* flag : {"--help", "-h"}) {
-        const ProcessResult r = runTool({flag}, tmp.path);
-        EXPECT_EQ(r.status, 0) << flag;
-        EXPECT_NE(r.output.find("Usage: soundtrack"), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("--seconds"), std::string::npos) << r.output;
-        EXPECT_EQ(r.errors, "");
-    }
-}
-
-TEST(SoundtrackTool, RefusesBadArguments) {
-    TempDir tmp;
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--seconds"},
-        {"--seconds", "abc", "x.mp3"},
-        {"--seconds", "12abc", "x.mp3"},
-        {"--seconds", "0", "x.mp3"},
-        {"--seconds", "-5", "x.mp3"},
-        {"--seconds", "1e9", "x.mp3"},
-        {"--seconds", "nan", "x.mp3"},
-        {"--seconds=", "x.mp3"},
-        {"--loud", "x.mp3"},
-        {"x.mp3", "y.mp3"},
-        {""},
-    };
-    for (const auto& args : cases) {
-        SCOPED_TRACE(testing::PrintToString(args));
-        const ProcessResult r = runTool(args, tmp.path);
-        EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.errors.rfind("soundtrack: ", 0), 0u) << r.errors;
-        EXPECT_NE(r.errors.find("--help"), std::string::npos) << r.errors;
-        EXPECT_EQ(r.output, "");
-        EXPECT_EQ(tmp.namesExcept(), std::vector<std::string>{});
-    }
-}
-
-TEST(SoundtrackTool, RefusesUnwritableOutputBeforeRendering) {
-    TempDir tmp;
-    std::filesystem::create_directory(tmp / "folder");
-    // Refused before rendering: the tool never made the output or its
-    // temporary, not even for a moment. The scratch folder is watched for
-    // anything created in it while the tool runs.
-    const int watch = inotify_init1(IN_NONBLOCK);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, tmp.path.c_str(), IN_CREATE | IN_MOVED_TO), 0);
-    for (const std::string& target : {tmp / "missing/tolmar.mp3", tmp / "folder"}) {
-        const ProcessResult r = runTool({target}, tmp.path);
-        EXPECT_EQ(r.status, 1) << target;
-        EXPECT_NE(r.errors.find(target), std::string::npos) << r.errors;
-        EXPECT_EQ(r.output, "");
-    }
-    alignas(inotify_event) char events[8192];
-    for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;) {
-        for (char* at = events; at < events + n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(at);
-            ADD_FAILURE() << "the tool made '" << (e->len ? e->name : "") << "'";
-            at += sizeof(inotify_event) + e->len;
-        }
-    }
-    close(watch);
 }
 
 TEST(SoundtrackTool, ShortRenderIsALoopableGaplessMp3) {

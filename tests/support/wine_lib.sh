@@ -15,12 +15,21 @@ wine_cleanup() {
 }
 trap wine_cleanup EXIT
 
-# Linked statically: only DLLs that every Windows has may be imported.
+# Linked statically but for libmpg123, whose DLL sits beside the exe: only
+# DLLs that every Windows has may be imported, by either (and nothing from
+# the Audio Compression Manager, msacm32: libmpg123 decodes).
 check_imports() {  # EXE
-  local imports
-  imports=$(x86_64-w64-mingw32-objdump -p "$1" | awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' ')
-  [ "$imports" = "gdi32.dll glu32.dll kernel32.dll msacm32.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ] &&
-    pass "tolmar.exe imports only system DLLs" || fail "tolmar.exe imports: $imports"
+  local table imports dll_imports
+  table=$(x86_64-w64-mingw32-objdump -p "$1")
+  imports=$(awk '/DLL Name/ { print tolower($3) }' <<<"$table" | sort | tr '\n' ' ')
+  [ "$imports" = "gdi32.dll glu32.dll kernel32.dll libmpg123-0.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ] &&
+    pass "tolmar.exe imports only system DLLs and libmpg123" || fail "tolmar.exe imports: $imports"
+  # Its steps are the system timer's on Windows, 10 to 16 ms.
+  grep -qw GetTickCount <<<"$table" && fail "tolmar.exe imports GetTickCount" || pass "tolmar.exe imports no GetTickCount"
+  dll_imports=$(x86_64-w64-mingw32-objdump -p "$(dirname "$1")/libmpg123-0.dll" 2>/dev/null |
+    awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' ')
+  [ "$dll_imports" = "kernel32.dll msvcrt.dll shlwapi.dll " ] &&
+    pass "libmpg123-0.dll beside it imports only system DLLs" || fail "libmpg123-0.dll imports: $dll_imports"
 }
 
 # A throwaway prefix in $work and a private sound server; stops the script
@@ -61,6 +70,8 @@ lead-in answered|the window answers a message sent with a 1 s limit in the lead-
 timeline [1-9][0-9]* sent 0 unanswered 0 hung|the window answers every message sent through the timeline, never judged hung
 typed-text 0 caret no|a typed character is not taken, and no caret shows
 after-close answered window kept|posted WM_CLOSE and SC_CLOSE: the window stays and answers
+escape-elsewhere seen unanswered 0 of [0-9]+|an Escape typed into another program's window in front leaves the run going
+piece-in-front yes|the piece's window back in front (where the Escape below ends the run)
 FINDINGS
 }
 
@@ -74,7 +85,8 @@ FINDINGS
 # Every wait is a lower bound or a limit for hangs, so a slow machine only
 # makes it take longer. With PROBE (tests/windows/window_probe.cpp) the
 # window is also watched from outside until the triangles are seen, then
-# sent a character and asked to close, before the Escape.
+# sent a character and asked to close, and an Escape is typed into a window
+# of the probe's in front, before the Escape.
 wine_music_run() {  # DIR EXE [PROBE]
   local dir=$1 exe=$2 probe=${3:-} report line_mean line_share stdout_bytes loud
   # Wine runs without a display must be gone, or the next window would be
@@ -114,6 +126,9 @@ echo "timeline $timeline"
 kill -0 $pid 2>/dev/null || echo "ended-early"
 if [ -n "$PROBE" ]; then
   : >stop
+  # Escape typed into the probe's own window, once it is in front.
+  for i in $(seq 600); do grep -q '^other-window' probe.txt && break; kill -0 $probe 2>/dev/null || break; sleep 0.1; done
+  xdotool key Escape
   for i in $(seq 600); do kill -0 $probe 2>/dev/null || break; sleep 0.1; done
   kill $probe 2>/dev/null
 fi

@@ -1,6 +1,6 @@
 // What the web checks (web_test.js, life_test.js, audio_suite.js) and the
-// bench share, over engines.js: the site served by tools/serve-web.js with a
-// recorder written into every page; reading and driving the page; the whole
+// bench share, over engines.js: the site served by Python's http.server with
+// a recorder written into every page; reading and driving the page; the whole
 // run; PASS/FAIL/SKIP lines named with the engine, counted.
 'use strict';
 const {spawn} = require('child_process');
@@ -181,22 +181,32 @@ const PACED = {
   stall: (body, response) => response.write(body.subarray(0, Math.ceil(body.length / 4))),
 };
 
-// Serves SITE with tools/serve-web.js, as a host would (its statuses are the
-// failures' causes), the only place it is started from. With record, a proxy
-// in front of it writes the recorder into each page and paces the MP3s of
-// PACED's folders. Resolves to {base, stop}.
+// Serves SITE with Python's http.server, as docs/web.md does, the only place it
+// is started from. With record, a proxy in front of it writes the recorder
+// into each page, paces the MP3s of PACED's folders and refuses a folder
+// asked for as a file with 403, as hosts that list no folders do (the page's
+// failures follow the status). Resolves to {base, stop}.
 async function serve(site, {record = true} = {}) {
-  const server = spawn(process.execPath, [path.join(ROOT, 'tools/serve-web.js'), site, '0'],
-                       {stdio: ['ignore', 'pipe', 'inherit']});
+  const server = spawn('python3', ['-u', '-m', 'http.server', '--bind', '127.0.0.1', '--directory', site, '0'],
+                       {stdio: ['ignore', 'pipe', 'pipe']});
+  let said = '';  // the end of its log: what it said before ending
+  server.stderr.on('data', (data) => { said = (said + data).slice(-2000); });
   process.on('exit', () => server.kill());
   const behind = await new Promise((resolve, reject) => {
-    server.stdout.once('data', (data) => resolve(new URL(String(data).trim())));
-    server.once('exit', (code) => reject(new Error(`the server ended with status ${code}`)));
+    // "Serving HTTP on 127.0.0.1 port N (http://127.0.0.1:N/) ..."
+    server.stdout.once('data', (data) => resolve(new URL(`http://127.0.0.1:${/ port (\d+) /.exec(data)[1]}/`)));
+    server.once('error', reject);
+    server.once('exit', (code) => reject(new Error(`the server ended with status ${code}: ${said}`)));
   });
   if (!record) return {base: behind.href, stop: () => server.kill()};
   const proxy = http.createServer((request, response) => {
     const ask = http.request({host: behind.hostname, port: behind.port, path: request.url, method: request.method,
                               headers: request.headers}, (answer) => {
+      if (answer.statusCode === 301) {  // http.server's way to a folder's listing
+        answer.resume();
+        response.writeHead(403).end();
+        return;
+      }
       const parts = [];
       answer.on('data', (part) => parts.push(part)).on('end', () => {
         const html = /^text\/html/.test(answer.headers['content-type'] || '');

@@ -5,11 +5,17 @@
 // a 1 s limit at once, in the lead-in, then every 100 ms until 9 s have
 // passed (the lead-in and more than Windows' 5 s hung limit) and STOP_FILE
 // exists, asking each time whether it is judged hung. Then it types a
-// character to it and posts WM_CLOSE and SC_CLOSE. Prints:
+// character to it and posts WM_CLOSE and SC_CLOSE. Last it shows a window of
+// its own in front and, once an Escape typed there (by the script) has
+// reached it, asks the piece for answers for 2 s: a piece that took the key
+// for its own stops answering. Then it puts the piece back in front. Prints:
 //   lead-in answered|unanswered
 //   timeline SENT sent UNANSWERED unanswered HUNG hung
 //   typed-text LENGTH caret yes|no
 //   after-close answered|unanswered window kept|gone
+//   other-window in-front yes|no      (then waits for the Escape)
+//   escape-elsewhere seen|missed unanswered N of ASKED
+//   piece-in-front yes|no
 #include <windows.h>
 
 #include <cstdio>
@@ -82,5 +88,36 @@ int main(int argc, char** argv) {
     PostMessageA(piece, WM_SYSCOMMAND, SC_CLOSE, 0);
     const bool answered = answers(WM_NULL) & answers(WM_NULL) & answers(WM_NULL);
     std::printf("after-close %s window %s\n", answered ? "answered" : "unanswered", IsWindow(piece) ? "kept" : "gone");
+
+    const HWND other = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
+                                       400, 300, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    SetFocus(other);
+    SetCursorPos(300, 250);
+    std::printf("other-window in-front %s\n", GetForegroundWindow() == other ? "yes" : "no");
+    bool seen = false;
+    MSG message;
+    for (polls = 0; !seen && polls < 6000; polls++) {  // 60 s at most, for hangs
+        while (!seen && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            seen = message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE;
+            DispatchMessageA(&message);
+        }
+        Sleep(10);
+    }
+    // Wine's GetAsyncKeyState may answer from a copy up to 50 ms old: a
+    // piece that takes the key stops answering well within 2 s.
+    const DWORD typed = GetTickCount();
+    int asked = 0, unanswered2 = 0;
+    while (GetTickCount() - typed < 2000) {
+        asked++;
+        unanswered2 += !answers(WM_NULL);
+        Sleep(10);
+    }
+    std::printf("escape-elsewhere %s unanswered %d of %d\n", seen ? "seen" : "missed", unanswered2, asked);
+
+    DestroyWindow(other);
+    SetForegroundWindow(piece);
+    for (polls = 0; GetForegroundWindow() != piece && polls < 1000; polls++) Sleep(10);
+    std::printf("piece-in-front %s\n", GetForegroundWindow() == piece ? "yes" : "no");
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "driver/driver.h"
 #include "encode.h"
 #include "output_file.h"
+#include "tool.h"
 
 #include <signal.h>
 #include <stdlib.h>
@@ -15,7 +16,6 @@
 
 #include <chrono>
 #include <cerrno>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,23 +23,6 @@
 namespace {
 
 const double MAX_FPS = 999.0;
-const char* const USAGE =
-    "usage: tolmar-capture [options] OUTPUT\n"
-    "Renders tolmar to a video file, frame-exact, with its music.\n"
-    "OUTPUT's extension picks the format: .mp4 (H.264 + AAC), .webm (VP9 + Opus),\n"
-    ".mkv (H.264 + FLAC; with --lossless RGB FFV1 + FLAC).\n"
-    "  --size WxH      frame size in pixels (default 1920x1080)\n"
-    "  --fps N[/D]     frames per second, e.g. 60, 25 or 30000/1001 (default 60)\n"
-    "  --music FILE    the MP3 (default tolmar.mp3 in the working directory, else\n"
-    "                  the soundtrack installed with the tool)\n"
-    "  --crf N         quality: lower is better and bigger (H.264 0-%d, default %d;\n"
-    "                  VP9 0-%d, default %d)\n"
-    "  --preset NAME   H.264's speed against size: ultrafast, superfast, veryfast\n"
-    "                  (default), faster, fast, medium, slow, slower, veryslow\n"
-    "  --lossless      exact RGB video and FLAC audio (.mkv only)\n"
-    "  --quiet         no progress bar\n"
-    "  --help          show this help\n"
-    "  --version       show the version\n";
 
 EncodeSettings settings;
 std::string outputPath;
@@ -52,44 +35,42 @@ long allocationLimit = 0;  // bytes; 0: FFmpeg's own
 std::string tempPath;
 
 std::chrono::steady_clock::time_point startTime;
-std::chrono::steady_clock::time_point lastReport;
 
-[[noreturn]] void refuse(const std::string& why) {
-    std::fprintf(stderr, "tolmar-capture: %s\n", why.c_str());
-    std::exit(2);
-}
+[[noreturn]] void refuse(const std::string& why) { std::exit(toolError(2, why)); }
 
-bool parseInt(const char* text, long* value) {
+bool parseInt(const std::string& text, long* value) {
     char* end = nullptr;
     errno = 0;
-    *value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && errno == 0;
+    *value = std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0' && errno == 0;
 }
 
-void parseSize(const char* text) {
+// WxH, each side within the driver's limits.
+std::string checkSize(std::string& text) {
     int width = 0, height = 0;
     char tail = 0;
-    if (std::sscanf(text, "%dx%d%c", &width, &height, &tail) != 2 || width < MIN_VIEW_SIDE ||
+    if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &tail) != 2 || width < MIN_VIEW_SIDE ||
         height < MIN_VIEW_SIDE || width > MAX_VIEW_SIDE || height > MAX_VIEW_SIDE)
-        refuse(std::string("bad --size '") + text + "': give WxH, each side " +
-               std::to_string(MIN_VIEW_SIDE) + " to " + std::to_string(MAX_VIEW_SIDE) + " pixels");
+        return "give WxH, each side " + std::to_string(MIN_VIEW_SIDE) + " to " +
+               std::to_string(MAX_VIEW_SIDE) + " pixels, not '" + text + "'";
     settings.width = width;
     settings.height = height;
+    return "";
 }
 
-void parseFps(const char* text) {
-    std::string s = text;
-    const size_t slash = s.find('/');
+// N or N/D, from 1 to MAX_FPS frames per second.
+std::string checkFps(std::string& text) {
+    const size_t slash = text.find('/');
     long num = 0, den = 1;
     const bool ok = slash == std::string::npos
-                        ? parseInt(s.c_str(), &num)
-                        : parseInt(s.substr(0, slash).c_str(), &num) &&
-                              parseInt(s.substr(slash + 1).c_str(), &den);
+                        ? parseInt(text, &num)
+                        : parseInt(text.substr(0, slash), &num) && parseInt(text.substr(slash + 1), &den);
     if (!ok || num < 1 || den < 1 || num > 1000000 || den > 1000000 ||
         static_cast<double>(num) / den > MAX_FPS || static_cast<double>(num) / den < 1.0)
-        refuse(std::string("bad --fps '") + text + "': give a rate from 1 to 999, e.g. 60 or 30000/1001");
+        return "give a rate from 1 to 999, e.g. 60 or 30000/1001, not '" + text + "'";
     settings.fps_num = static_cast<int>(num);
     settings.fps_den = static_cast<int>(den);
+    return "";
 }
 
 // Like the installed program's launcher: a tolmar.mp3 in the working
@@ -108,69 +89,48 @@ std::string defaultMusic() {
     return access(installed.c_str(), F_OK) == 0 ? installed : own;
 }
 
-// An existing folder is named as one (status 1), whatever its name's extension.
-void refuseDirectory() {
-    struct stat st;
-    if (stat(outputPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "tolmar-capture: cannot write %s: it is a directory\n", outputPath.c_str());
-        std::exit(1);
-    }
-}
-
 void parseArguments(int argc, char** argv) {
-    bool musicGiven = false;
     settings.width = 1920;
     settings.height = 1080;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            // The quality figures are the encoder's.
-            std::printf(USAGE, MAX_CRF_H264, DEFAULT_CRF_H264, MAX_CRF_VP9, DEFAULT_CRF_VP9);
-            std::exit(0);
-        } else if (arg == "--version") {
-            std::puts("tolmar-capture " TOLMAR_VERSION);
-            std::exit(0);
-        } else if (arg == "--quiet") {
-            quiet = true;
-        } else if (arg == "--lossless") {
-            settings.lossless = true;
-        } else if (arg == "--size" || arg == "--fps" || arg == "--music" || arg == "--crf" ||
-                   arg == "--preset") {
-            if (!hasValue) refuse(arg + " needs a value");
-            const char* value = argv[++i];
-            long crf = 0;
-            if (arg == "--size") parseSize(value);
-            if (arg == "--fps") parseFps(value);
-            if (arg == "--music") {
-                musicPath = value;
-                musicGiven = true;
-            }
-            if (arg == "--preset") settings.preset = value;
-            // The codec's range is the encoder's to check (encodeCheckSettings);
-            // past every codec's, a number is refused here while it fits an int.
-            if (arg == "--crf") {
-                if (!parseInt(value, &crf) || crf < 0 || crf > 1000)
-                    refuse(std::string("bad --crf '") + value + "': give 0 to " +
-                           std::to_string(MAX_CRF_H264) + " (H.264) or 0 to " +
-                           std::to_string(MAX_CRF_VP9) + " (VP9)");
-                settings.crf = static_cast<int>(crf);
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            refuse("unknown option " + arg + " (see --help)");
-        } else if (outputPath.empty()) {
-            outputPath = arg;
-        } else {
-            refuse("one OUTPUT only (got '" + outputPath + "' and '" + arg + "')");
-        }
-    }
-    if (outputPath.empty()) refuse("no OUTPUT given (see --help)");
-    if (!musicGiven) musicPath = defaultMusic();
-    refuseDirectory();
+    std::string size, fps;
+    CLI::App app("Renders tolmar to a video file, frame-exact, with its music.", "tolmar-capture");
+    app.add_option("OUTPUT", outputPath,
+                   "the video; its extension picks the format: .mp4 (H.264 + AAC),\n"
+                   ".webm (VP9 + Opus), .mkv (H.264 + FLAC; with --lossless RGB FFV1 + FLAC)")
+        ->required()
+        ->check(TOOL_NOT_EMPTY);
+    app.add_option("--size", size, "frame size in pixels (default 1920x1080)")
+        ->type_name("WxH")
+        ->check(CLI::Validator(checkSize, ""));
+    app.add_option("--fps", fps, "frames per second, e.g. 60, 25 or 30000/1001 (default 60)")
+        ->type_name("N[/D]")
+        ->check(CLI::Validator(checkFps, ""));
+    app.add_option("--music", musicPath,
+                   "the MP3 (default tolmar.mp3 in the working directory, else\n"
+                   "the soundtrack installed with the tool)")
+        ->type_name("FILE");
+    // The codec's range is the encoder's to check (encodeCheckSettings); past
+    // every codec's, a number is refused here.
+    app.add_option("--crf", settings.crf,
+                   "quality: lower is better and bigger (H.264 0-" + std::to_string(MAX_CRF_H264) +
+                       ", default " + std::to_string(DEFAULT_CRF_H264) + ";\nVP9 0-" +
+                       std::to_string(MAX_CRF_VP9) + ", default " + std::to_string(DEFAULT_CRF_VP9) + ")")
+        ->type_name("N")
+        ->check(toolWhole(0, std::max(MAX_CRF_H264, MAX_CRF_VP9)));
+    app.add_option("--preset", settings.preset,
+                   "H.264's speed against size: ultrafast, superfast, veryfast\n"
+                   "(default), faster, fast, medium, slow, slower, veryslow")
+        ->type_name("NAME");
+    app.add_flag("--lossless", settings.lossless, "exact RGB video and FLAC audio (.mkv only)");
+    app.add_flag("--quiet", quiet, "no progress bar");
+    const int status = toolParse(app, argc, argv);
+    if (status >= 0) std::exit(status);
 
-    const size_t dot = outputPath.rfind('.');
-    std::string ext = dot == std::string::npos ? "" : outputPath.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (musicPath.empty()) musicPath = defaultMusic();
+    // An existing folder is named as one (status 1), whatever its name's extension.
+    if (const int refusal = outputRefusal(outputPath))
+        std::exit(toolError(1, "cannot write " + outputPath + ": " + std::strerror(refusal)));
+    const std::string ext = outputExtension(outputPath);
     if (ext == ".mp4") {
         settings.container = CONTAINER_MP4;
     } else if (ext == ".webm") {
@@ -184,20 +144,11 @@ void parseArguments(int argc, char** argv) {
     if (!wrong.empty()) refuse(wrong);
 }
 
-// The folder OUTPUT goes in must take a new file; the video is written under
-// a temporary name there and renamed over OUTPUT only when it is complete.
+// The video is written under a temporary name beside OUTPUT and renamed
+// over it only when it is complete.
 void makeTempFile() {
-    struct stat st;
-    if (stat(outputPath.c_str(), &st) == 0 && access(outputPath.c_str(), W_OK) != 0) {
-        std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(),
-                     std::strerror(errno));
-        std::exit(1);
-    }
-    if (!outputBegin(outputPath, &tempPath)) {
-        std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(),
-                     std::strerror(errno));
-        std::exit(1);
-    }
+    if (!outputBegin(outputPath, &tempPath))
+        std::exit(toolError(1, "cannot write " + outputPath + ": " + std::strerror(errno)));
     settings.path = tempPath;
 }
 
@@ -209,38 +160,24 @@ void sayWhenMusicIsMissing() {
     std::string full = musicPath;
     char cwd[4096];
     if (full[0] != '/' && getcwd(cwd, sizeof cwd)) full = std::string(cwd) + "/" + full;
-    std::fprintf(stderr, "tolmar-capture: no music file %s; name an MP3 with --music FILE\n",
-                 full.c_str());
-}
-
-std::string clockText(double seconds) {
-    const long s = static_cast<long>(seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    return text;
+    toolError(0, "no music file " + full + "; name an MP3 with --music FILE");
 }
 
 double wallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime).count();
 }
 
-void report(bool last) {
-    const auto now = std::chrono::steady_clock::now();
-    if (quiet || (!last && now - lastReport < std::chrono::milliseconds(250))) return;
-    lastReport = now;
+void report() {
     const int64_t done = encodeFramesDone();
-    const double fraction = expectedFrames > 0 ? std::min(1.0, double(done) / expectedFrames) : 0;
     const double fps = double(settings.fps_num) / settings.fps_den;
     const double wall = wallSeconds();
     const double speed = wall > 0 ? done / fps / wall : 0;  // video seconds per wall second
-    const double left = speed > 0 ? (expectedFrames - done) / fps / speed : 0;
-    const int width = 24;
-    const int filled = static_cast<int>(fraction * width);
-    std::fprintf(stderr, "\r[%s%s] %lld/%lld frames %3d%%  %.2fx real time  %s left ",
-                 std::string(filled, '#').c_str(), std::string(width - filled, '.').c_str(),
-                 static_cast<long long>(done), static_cast<long long>(expectedFrames),
-                 static_cast<int>(fraction * 100), speed, clockText(left).c_str());
-    if (last) std::fputc('\n', stderr);
+    const long left_s = speed > 0 ? long((expectedFrames - done) / fps / speed) : 0;
+    char detail[96];
+    std::snprintf(detail, sizeof detail, "%lld/%lld frames  %.2fx real time  %ld:%02ld left",
+                  static_cast<long long>(done), static_cast<long long>(expectedFrames), speed,
+                  left_s / 60, left_s % 60);
+    progressShow("rendering", expectedFrames > 0 ? double(done) / expectedFrames : 0, detail);
 }
 
 bool onBegin(const char** error) {
@@ -259,13 +196,14 @@ bool onBegin(const char** error) {
     }
     if (allocationLimit > 0) encodeLimitAllocations(static_cast<size_t>(allocationLimit));
     startTime = std::chrono::steady_clock::now();
+    progressStart(!quiet);
     return true;
 }
 
 void onPresent(int64_t frame) {
     encodePushFrame(frame);
     if (encodeFailed()) captureStop();
-    report(false);
+    report();
 }
 
 }  // namespace
@@ -305,16 +243,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (status != 0) return status;
     const int64_t frames = captureFramesPresented();
-    report(true);
-    if (!encodeFinish(frames, &error)) {
-        std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(), error.c_str());
-        return 1;
-    }
-    if (!outputCommit(tempPath, outputPath)) {
-        std::fprintf(stderr, "tolmar-capture: cannot write %s: %s\n", outputPath.c_str(),
-                     std::strerror(errno));
-        return 1;
-    }
+    progressEnd();
+    if (!encodeFinish(frames, &error)) return toolError(1, "cannot write " + outputPath + ": " + error);
+    if (!outputCommit(tempPath, outputPath))
+        return toolError(1, "cannot write " + outputPath + ": " + std::strerror(errno));
     struct stat st;
     const double megabytes = stat(outputPath.c_str(), &st) == 0 ? st.st_size / 1e6 : 0.0;
     const double length_s = double(frames) * settings.fps_den / settings.fps_num;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,7 +55,27 @@ int slotOf(const std::string& temporary) {
 
 }  // namespace
 
+int outputRefusal(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return 0;  // a new file: the folder decides
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    return access(path.c_str(), W_OK) == 0 ? 0 : errno;
+}
+
+std::string outputExtension(const std::string& path) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return "";
+    std::string ext = name.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
 bool outputBegin(const std::string& path, std::string* temporary) {
+    if (const int refusal = outputRefusal(path)) {
+        errno = refusal;
+        return false;
+    }
     installCleanup();
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);

@@ -8,8 +8,17 @@
 
 #include <string>
 
+// Why `path` cannot take a result, as an errno value (0 when it can): it
+// names a folder (EISDIR), or a file we may not write (EACCES). A tool asks
+// early, so a wrong name costs no work; outputBegin asks again.
+int outputRefusal(const std::string& path);
+
+// The extension of path's file name in lower case (".png"), "" without one.
+std::string outputExtension(const std::string& path);
+
 // Makes a new, empty temporary file beside `path`, with the permissions a
-// new file gets, and sets *temporary to its name. False with errno set.
+// new file gets, and sets *temporary to its name. False with errno set,
+// also when outputRefusal refuses `path`.
 bool outputBegin(const std::string& path, std::string* temporary);
 
 // Renames the finished temporary over `path`; on failure removes it and

@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <thread>
 
 Rng rngFromSeed(uint64_t seed, uint64_t stream) {
@@ -39,10 +37,7 @@ std::vector<int> giantIndices() { return {3000, 7500, 12000, 16500}; }
 
 namespace {
 
-// Independent searches per triangle. Fixed, and each with its own random
-// stream, so the result is the same whatever the number of threads and
-// however they are scheduled.
-const int LANES = 2;
+const int LANES = FIT_LANES;
 const int PREFIX_WIDTH = GRID + 1;
 // A point whose top triangle is older than this many triangles already counts
 // partly as black, growing to fully black when that triangle leaves the
@@ -209,59 +204,20 @@ Found searchLane(const Search& s, int lane) {
     return best;
 }
 
-// Runs the lanes of one triangle on a few plain threads. Each thread always
-// takes the same lanes and writes only its own results.
-struct LanePool {
-    int threads = 1;
-    std::mutex mutex;
-    std::condition_variable start, done;
-    uint64_t generation = 0;
-    int pending = 0;
-    bool stop = false;
-    const Search* search = nullptr;
+// Lanes 1..threads-1 each on a thread of their own, the rest on this one;
+// every lane writes only its own result. A thread per triangle costs about
+// a hundredth of a millisecond against the milliseconds a search takes.
+Found searchAll(const Search& s, int threads) {
     Found found[LANES];
-    std::vector<std::thread> workers;
-};
-
-void runLanes(LanePool& pool, int worker) {
-    for (int lane = worker; lane < LANES; lane += pool.threads)
-        pool.found[lane] = searchLane(*pool.search, lane);
-}
-
-void workerLoop(LanePool& pool, int worker) {
-    uint64_t seen = 0;
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(pool.mutex);
-            pool.start.wait(lock, [&] { return pool.stop || pool.generation != seen; });
-            if (pool.stop) return;
-            seen = pool.generation;
-        }
-        runLanes(pool, worker);
-        std::lock_guard<std::mutex> lock(pool.mutex);
-        if (--pool.pending == 0) pool.done.notify_one();
-    }
-}
-
-Found searchAll(LanePool& pool, const Search& s) {
-    if (pool.threads > 1) {
-        {
-            std::lock_guard<std::mutex> lock(pool.mutex);
-            pool.search = &s;
-            pool.pending = pool.threads - 1;
-            ++pool.generation;
-        }
-        pool.start.notify_all();
-        runLanes(pool, 0);
-        std::unique_lock<std::mutex> lock(pool.mutex);
-        pool.done.wait(lock, [&] { return pool.pending == 0; });
-    } else {
-        pool.search = &s;
-        runLanes(pool, 0);
-    }
-    Found best = pool.found[0];
+    std::vector<std::thread> helpers;
+    for (int lane = 1; lane < threads; ++lane)
+        helpers.emplace_back([&found, &s, lane] { found[lane] = searchLane(s, lane); });
+    found[0] = searchLane(s, 0);
+    for (int lane = threads; lane < LANES; ++lane) found[lane] = searchLane(s, lane);
+    for (std::thread& helper : helpers) helper.join();
+    Found best = found[0];
     for (int lane = 1; lane < LANES; ++lane)
-        if (pool.found[lane].cost < best.cost) best = pool.found[lane];
+        if (found[lane].cost < best.cost) best = found[lane];
     return best;
 }
 
@@ -340,10 +296,7 @@ Picture fitPicture(const std::vector<uint8_t>& source, const FitOptions& options
     std::vector<uint8_t> level(GRID * GRID, 0);  // its grey
     std::vector<int32_t> pointError(GRID * GRID, 0);
 
-    LanePool pool;
-    pool.threads = std::clamp(options.threads, 1, LANES);
-    for (int w = 1; w < pool.threads; ++w) pool.workers.emplace_back(workerLoop, std::ref(pool), w);
-
+    const int threads = std::clamp(options.threads, 1, LANES);
     Rng mainRng = rngFromSeed(options.seed, MAIN_STREAM);
     double behind = 0;  // planned minus realised area so far, square grid units
     for (int i = 0; i < n; ++i) {
@@ -406,7 +359,7 @@ Picture fitPicture(const std::vector<uint8_t>& source, const FitOptions& options
                 s.area2Min = std::max(2, int(2 * s.area * 0.75));
                 s.area2Max = int(2 * s.area * 1.33) + 1;
             }
-            Found best = searchAll(pool, s);
+            Found best = searchAll(s, threads);
             if (best.cost == INVALID) {
                 // No start of the planned size fitted: take any size.
                 s.area2Min = 2;
@@ -437,11 +390,5 @@ Picture fitPicture(const std::vector<uint8_t>& source, const FitOptions& options
         if (options.onProgress) options.onProgress(i + 1);
     }
 
-    {
-        std::lock_guard<std::mutex> lock(pool.mutex);
-        pool.stop = true;
-    }
-    pool.start.notify_all();
-    for (std::thread& w : pool.workers) w.join();
     return picture;
 }

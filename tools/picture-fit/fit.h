@@ -19,12 +19,17 @@ uint64_t rngNext(Rng& rng);
 int rngBelow(Rng& rng, int n);      // 0..n-1
 double rngUnit(Rng& rng);           // [0, 1)
 
+// Independent searches per triangle, each with its own random stream, so the
+// result is the same whatever the number of threads and however they are
+// scheduled; more threads than searches would have nothing to do.
+const int FIT_LANES = 2;
+
 struct FitOptions {
     int count = TRIANGLE_COUNT;
     uint64_t seed = 1;
     int candidates = 2000;      // random starting triangles per triangle
     int moves = 6000;           // hill-climbing moves per triangle
-    int threads = 2;            // results do not depend on this
+    int threads = 2;            // 1..FIT_LANES; results do not depend on this
     double meanArea = 535;      // planned mean area, square grid units
     double areaSpread = 0.8;    // sigma of the log of the planned areas
     // Place the fixed records, the zero-area triangles and the giants; only

@@ -1,127 +1,16 @@
 // picture-fit: fits the picture's 18000 triangles to a grey image, writes the
 // triangle and shade tables, previews, and how well the result reads.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "files.h"
 #include "fit.h"
 #include "image.h"
 #include "measure.h"
+#include "tool.h"
 
 namespace {
-
-const char* USAGE =
-    "usage: picture-fit [options] IMAGE\n"
-    "\n"
-    "Fits the picture's 18000 triangles to IMAGE (PNG, JPEG, BMP or PNM; colour\n"
-    "is reduced to grey, the centred square is used) and writes triangles.bin\n"
-    "and shades.bin.\n"
-    "The same image and seed always give the same tables.\n"
-    "\n"
-    "options:\n"
-    "  -o, --out DIR        where the two tables go (default: current folder)\n"
-    "  -p, --preview DIR    write preview PNGs and per-window numbers there\n"
-    "  -s, --seed N         seed of the fit (default 1)\n"
-    "  -j, --threads N      threads to use (default 2; does not change the result)\n"
-    "      --candidates N   random starts per triangle (default 2000)\n"
-    "      --moves N        hill-climbing moves per triangle (default 6000)\n"
-    "  -m, --measure        fit nothing: measure the tables already in DIR\n"
-    "  -h, --help           show this text\n"
-    "      --version        show the version\n"
-    "\n"
-    "Exit status: 0 done, 1 unreadable image or file error, 2 bad arguments,\n"
-    "3 tables written but a property of the stored picture does not hold.\n";
-
-struct Arguments {
-    std::string image, out = ".", preview;
-    FitOptions fit;
-    bool measureOnly = false;
-};
-
-bool parseCount(const char* text, long min, long max, long& value) {
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return *text && !*end && value >= min && value <= max;
-}
-
-// Returns -1 to go on, otherwise the exit status.
-int parseArguments(int argc, char** argv, Arguments& args) {
-    for (int a = 1; a < argc; ++a) {
-        const std::string arg = argv[a];
-        const char* v = a + 1 < argc ? argv[a + 1] : nullptr;
-        long number = 0, min = 0, max = 0;  // a numeric option's range, for the message
-        bool valueOk = true;
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(USAGE, stdout);
-            return 0;
-        } else if (arg == "--version") {
-            std::puts("picture-fit " TOLMAR_VERSION);
-            return 0;
-        } else if (arg == "-o" || arg == "--out" || arg == "-p" || arg == "--preview") {
-            valueOk = v != nullptr;
-            if (valueOk) (arg == "-o" || arg == "--out" ? args.out : args.preview) = v;
-        } else if (arg == "-s" || arg == "--seed") {
-            min = 0, max = 2147483647L;
-            valueOk = v && parseCount(v, min, max, number);
-            args.fit.seed = uint64_t(number);
-        } else if (arg == "-j" || arg == "--threads") {
-            min = 1, max = 64;
-            valueOk = v && parseCount(v, min, max, number);
-            args.fit.threads = int(number);
-        } else if (arg == "--candidates" || arg == "--moves") {
-            min = 2, max = 1000000;
-            valueOk = v && parseCount(v, min, max, number);
-            (arg == "--moves" ? args.fit.moves : args.fit.candidates) = int(number);
-        } else if (arg == "-m" || arg == "--measure") {
-            args.measureOnly = true;
-            continue;
-        } else if (!arg.empty() && arg[0] != '-' && args.image.empty()) {
-            args.image = arg;
-            continue;
-        } else {
-            std::fprintf(stderr, "picture-fit: unexpected argument '%s'\n%s", arg.c_str(), USAGE);
-            return 2;
-        }
-        if (!valueOk) {
-            if (max == 0) {
-                std::fprintf(stderr, "picture-fit: %s needs a folder\n%s", arg.c_str(), USAGE);
-            } else {
-                std::fprintf(stderr, "picture-fit: %s needs a whole number from %ld to %ld\n%s",
-                             arg.c_str(), min, max, USAGE);
-            }
-            return 2;
-        }
-        ++a;  // the option's value
-    }
-    if (args.image.empty()) {
-        std::fprintf(stderr, "picture-fit: no image given\n%s", USAGE);
-        return 2;
-    }
-    return -1;
-}
-
-// A bar on the terminal; where stderr is not one, a line every tenth.
-void showProgress(int done, int total, double seconds) {
-    static int lastShown = -1;
-    const bool terminal = isatty(2);
-    const int percent = done * 100 / total;
-    if (terminal) {
-        if (done != total && done % 50 != 0) return;
-        const int width = 40, filled = done * width / total;
-        std::fprintf(stderr, "\rfitting [%.*s%*s] %3d%% %5d/%d %5.1f s", filled,
-                     "########################################", width - filled, "", percent,
-                     done, total, seconds);
-        if (done == total) std::fputc('\n', stderr);
-    } else if (percent / 10 != lastShown / 10 || done == total) {
-        std::fprintf(stderr, "fitting %3d%% (%d/%d, %.1f s)\n", percent, done, total, seconds);
-    }
-    lastShown = percent;
-}
 
 bool writePreviews(const std::string& dir, const Picture& picture,
                    const std::vector<uint8_t>& source, const Quality& quality) {
@@ -148,7 +37,7 @@ bool writePreviews(const std::string& dir, const Picture& picture,
         ok = writeFileAtomically(dir + "/picture-windows.csv",
                                  std::vector<uint8_t>(csv.begin(), csv.end()), error);
     }
-    if (!ok) std::fprintf(stderr, "picture-fit: %s\n", error.c_str());
+    if (!ok) toolError(1, error);
     return ok;
 }
 
@@ -169,57 +58,81 @@ void report(const Quality& q, const TableFacts& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Arguments args;
-    int status = parseArguments(argc, argv, args);
+    std::string imagePath, out = ".", preview;
+    FitOptions fit;
+    bool measureOnly = false;
+    CLI::App app(
+        "Fits the picture's 18000 triangles to IMAGE (PNG, JPEG, BMP or PNM; colour\n"
+        "is reduced to grey, the centred square is used) and writes triangles.bin\n"
+        "and shades.bin. The same image and seed always give the same tables.",
+        "picture-fit");
+    app.add_option("IMAGE", imagePath, "the picture to fit")->required()->check(TOOL_NOT_EMPTY);
+    app.add_option("-o,--out", out, "where the two tables go (default: current folder)")
+        ->type_name("DIR");
+    app.add_option("-p,--preview", preview, "write preview PNGs and per-window numbers there")
+        ->type_name("DIR");
+    app.add_option("-s,--seed", fit.seed, "seed of the fit (default 1)")
+        ->type_name("N")
+        ->check(toolWhole(0, 2147483647L));
+    app.add_option("-j,--threads", fit.threads,
+                   "threads, 1 to " + std::to_string(FIT_LANES) + " (default " +
+                       std::to_string(fit.threads) + "; the same result)")
+        ->type_name("N")
+        ->check(toolWhole(1, FIT_LANES));
+    app.add_option("--candidates", fit.candidates, "random starts per triangle (default 2000)")
+        ->type_name("N")
+        ->check(toolWhole(2, 1000000));
+    app.add_option("--moves", fit.moves, "hill-climbing moves per triangle (default 6000)")
+        ->type_name("N")
+        ->check(toolWhole(2, 1000000));
+    app.add_flag("-m,--measure", measureOnly, "fit nothing: measure the tables already in DIR");
+    app.footer("Exit status: 0 done, 1 unreadable image or file error, 2 bad arguments,\n"
+               "3 tables written but a property of the stored picture does not hold.");
+    const int status = toolParse(app, argc, argv);
     if (status >= 0) return status;
 
     GreyImage image;
     std::string error;
-    if (!loadGreyImage(args.image, image, error)) {
-        std::fprintf(stderr, "picture-fit: %s\n", error.c_str());
-        return 1;
-    }
+    if (!loadGreyImage(imagePath, image, error)) return toolError(1, error);
     const std::vector<uint8_t> source = gridLevels(image);
-    const std::string trianglesPath = args.out + "/triangles.bin";
-    const std::string shadesPath = args.out + "/shades.bin";
+    const std::string trianglesPath = out + "/triangles.bin";
+    const std::string shadesPath = out + "/shades.bin";
 
     // Folders are made ready before the fit, so a mistyped path costs no fitting time.
     // Missing ones are created, as the regenerate script does for its previews.
-    if ((!args.measureOnly && !prepareFolder(args.out, error)) ||
-        (!args.preview.empty() && !prepareFolder(args.preview, error))) {
-        std::fprintf(stderr, "picture-fit: %s\n", error.c_str());
-        return 1;
+    if ((!measureOnly && !prepareFolder(out, error)) ||
+        (!preview.empty() && !prepareFolder(preview, error))) {
+        return toolError(1, error);
     }
 
     Picture picture;
-    if (args.measureOnly) {
-        if (!readTables(trianglesPath, shadesPath, picture, error)) {
-            std::fprintf(stderr, "picture-fit: %s\n", error.c_str());
-            return 1;
-        }
+    if (measureOnly) {
+        if (!readTables(trianglesPath, shadesPath, picture, error)) return toolError(1, error);
     } else {
         const auto start = std::chrono::steady_clock::now();
         auto elapsed = [&] {
             return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         };
-        FitOptions options = args.fit;
-        options.onProgress = [&](int done) { showProgress(done, TRIANGLE_COUNT, elapsed()); };
-        picture = fitPicture(source, options);
+        progressStart(true);
+        fit.onProgress = [&](int done) {
+            char detail[48];
+            std::snprintf(detail, sizeof detail, "%5d/%d %5.1f s", done, TRIANGLE_COUNT, elapsed());
+            progressShow("fitting", double(done) / TRIANGLE_COUNT, detail);
+        };
+        picture = fitPicture(source, fit);
+        progressEnd();
         std::printf("fit: %d triangles in %.1f s on %d thread(s), seed %llu\n", TRIANGLE_COUNT,
-                    elapsed(), options.threads, (unsigned long long)options.seed);
-        if (!writeTables(picture, trianglesPath, shadesPath, error)) {
-            std::fprintf(stderr, "picture-fit: %s\n", error.c_str());
-            return 1;
-        }
+                    elapsed(), fit.threads, (unsigned long long)fit.seed);
+        if (!writeTables(picture, trianglesPath, shadesPath, error)) return toolError(1, error);
         std::printf("wrote %s and %s\n", trianglesPath.c_str(), shadesPath.c_str());
     }
 
     const Quality quality = measureQuality(picture, source);
     const TableFacts facts = tableFacts(picture);
     report(quality, facts);
-    if (!args.preview.empty() && !writePreviews(args.preview, picture, source, quality)) return 1;
+    if (!preview.empty() && !writePreviews(preview, picture, source, quality)) return 1;
     const std::vector<std::string> problems = tableProblems(facts);
     std::fflush(stdout);
-    for (const std::string& p : problems) std::fprintf(stderr, "picture-fit: %s\n", p.c_str());
+    for (const std::string& p : problems) toolError(3, p);
     return problems.empty() ? 0 : 3;
 }

@@ -1,10 +1,9 @@
-// The Windows backend: MP3 streams decoded from disk through the Audio
-// Compression Manager (mp3stream.h) and played through one waveOut device per
-// system, 44.1 kHz 16-bit stereo. A mixer thread per system keeps the
-// device's buffers queued, decoding each playing stream as it goes.
+// The Windows backend: MP3 streams decoded from disk by libmpg123 (the same
+// code as the other backends, mpg123_file.h) and played through one waveOut
+// device per system, 44.1 kHz 16-bit stereo. A mixer thread per system keeps
+// the device's buffers queued, decoding each playing stream as it goes.
 #include "audio/backend.h"
-#include "audio/memory_loop.h"
-#include "audio/windows/mp3stream.h"
+#include "audio/mpg123_file.h"
 
 // clang-format off
 #include <windows.h>
@@ -13,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -25,7 +25,7 @@ constexpr int BUFFER_FRAMES = 2048;  // about 46 ms at 44.1 kHz
 // of that already left gaps. A sound started on a silent device does not
 // wait behind the queue, nor is it heard after its release (dropQueued).
 constexpr int BUFFER_COUNT = 16;
-constexpr int DECODE_FRAMES = 1152;  // one Layer III frame per decoder read
+constexpr int DECODE_FRAMES = 1152;  // per decoder read: one Layer III frame
 constexpr uint64_t ONE = uint64_t(1) << 32;  // 1.0 in the resampler's 32.32 fixed point
 
 // Holds a critical section for one scope.
@@ -46,16 +46,14 @@ struct AudioStream {
     bool loop = false;
 
     // Guarded by mixLock once the stream is on the output's list.
-    Mp3Stream* decoder = nullptr;
-    int channels = 0;
+    Mpg123File file;                // decodes to float at the file's rate and channels
+    size_t channels = 0;
     uint64_t step = ONE;            // source frames per output frame, 32.32
     uint64_t phase = 0;             // position between current and next, 32.32
-    int16_t current[2] = {0, 0};    // the two source frames being interpolated
-    int16_t next[2] = {0, 0};
-    std::vector<int16_t> decoded;   // source frames from the decoder, not yet used
+    float current[2] = {0, 0};      // the two source frames being interpolated
+    float next[2] = {0, 0};
+    std::vector<float> decoded;     // source frames from the decoder, not yet used
     size_t decodedUsed = 0;         // frames
-    size_t passFrames = 0;          // decoded since the last rewind
-    MemoryLoop memory;              // a short looping file plays from memory
     bool ended = false;             // nothing more until a rewind
     bool playing = false;
     bool paused = false;
@@ -85,39 +83,26 @@ CRITICAL_SECTION* libraryLock() {
     return lock;
 }
 
-// Back to the first sample: from memory, or the decoder's rewind.
-bool rewindSound(AudioStream* stream) {
-    return memoryLoopRewind(&stream->memory) || mp3StreamRewind(stream->decoder);
-}
-
 // Decodes the next source frames into stream->decoded, looping by the shared
-// rules. The stream holds its file open without sharing it for writing, so
-// the file stays the one a kept pass came from.
+// rule.
 void decodeSome(AudioStream* stream) {
-    stream->decoded.resize(static_cast<size_t>(DECODE_FRAMES) * stream->channels);
+    stream->decoded.resize(DECODE_FRAMES * stream->channels);
     stream->decodedUsed = 0;
-    if (stream->memory.playing) {
-        memoryLoopRead(&stream->memory, stream->decoded.data(), stream->decoded.size() * sizeof(int16_t));
-        return;
-    }
-    const int got = mp3StreamRead(stream->decoder, stream->decoded.data(), DECODE_FRAMES);
-    stream->decoded.resize(static_cast<size_t>(got) * stream->channels);
-    const StreamRead read =
-        got > 0 ? READ_MORE : mp3StreamFailed(stream->decoder) ? READ_FAILED : READ_END;
-    if (stream->loop) memoryLoopKeep(&stream->memory, stream->decoded.data(), stream->decoded.size() * sizeof(int16_t));
-    if (read == READ_END && stream->loop && memoryLoopStart(&stream->memory, true)) return;
-    if (!streamGoesOn(read, static_cast<size_t>(got), stream->loop, &stream->passFrames,
-                      [stream] { return rewindSound(stream); }))
-        stream->ended = true;
+    size_t done = 0;
+    const bool more = mpg123FileRead(&stream->file, stream->loop,
+                                     reinterpret_cast<unsigned char*>(stream->decoded.data()),
+                                     stream->decoded.size() * sizeof(float), &done);
+    stream->decoded.resize(done / sizeof(float));
+    if (!more) stream->ended = true;
 }
 
 // The next source frame as stereo. False once the stream has ended.
-bool pullFrame(AudioStream* stream, int16_t out[2]) {
-    while (stream->decodedUsed * stream->channels >= stream->decoded.size()) {
+bool pullFrame(AudioStream* stream, float out[2]) {
+    while ((stream->decodedUsed + 1) * stream->channels > stream->decoded.size()) {
         if (stream->ended) return false;
         decodeSome(stream);
     }
-    const int16_t* frame = &stream->decoded[stream->decodedUsed * stream->channels];
+    const float* frame = &stream->decoded[stream->decodedUsed * stream->channels];
     out[0] = frame[0];
     out[1] = frame[stream->channels - 1];  // mono goes to both sides
     stream->decodedUsed++;
@@ -140,10 +125,11 @@ void primeSound(AudioStream* stream) {
 // linear interpolation (an exact copy when the rates agree). mixLock held.
 void mixSound(AudioStream* stream, int32_t* mix, int frames) {
     for (int i = 0; i < frames && !stream->ended; i++) {
-        const int64_t f = static_cast<int64_t>(stream->phase >> 16);  // 16-bit fraction
-        for (int c = 0; c < 2; c++)
-            mix[2 * i + c] += stream->current[c] + static_cast<int32_t>(
-                                                    ((stream->next[c] - stream->current[c]) * f) >> 16);
+        const float f = static_cast<float>(stream->phase >> 16) / 65536.0f;
+        for (int c = 0; c < 2; c++) {
+            const float value = stream->current[c] + (stream->next[c] - stream->current[c]) * f;
+            mix[2 * i + c] += static_cast<int32_t>(std::lrint(value * 32767.0f));
+        }
         stream->phase += stream->step;
         while (stream->phase >= ONE) {
             stream->phase -= ONE;
@@ -308,19 +294,19 @@ void backendCloseOutput(AudioOutput* output) {
 }
 
 FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop, AudioStream** opened) {
-    Mp3Stream* decoder = nullptr;
-    const FMOD_RESULT result = mp3StreamOpen(name, &decoder);
+    Mpg123File file;
+    const FMOD_RESULT result = mpg123FileOpen(name, &file);
     if (result != FMOD_OK) return result;
     AudioStream* stream = new AudioStream;
     stream->output = output;
     stream->loop = loop;
-    stream->decoder = decoder;
-    stream->channels = mp3StreamChannels(decoder);
-    stream->step = (static_cast<uint64_t>(mp3StreamRate(decoder)) << 32) / OUTPUT_RATE_HZ;
+    stream->file = file;
+    stream->channels = static_cast<size_t>(file.channels);
+    stream->step = (static_cast<uint64_t>(file.rate_hz) << 32) / OUTPUT_RATE_HZ;
     // Decoding the first frames here both readies playback and finds files
-    // whose frames the codec turns into nothing.
+    // whose frames hold no samples.
     primeSound(stream);
-    if (stream->ended && stream->passFrames == 0) {
+    if (stream->ended && stream->file.passBytes == 0) {
         backendCloseStream(stream);
         return FMOD_ERR_FORMAT;
     }
@@ -348,10 +334,9 @@ FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
                                       });
     if (requeue) dropQueued(output);
     if (again) {
-        stream->ended = !rewindSound(stream);
+        stream->ended = !mpg123FileRewind(&stream->file);
         stream->decoded.clear();
         stream->decodedUsed = 0;
-        stream->passFrames = 0;
         primeSound(stream);
     }
     stream->paused = paused;
@@ -362,6 +347,6 @@ FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
 
 void backendCloseStream(AudioStream* stream) {
     unlist(stream);
-    mp3StreamClose(stream->decoder);
+    mpg123FileClose(&stream->file);
     delete stream;
 }

@@ -1,0 +1,84 @@
+// The Windows platform layer's own rules, run under Wine.
+//   platform_checks manifest EXE   (prints EXE's manifest as the loader finds
+//                                   it: resource type 24, id 1)
+//   platform_checks clock          (the conversion at the 32-bit wrap and for
+//                                   large counts; the clock's steps)
+//   platform_checks console        (when a report is held on the console)
+// Prints a line per failure; exits 1 if any.
+#include "platform/platform.h"
+#include "platform/win32.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+int failures = 0;
+
+void expect(bool ok, const char* what, unsigned long long got) {
+    if (!ok) failures++, std::printf("FAIL %s: got %llu\n", what, got);
+}
+
+int manifest(const char* exe) {
+    const HMODULE module = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const HRSRC found = module ? FindResourceA(module, MAKEINTRESOURCEA(1), RT_MANIFEST) : nullptr;
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    if (loaded == nullptr) return std::printf("no manifest (Windows error %lu)\n", GetLastError()), 1;
+    std::fwrite(LockResource(loaded), 1, SizeofResource(module, found), stdout);
+    return 0;
+}
+
+int clockChecks() {
+    // Against exact arithmetic for a 10 MHz counter (Windows 10's usual), the
+    // old 3.579545 MHz one and a 3 GHz one (a CPU's), up to 2^64 counts.
+    for (uint64_t rate : {10000000ull, 3579545ull, 3000000000ull}) {
+        for (uint64_t count : {0ull, 9999ull, 10000ull, 42949672950000ull, 42949672960000ull, 1ull << 63, ~0ull}) {
+            const uint32_t got = millisecondsOfCount(count, rate);
+            expect(got == static_cast<uint32_t>(static_cast<unsigned __int128>(count) * 1000 / rate),
+                   "the conversion against 128-bit arithmetic", got);
+        }
+    }
+    // 2^32 - 1 ms and 2^32 ms at 10 MHz: the counter wraps to 0, 1 ms later.
+    const uint32_t before = millisecondsOfCount(42949672950000, 10000000);
+    const uint32_t after = millisecondsOfCount(42949672960000, 10000000);
+    expect(before == 0xFFFFFFFFu && after - before == 1, "the wrap at 2^32 ms", after);
+
+    // Steps between distinct readings. Where the scheduler took the
+    // processor away between two readings the step is longer (a quarter of
+    // them on a busy machine); a clock that steps with the system timer
+    // never steps by 1 or 2 ms.
+    int steps = 0, fine = 0, backwards = 0;
+    uint32_t largest = 0, last = platformTicks();
+    while (steps < 200) {
+        const uint32_t step = platformTicks() - last;
+        if (step == 0) continue;
+        steps++, last += step;
+        fine += step <= 2;
+        backwards += static_cast<int32_t>(step) < 0;
+        largest = step > largest ? step : largest;
+    }
+    std::printf("clock: %d steps, %d of 1 or 2 ms, the largest %u ms\n", steps, fine, largest);
+    expect(fine * 2 >= steps && backwards == 0, "half the steps 1 or 2 ms, none back", fine);
+    return failures != 0;
+}
+
+int console() {
+    expect(consoleIsOwn(1, true), "Explorer's console, this process alone on it: held", 0);
+    expect(!consoleIsOwn(2, true), "a Command Prompt's console, shared: not held", 1);
+    expect(!consoleIsOwn(1, false), "the output in a file or pipe: not held", 1);
+    expect(!consoleIsOwn(0, true), "GetConsoleProcessList failed: not held", 1);
+    return failures != 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "manifest") == 0) return manifest(argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "clock") == 0) return clockChecks();
+    if (argc == 2 && std::strcmp(argv[1], "console") == 0) return console();
+    std::printf("usage: platform_checks manifest EXE | clock | console\n");
+    return 2;
+}
