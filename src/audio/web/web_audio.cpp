@@ -53,9 +53,11 @@ const double AHEAD_S = 4.0;
 const double MIN_AHEAD_S = 1.5;
 const double SLICE_MS = 5.0;
 const double CHUNK_S = 0.5;
-// The first buffer starts this long after the play, so that it is still in
-// the context's future when the context reads it: every later buffer is
-// placed against its start.
+// The first buffer starts this long after the play (or the context's base
+// latency and a render quantum, where that is longer), so that it is still
+// in the context's future when the context reads it: every later buffer is
+// placed against its start, and a buffer started late would play over the
+// next one.
 const double START_MARGIN_S = 0.02;
 
 // The page side: one audio context per open system; per stream its buffers
@@ -76,6 +78,11 @@ EM_JS(void, audioTables, (double margin_s), {
         });
         audio.sources[sound] = [];
     };
+    // The first sample of the context a buffer started now surely starts at.
+    audio.soon = function(context) {
+        var lead = Math.max(margin_s, (context.baseLatency || 0) + 128 / context.sampleRate);
+        return Math.ceil((context.currentTime + lead) * context.sampleRate);
+    };
     // Starts the buffer where the stream's last one ends, in samples of
     // the context: each buffer but a stream's last holds a whole number of them.
     audio.place = function(sound, buffer) {
@@ -84,12 +91,10 @@ EM_JS(void, audioTables, (double margin_s), {
         var source = context.createBufferSource();
         source.buffer = buffer;
         source.connect(context.destination);
-        // Decoded too late (a page starved of time): the stream goes on from
-        // now, after a gap, rather than on top of what already played.
-        var margin = Math.ceil(margin_s * context.sampleRate);
-        if ((stream.startFrame + stream.placed) / context.sampleRate < context.currentTime) {
-            stream.startFrame = Math.ceil(context.currentTime * context.sampleRate) + margin - stream.placed;
-        }
+        // Decoded too late (a page starved of time): the stream goes on a
+        // little later, after a gap, rather than on top of what played.
+        var soon = audio.soon(context);
+        if (stream.startFrame + stream.placed < soon) stream.startFrame = soon - stream.placed;
         source.start((stream.startFrame + stream.placed) / context.sampleRate);
         stream.placed += buffer.length * context.sampleRate / buffer.sampleRate;
         var own = audio.sources[sound];
@@ -211,7 +216,7 @@ EM_JS(void, addSamples, (int sound, const float* from, int frames), {
 
 // Starts the stream's buffers from the next ones on; a paused play starts
 // nothing. Over again: what was decoded goes.
-EM_JS(void, playStream, (int sound, int paused, int again, double margin_s), {
+EM_JS(void, playStream, (int sound, int paused, int again), {
     var audio = Module.tolmarAudio;
     var stream = audio.streams[sound];
     audio.dropSources(sound);
@@ -220,7 +225,7 @@ EM_JS(void, playStream, (int sound, int paused, int again, double margin_s), {
     stream.placed = 0;
     if (paused) return;
     var context = audio.contexts[stream.system];
-    stream.startFrame = Math.ceil((context.currentTime + margin_s) * context.sampleRate);
+    stream.startFrame = audio.soon(context);
     stream.ready.forEach(function(buffer) { audio.place(sound, buffer); });
     stream.ready = [];
 });
@@ -337,7 +342,7 @@ bool backendStreamBusy(AudioStream* stream) { return stream->started; }
 
 FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
     if (again) stream->decoding = mpg123FileRewind(&stream->file);
-    playStream(stream->id, paused ? 1 : 0, again ? 1 : 0, START_MARGIN_S);
+    playStream(stream->id, paused ? 1 : 0, again ? 1 : 0);
     stream->started = true;
     tolmarAudioDecode();  // what the lead-in decoded is there; a play at once has some too
     return FMOD_OK;
