@@ -7,6 +7,24 @@
 get_property(page_scripts GLOBAL PROPERTY TOLMAR_PAGE_SCRIPTS)
 set_property(TARGET tolmar APPEND PROPERTY LINK_DEPENDS ${page_scripts})
 
+# notices/: what the program carries of libmpg123 asks for its notice beside
+# it (the copyright file of the Debian source it was built from), its
+# licence and where its source is; tolmar.html holds them, the web zip
+# carries them in LICENSES/.
+get_filename_component(mpg123_version ${TOLMAR_MPG123_WEB} DIRECTORY)
+get_filename_component(mpg123_version ${mpg123_version} NAME)
+set(notices ${PROJECT_BINARY_DIR}/notices)
+configure_file(${TOLMAR_MPG123_WEB}/COPYING.debian ${notices}/libmpg123.txt COPYONLY)
+configure_file(/usr/share/common-licenses/LGPL-2.1 ${notices}/LGPL-2.1.txt COPYONLY)
+file(WRITE ${notices}/SOURCES.txt
+  "tolmar.wasm (and so tolmar.html) carries libmpg123 ${mpg123_version}, linked statically\n"
+  "(LGPL-2.1: LGPL-2.1.txt), built with Emscripten from the Debian source package:\n"
+  "  apt-get source mpg123=${mpg123_version}  (Debian 12, bookworm)\n"
+  "  upstream: https://www.mpg123.de/\n"
+  "To link the program with another build of it: tools/mpg123/build.sh in\n"
+  "tolmar's source builds the library, and cmake --preset web links it.\n")
+set(notice_files ${notices}/libmpg123.txt ${notices}/LGPL-2.1.txt ${notices}/SOURCES.txt)
+
 # tolmar.html: the page with the program and the music inside it, which plays
 # opened from the disk (tools/web-single.js, which tools/web-single.sh runs
 # for other music).
@@ -17,7 +35,7 @@ add_custom_command(
   COMMAND ${TOLMAR_NODE} ${PROJECT_SOURCE_DIR}/tools/web-single.js ${PROJECT_BINARY_DIR}
           ${PROJECT_BINARY_DIR}/tolmar.mp3 ${single}
   DEPENDS tolmar ${PROJECT_BINARY_DIR}/index.html ${PROJECT_BINARY_DIR}/tolmar.mp3
-          ${PROJECT_SOURCE_DIR}/tools/web-single.js
+          ${PROJECT_SOURCE_DIR}/tools/web-single.js ${notice_files}
   COMMENT "Writing tolmar.html: the page, the program and tolmar.mp3 in one file"
   VERBATIM)
 add_custom_target(web_single ALL DEPENDS ${single})

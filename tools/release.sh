@@ -129,7 +129,7 @@ notices() {  # FOLDER (inside $out/zip) [crlf] -- FILE...
   shift 3
   mkdir -p "$to/LICENSES"
   cp LICENSE "$to/LICENSE.txt"
-  for f in "$@"; do cp "$f" "$to/LICENSES/$(basename "${f%/copyright}").txt"; done
+  for f in "$@"; do cp "$f" "$to/LICENSES/$(basename "${f%/copyright}" .txt).txt"; done
   if [ "$crlf" = crlf ]; then sed -i 's/$/\r/' "$to/LICENSE.txt" "$to"/LICENSES/*; fi
 }
 
@@ -202,8 +202,10 @@ mkdir -p "$out/zip/$web"
 for f in index.html tolmar.js tolmar.wasm tolmar.mp3 tolmar.html; do cp "$out/web/$f" "$out/zip/$web/"; done
 readme tools/release/README-web.txt "$out/zip/$web/README.txt"
 # Linked by emcc: Emscripten's runtime (its JavaScript, musl, libc++ and
-# libc++abi; Apache-2.0 is named there by reference).
-notices "$web" lf -- /usr/share/doc/emscripten/copyright /usr/share/common-licenses/Apache-2.0
+# libc++abi; Apache-2.0 is named there by reference); and libmpg123, whose
+# notice, licence and sources the build gathers in notices/ (cmake/web.cmake).
+notices "$web" lf -- /usr/share/doc/emscripten/copyright /usr/share/common-licenses/Apache-2.0 \
+  "$out/web/notices/"*
 zip_folder "$web"
 
 (cd "$dist" && sha256sum -- * >SHA256SUMS)

@@ -1,7 +1,8 @@
 // Writes the piece as one web page: the web build's index.html with its
 // script, the program (tolmar.wasm) and the music inside it, each file as
 // base64 in an element the page script reads (src/platform/web/page.js), so
-// the page plays opened from the disk (file://) with nothing beside it.
+// the page plays opened from the disk (file://) with nothing beside it; and
+// the notices the program carries (the build's notices/), as text.
 // Usage: node web-single.js BUILD_DIR MUSIC.mp3 OUT.html
 // OUT is whole or not there. Exit status: 0 written, 1 a file could not be
 // read or written, 2 bad use or MUSIC unreadable. tools/web-single.sh is the
@@ -37,9 +38,20 @@ const page = read(path.join(build, 'index.html'), 1).toString('utf8');
 // where it could hold one, which JavaScript reads the same.
 const script = read(path.join(build, 'tolmar.js'), 1).toString('utf8').replace(/<\/(script)/gi, '<\\/$1');
 const wasm = read(path.join(build, 'tolmar.wasm'), 1);
+// Each notice as plain text nothing reads, under its file's name.
+const noticeDir = path.join(build, 'notices');
+let noticeNames = [];
+try {
+  noticeNames = fs.readdirSync(noticeDir).sort();
+} catch (e) {
+  quit(1, `cannot read ${noticeDir}: ${e.code || e.message}`);
+}
+const notices = noticeNames.map((name) =>
+  `<script type="text/plain" class="tolmar-notice" data-name="${name}">\n` +
+  `${read(path.join(noticeDir, name), 1).toString('utf8').replace(/<\/(script)/gi, '<\\/$1')}</script>\n`).join('');
 const tag = '<script src="tolmar.js"></script>';
 if (!page.includes(tag)) quit(1, `${build}/index.html does not load tolmar.js as the web build writes it`);
-const inside =
+const inside = notices +
   `<script type="application/octet-stream" id="tolmar-wasm">${wasm.toString('base64')}</script>\n` +
   `<script type="application/octet-stream" id="tolmar-music">${music.toString('base64')}</script>\n` +
   `<script>\n${script}\n</script>`;

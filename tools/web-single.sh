@@ -29,11 +29,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM  # through the EXIT trap
 log=$work/log
-# The music is looked at with the audio library's own parser, built first
-# with the host compiler (a second or two), so a wrong file is refused at
-# once, before any web build, as the page itself would refuse it.
-if ! c++ -std=c++17 -O1 -I"$root/src" -o "$work/mp3-check" "$here/mp3-check.cpp" "$root/src/audio/mp3frames.cpp" \
-     >"$log" 2>&1; then
+# The music is opened with the audio library's own code and libmpg123, as
+# the page opens it, built first with the host compiler (a second or two),
+# so a wrong file is refused at once, before any web build.
+if ! c++ -std=c++17 -O1 -I"$root/src" -o "$work/mp3-check" "$here/mp3-check.cpp" "$root/src/audio/mpg123_file.cpp" \
+     $(pkg-config --cflags --libs libmpg123) >"$log" 2>&1; then
   cat "$log" >&2
   echo "web-single: the host compiler (c++) could not build the MP3 check; tools/setup-debian.sh web brings it" >&2
   exit 1
@@ -41,7 +41,7 @@ fi
 checked=0
 "$work/mp3-check" "$music" || checked=$?
 if [ "$checked" -eq 1 ]; then
-  echo "web-single: $music is not MP3 audio (no MPEG Layer III frames); give an MP3 file" >&2
+  echo "web-single: $music is not MP3 audio (no MPEG audio frames); give an MP3 file" >&2
   exit 2
 elif [ "$checked" -ne 0 ]; then
   echo "web-single: cannot read $music; give a readable MP3 file" >&2

@@ -15,6 +15,10 @@ const {serve, waitFor} = require('../../tests/web/page_lib');
 const site = path.resolve(process.argv[2]);
 const rounds = Number(process.argv[3] || 3);
 const engines = process.argv.slice(4);
+// The pages measured: page/, the build; with BENCH_BEFORE set (run.sh), an
+// earlier build in before/ too, each round taking turns, so both see the
+// same load.
+const PAGES = process.env.BENCH_BEFORE ? ['before', 'page'] : ['page'];
 const VIEW = {width: 1280, height: 720};
 const MEASURE_MS = 10000;
 const WINDOW_FULL_MS = 17000;
@@ -40,8 +44,9 @@ async function floorFps(browser, url, view) {
   return result;
 }
 
-async function round(browser, base) {
-  const page = await browser.open(`${base}page/`, VIEW);
+// One run of the piece in SITE/FOLDER; with floors, the floor pages after it.
+async function round(browser, base, folder, floors) {
+  const page = await browser.open(`${base}${folder}/`, VIEW);
   await waitFor(page, () => document.getElementById('line').textContent.startsWith('click'), null, 60000, 'the start line');
   const readyMs = await page.evaluate(() => performance.now());
   // The program's own time per frame: from its resumption at an animation
@@ -64,17 +69,18 @@ async function round(browser, base) {
                                         programMs: window.programMs.slice().sort((x, y) => x - y)}));
   await page.key('Escape');
   await page.close();
+  const own = {
+    canvas: piece.canvas, fps: piece.fps, programMsMedian: +b.programMs[Math.floor(b.programMs.length / 2)].toFixed(2),
+    loadToReadyMs: Math.round(readyMs), gestureToFirstFrameMs: Math.round(b.first - b.start),
+    loadAverage: os.loadavg()[0].toFixed(2),
+  };
+  if (!floors) return own;
   // The floors at the size the piece drew at: full screen on a display
   // without a window manager keeps the window's size in some engines.
   const [width, height] = piece.canvas.split('x').map(Number);
   const floor = await floorFps(browser, `${base}floor.html`, {width, height});
   const clear = await floorFps(browser, `${base}floor.html?clear`, {width, height});
-  return {
-    canvas: piece.canvas, floorCanvas: floor.canvas, clearCanvas: clear.canvas, fps: piece.fps, trianglesFps: floor.fps, clearFps: clear.fps,
-    programMsMedian: +b.programMs[Math.floor(b.programMs.length / 2)].toFixed(2),
-    loadToReadyMs: Math.round(readyMs), gestureToFirstFrameMs: Math.round(b.first - b.start),
-    loadAverage: os.loadavg()[0].toFixed(2),
-  };
+  return {...own, floorCanvas: floor.canvas, clearCanvas: clear.canvas, trianglesFps: floor.fps, clearFps: clear.fps};
 }
 
 async function main() {
@@ -84,19 +90,24 @@ async function main() {
     const browser = await ENGINES[engine]({ratio: 1});
     try {
       for (let n = 1; n <= rounds; n++) {
-        rows.push({engine, round: n, ...await round(browser, server.base)});
-        console.log(JSON.stringify(rows.at(-1)));
+        // Pages compared take turns in each round; the floors follow the last.
+        for (const [k, folder] of PAGES.entries()) {
+          rows.push({engine, round: n, page: folder, ...await round(browser, server.base, folder, k === PAGES.length - 1)});
+          console.log(JSON.stringify(rows.at(-1)));
+        }
       }
     } finally {
       await browser.close();
     }
   }
   server.stop();  // and at any exit
-  console.log('\n| engine | round | canvas | piece fps | triangle floor fps | piece / floor | clear-only fps | ' +
-              "program's own ms per frame | load average |\n| --- | --- | --- | --- | --- | --- | --- | --- | --- |");
+  console.log('\n| engine | round | page | canvas | piece fps | triangle floor fps | piece / floor | clear-only fps | ' +
+              "program's own ms per frame | gesture to first frame ms | load average |\n" +
+              '| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |');
   for (const r of rows) {
-    console.log(`| ${r.engine} | ${r.round} | ${r.canvas} | ${r.fps} | ${r.trianglesFps} | ${(r.fps / r.trianglesFps).toFixed(2)} | ` +
-                `${r.clearFps} | ${r.programMsMedian} | ${r.loadAverage} |`);
+    const floor = r.trianglesFps === undefined ? ['', '', ''] : [r.trianglesFps, (r.fps / r.trianglesFps).toFixed(2), r.clearFps];
+    console.log(`| ${r.engine} | ${r.round} | ${r.page} | ${r.canvas} | ${r.fps} | ${floor.join(' | ')} | ` +
+                `${r.programMsMedian} | ${r.gestureToFirstFrameMs} | ${r.loadAverage} |`);
   }
 }
 

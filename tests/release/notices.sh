@@ -38,6 +38,9 @@ lib/libaudio.so       LICENSE.txt
 -static-libgcc     LICENSES/GPL-3.txt
 -static-libstdc++  LICENSES/gcc-mingw-w64-base.txt
 -static-libstdc++  LICENSES/GPL-3.txt
+*/web/lib/libmpg123.a  LICENSES/libmpg123.txt
+*/web/lib/libmpg123.a  LICENSES/LGPL-2.1.txt
+*/web/lib/libmpg123.a  LICENSES/SOURCES.txt
 */em++             LICENSES/emscripten.txt
 */emcc             LICENSES/emscripten.txt
 */em++             LICENSES/Apache-2.0.txt

@@ -4,7 +4,7 @@
 # Unpacks the zip into an empty folder and checks its listing (one top folder
 # named as the zip, holding exactly the site's four files, tolmar.html,
 # README.txt, LICENSE.txt and the notices in LICENSES/, all plain files), that
-# tolmar.html carries the zip's program and music, that README.txt tells
+# tolmar.html carries the zip's program, music and libmpg123's notices, that README.txt tells
 # hosts the .wasm type, and that Python's http.server
 # gives tolmar.wasm as application/wasm; then decodes the zip's tolmar.mp3 with
 # libmpg123 (mpg123) and makes the whole run in headless chromium
@@ -25,6 +25,7 @@ source tests/release/zip_lib.sh
 
 # --- What is in the zip -------------------------------------------------------
 unpack_zip "$zip" web README.txt LICENSE.txt LICENSES/Apache-2.0.txt LICENSES/emscripten.txt \
+  LICENSES/libmpg123.txt LICENSES/LGPL-2.1.txt LICENSES/SOURCES.txt \
   index.html tolmar.html tolmar.js tolmar.mp3 tolmar.wasm
 # The reference decode goes beside the unpacked folder, which the browser
 # run serves as its site.
@@ -44,6 +45,17 @@ node -e '
   process.exit(inside("tolmar-wasm").equals(fs.readFileSync(process.argv[1] + "/tolmar.wasm")) &&
                inside("tolmar-music").equals(fs.readFileSync(process.argv[1] + "/tolmar.mp3")) ? 0 : 1);' "$dir" &&
   pass "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3" || fail "tolmar.html carries the zip's tolmar.wasm and tolmar.mp3"
+# libmpg123's notice, licence and sources, which the program carries, in the
+# one-file page too: it travels alone.
+node -e '
+  const fs = require("fs");
+  const page = fs.readFileSync(process.argv[1] + "/tolmar.html", "utf8");
+  const missing = ["libmpg123.txt", "LGPL-2.1.txt", "SOURCES.txt"].filter((name) =>
+    !page.includes(`data-name="${name}">\n${fs.readFileSync(process.argv[1] + "/LICENSES/" + name, "utf8")}</script>`));
+  console.log(missing.join(" "));
+  process.exit(missing.length ? 1 : 0);' "$dir" >"$work/notices.log" 2>&1 &&
+  pass "tolmar.html carries libmpg123's notice, licence and sources as the zip's LICENSES/ has them" ||
+  fail "tolmar.html carries libmpg123's notice, licence and sources: missing $(cat "$work/notices.log")"
 
 # --- Served by Python's http.server, as docs/web.md shows ---------------------
 python3 -u -m http.server -b 127.0.0.1 -d "$dir" 0 >"$work/serve.log" 2>&1 &

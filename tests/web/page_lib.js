@@ -57,8 +57,8 @@ async function runGroups(groups, ...args) {
 // Runs in the page before any of its own scripts, in every engine alike (it is
 // written into the HTML, so no engine's own init-script API is needed): keeps
 // the page's console; the states it went through with its own clock; what it
-// asked of Web Audio (each buffer source made on a real context, started,
-// stopped, connected to the output); each wake lock it was given; each
+// asked of Web Audio (each buffer source made on a real context, started
+// and when, stopped, connected to the output); each wake lock it was given; each
 // full-screen exit; each hiding and showing with the clock, frames, the
 // music's clock and the clock of the first frame presented after showing; and
 // each text of its line. ?fault=NAME in the page's address withholds one
@@ -90,7 +90,7 @@ function pageRecorder(faults) {
     window.seenSources.set(source, {started: false, stopped: false, toDestination: false});
   });
   const source = window.AudioBufferSourceNode && AudioBufferSourceNode.prototype;
-  wrap(source, 'start', (seen) => { if (seen) seen.started = true; });
+  wrap(source, 'start', (seen, [when]) => { if (seen) Object.assign(seen, {started: true, when}); });
   wrap(source, 'stop', (seen) => { if (seen) seen.stopped = true; });
   wrap(window.AudioNode && AudioNode.prototype, 'connect', function (seen, [to]) {
     if (seen) seen.toDestination ||= to === this.context.destination;
@@ -138,11 +138,14 @@ const FAULTS = {
       return this instanceof AudioBufferSourceNode ? undefined : real.apply(this, args);
     };
   },
-  'no-loop': () => {
+  // Each buffer after the first starts a millisecond late.
+  'late-start': () => {
     const real = AudioBufferSourceNode.prototype.start;
-    AudioBufferSourceNode.prototype.start = function (...args) {
-      if (this.context instanceof AudioContext) this.loop = false;
-      return real.apply(this, args);
+    let first = true;
+    AudioBufferSourceNode.prototype.start = function (when, ...rest) {
+      const late = this.context instanceof AudioContext && !first;
+      first &&= !(this.context instanceof AudioContext);
+      return real.call(this, late ? when + 1e-3 : when, ...rest);
     };
   },
   // A phone's browser.
@@ -327,19 +330,22 @@ async function screenStats(page) {
   return imageStats(page, `data:image/png;base64,${await page.screenshot()}`);
 }
 
-// The library's one source node is one the page made, started and never
-// stopped, connected to its running context's output, whose clock moves on
-// (waited for, however slowly). As [ok, what, detail] for check(), what
-// between PREFIX and SUFFIX.
+// The library's one stream has source nodes to come, each one the page
+// made, started and never stopped, connected to its running context's
+// output, whose clock moves on (waited for, however slowly). As [ok, what,
+// detail] for check(), what between PREFIX and SUFFIX.
 async function musicPlays(page, prefix = '', suffix = '') {
   const sound = await page.evaluate(async () => {
-    const own = Object.values(Module.tolmarAudio.sources);
-    const seen = own.length === 1 ? window.seenSources.get(own[0]) : undefined;
-    const context = own.length === 1 ? own[0].context : undefined;
-    const playing = !!seen && seen.started && !seen.stopped && seen.toDestination && context.state === 'running';
+    const streams = Object.values(Module.tolmarAudio.sources);
+    const own = streams.length === 1 ? streams[0] : [];
+    const seen = own.map((source) => window.seenSources.get(source) || {});
+    const context = own.length ? own[0].context : undefined;
+    const playing = own.length > 0 && seen.every((s) => s.started && !s.stopped && s.toDestination) &&
+                    context.state === 'running';
     const before = context ? context.currentTime : 0;
     while (playing && context.currentTime < before + 0.1) await new Promise((r) => setTimeout(r, 20));
-    return {sources: own.length, ...seen, state: context && context.state, playing};
+    return {streams: streams.length, sources: own.length, started: seen.filter((s) => s.started).length,
+            connected: seen.filter((s) => s.toDestination).length, state: context && context.state, playing};
   });
   return [sound.playing, `${prefix}the music plays${suffix}`, JSON.stringify(sound)];
 }

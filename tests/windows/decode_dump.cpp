@@ -1,7 +1,7 @@
 // The samples the audio library decodes (mpg123_file.h, the code every
-// backend but the page's plays through) for each file of the shared suite
-// that plays, so that a Windows build under Wine and a build on the host can
-// be compared. Usage:
+// backend plays through) for each file of the shared suite that plays, so
+// that a Windows build under Wine, or a wasm build under node
+// (tests/web/ci.sh), and a build on the host can be compared. Usage:
 //   decode_dump DIR OUT [REFERENCE]
 // DIR holds the suite's files (results_suite.h). Writes OUT/NAME.f32 (32-bit
 // float, interleaved) per file, in reads of 1000 samples, which divides no

@@ -1,17 +1,24 @@
 // Our audio library in a web browser: the MP3 is fetched from beside the
 // page (or from the page itself: its musicUrl hook names where the bytes
-// are), its progress shown by the page (musicProgress), decoded whole by the browser (Web Audio's decodeAudioData) at the
-// file's own rate, cut to the music the encoder's LAME tag describes
-// (mp3MusicSpan: some browsers cut it themselves, others do not), and
-// played by a looping buffer source, which the browser loops sample-exactly.
-// The page is single-threaded, so the library lock is nothing; the fetch and
-// the decoding suspend the caller (Asyncify) until they finish.
+// are), its progress shown by the page (musicProgress), written into
+// Emscripten's in-memory file system and decoded there by libmpg123 through
+// the desktop's code (mpg123_file): the first half second at the open, the
+// rest a slice at a time from a timer of the page, while the program waits
+// for a frame. The samples go to Web Audio as buffers of about half a
+// second, each started where the last one ends, so the looped file's samples
+// follow each other as the decoder gives them. The page is single-threaded:
+// the library lock is nothing, and the fetch suspends the caller (Asyncify)
+// until it finishes.
 #include "audio/backend.h"
-#include "audio/mp3frames.h"
+#include "audio/mpg123_file.h"
 
 #include <emscripten.h>
+#include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <string>
 #include <vector>
 
 struct AudioOutput {
@@ -19,33 +26,87 @@ struct AudioOutput {
 };
 
 struct AudioStream {
-    int id = 0;      // the stream's entry in the page's table of decoded buffers
+    int id = 0;      // the stream's entry in the page's table of streams
     int output = 0;  // its output's id: the output may close while the fetch waits
     bool loop = false;
-    bool started = false;  // has a source, counted as a channel
+    bool started = false;   // has been played, counted as a channel
+    bool decoding = false;  // the decoder has more to give
+    std::string path;       // the fetched file in the in-memory file system
+    Mpg123File file;
+    std::vector<float> chunk;  // one buffer's samples, interleaved as libmpg123 gives them
 };
 
 namespace {
 
 int lastId = 0;
+std::vector<AudioStream*> streams;  // open, for the decoding timer
 
 // A download that brings no byte for this long has stalled: it ends as a
 // file that cannot be loaded, rather than leaving the page waiting forever.
 const int STALL_MS = 30000;
 
-// The page side: one audio context per open system, one decoded buffer and at
-// most one playing source per sound, and the bytes of a file between its
-// fetch and its decoding.
-EM_JS(void, audioTables, (), {
-    if (!Module.tolmarAudio) Module.tolmarAudio = {contexts : {}, files : {}, buffers : {}, sources : {}};
-    // Silences and unhooks a sound's source. One played paused was never
-    // started, and stopping it would throw.
-    Module.tolmarAudio.dropSource = function(sound) {
-        var source = Module.tolmarAudio.sources[sound];
-        if (!source) return;
-        if (source.tolmarStarted) source.stop();
-        source.disconnect();
-        delete Module.tolmarAudio.sources[sound];
+// Decoded ahead of what the context plays (or, before the play, ready for
+// it); the timer decodes up to AHEAD_S within a slice of SLICE_MS, and
+// below MIN_AHEAD_S (a hidden page's timer fires once a second) until it is
+// back above it, however long that takes.
+const double AHEAD_S = 4.0;
+const double MIN_AHEAD_S = 1.5;
+const double SLICE_MS = 5.0;
+const double CHUNK_S = 0.5;
+// The first buffer starts this long after the play (or the context's base
+// latency and a render quantum, where that is longer), so that it is still
+// in the context's future when the context reads it: every later buffer is
+// placed against its start, and a buffer started late would play over the
+// next one.
+const double START_MARGIN_S = 0.02;
+
+// The page side: one audio context per open system; per stream its buffers
+// decoded before the play, the context time of its first sample and the
+// context samples placed since; the sources placed and not yet ended.
+EM_JS(void, audioTables, (double margin_s), {
+    if (Module.tolmarAudio) return;
+    var audio = Module.tolmarAudio = {contexts : {}, streams : {}, sources : {}, timer : null};
+    // Silences and unhooks a stream's sources.
+    audio.dropSources = function(sound) {
+        (audio.sources[sound] || []).forEach(function(source) {
+            source.onended = null;
+            try {
+                source.stop();
+            } catch (e) {
+            }
+            source.disconnect();
+        });
+        audio.sources[sound] = [];
+    };
+    // The first sample of the context a buffer started now surely starts at.
+    audio.soon = function(context) {
+        var lead = Math.max(margin_s, (context.baseLatency || 0) + 128 / context.sampleRate);
+        return Math.ceil((context.currentTime + lead) * context.sampleRate);
+    };
+    // Starts the buffer where the stream's last one ends, in samples of
+    // the context: each buffer but a stream's last holds a whole number of them.
+    audio.place = function(sound, buffer) {
+        var stream = audio.streams[sound];
+        var context = audio.contexts[stream.system];
+        var source = context.createBufferSource();
+        source.buffer = buffer;
+        source.connect(context.destination);
+        // Decoded too late (a page starved of time): the stream goes on a
+        // little later, after a gap, rather than on top of what played.
+        var soon = audio.soon(context);
+        if (stream.startFrame + stream.placed < soon) stream.startFrame = soon - stream.placed;
+        source.start((stream.startFrame + stream.placed) / context.sampleRate);
+        stream.placed += buffer.length * context.sampleRate / buffer.sampleRate;
+        var own = audio.sources[sound];
+        own.push(source);
+        source.onended = function() { own.splice(own.indexOf(source), 1); };
+    };
+    // The decoder runs from a timer while any stream is open.
+    audio.wake = function(delay_ms) {
+        if (audio.timer === null) audio.timer = setTimeout(function() {
+            audio.timer = null;
+            if (!ABORT && !runtimeExited) Module._tolmarAudioDecode();
+        }, delay_ms);
     };
 });
 
@@ -66,13 +127,16 @@ EM_JS(int, openOutput, (int system), {
     return 1;
 });
 
-// The file's size, or minus the result code when it cannot be had: a missing
-// file (404 or 410) is "not found", any other refusal, a network fault or a
-// download that stalls for stall_ms is "cannot be loaded". The page hears
-// of each piece that arrives.
-EM_ASYNC_JS(int, fetchFile, (const char* name, int sound, int stall_ms), {
+EM_JS(int, outputRate, (int system), { return Module.tolmarAudio.contexts[system].sampleRate; });
+
+// Fetches the file into the in-memory file system at path; 0, or the result
+// code when it cannot be had: a missing file (404 or 410) is "not found",
+// any other refusal, a network fault or a download that stalls for stall_ms
+// is "cannot be loaded". The page hears of each piece that arrives.
+EM_ASYNC_JS(int, fetchFile, (const char* name, const char* path, int stall_ms), {
     var page = Module.tolmarPage || {};
     var url = page.musicUrl ? page.musicUrl(UTF8ToString(name)) : UTF8ToString(name);
+    var to = UTF8ToString(path);
     var progress = page.musicProgress || function() {};
     var abort = typeof AbortController == 'function' ? new AbortController() : null;
     var timer;
@@ -89,8 +153,8 @@ EM_ASYNC_JS(int, fetchFile, (const char* name, int sound, int stall_ms), {
     }
     try {
         var response = await inTime(fetch(url, {cache : 'no-cache', signal : abort ? abort.signal : undefined}));
-        if (response.status == 404 || response.status == 410) return -23;
-        if (!response.ok) return -19;
+        if (response.status == 404 || response.status == 410) return 23;
+        if (!response.ok) return 19;
         var total = Number(response.headers.get('Content-Length')) || 0;
         var parts = [];
         var got = 0;
@@ -106,81 +170,74 @@ EM_ASYNC_JS(int, fetchFile, (const char* name, int sound, int stall_ms), {
         }
         var bytes = new Uint8Array(got);
         for (var i = 0, at = 0; i < parts.length; at += parts[i].length, i++) bytes.set(parts[i], at);
-        Module.tolmarAudio.files[sound] = bytes;
-        return got;
+        FS.writeFile(to, bytes);
+        progress(-1, 0);
+        return 0;
     } catch (e) {
-        return -19;
+        return 19;
     } finally {
         clearTimeout(timer);
     }
 });
 
-EM_JS(void, copyFile, (int sound, uint8_t* to), { HEAPU8.set(Module.tolmarAudio.files[sound], to); });
-
-EM_JS(void, replaceFile, (int sound, const uint8_t* from, int size), {
-    Module.tolmarAudio.files[sound] = HEAPU8.slice(from, from + size);
+EM_JS(void, openStream, (int sound, int system, int rate_hz, int channels), {
+    Module.tolmarAudio.streams[sound] = {system : system, rate : rate_hz, channels : channels, ready : [],
+                                         startFrame : null, placed : 0};
+    Module.tolmarAudio.sources[sound] = [];
 });
 
-// Decodes the fetched file at the given rate (the file's own, so that sample
-// counts from the LAME tag apply as they are). The decoded length in
-// samples per channel, or -1 when the browser cannot decode it.
-EM_ASYNC_JS(double, decodeFile, (int sound, int system, int channels, int rate_hz), {
+// Seconds decoded and not yet played; without a context, as if plenty, so
+// that nothing more is decoded for it.
+EM_JS(double, secondsAhead, (int sound), {
     var audio = Module.tolmarAudio;
-    var bytes = audio.files[sound];
-    delete audio.files[sound];
-    if (Module.tolmarPage && Module.tolmarPage.musicProgress) Module.tolmarPage.musicProgress(-1, 0);
-    var Offline = globalThis.OfflineAudioContext || globalThis.webkitOfflineAudioContext;
-    var decoded;
-    try {
-        var context = Offline ? new Offline(channels, 1, rate_hz) : audio.contexts[system];
-        decoded = await new Promise(function(resolve, reject) {
-            var promise = context.decodeAudioData(bytes.buffer, resolve, reject);
-            if (promise) promise.catch(reject);
-        });
-    } catch (e) {
-        return -1;
+    var stream = audio.streams[sound];
+    var context = audio.contexts[stream.system];
+    if (!context || context.state == 'closed') return 1e9;
+    if (stream.startFrame === null) {
+        return stream.ready.reduce(function(sum, buffer) { return sum + buffer.duration; }, 0);
     }
-    if (!decoded || decoded.length == 0) return -1;
-    audio.buffers[sound] = decoded;
-    return decoded.length * rate_hz / decoded.sampleRate;
+    return (stream.startFrame + stream.placed) / context.sampleRate - context.currentTime;
 });
 
-// Keeps samples [start, start + length) of the decoded buffer (given at the
-// file's rate) as the sound's music.
-EM_JS(void, keepMusic, (int sound, int system, int rate_hz, double start, double length), {
+// Frames of interleaved float samples at `from` become a buffer at the
+// stream's rate, placed at once when the stream plays, kept until then.
+EM_JS(void, addSamples, (int sound, const float* from, int frames), {
     var audio = Module.tolmarAudio;
-    var decoded = audio.buffers[sound];
-    if (!audio.contexts[system]) return;  // closed while the fetch waited
-    var scale = decoded.sampleRate / rate_hz;
-    var from = Math.round(start * scale);
-    var count = Math.min(Math.round(length * scale), decoded.length - from);
-    if (from == 0 && count == decoded.length) return;
-    var music = audio.contexts[system].createBuffer(decoded.numberOfChannels, count, decoded.sampleRate);
-    for (var c = 0; c < decoded.numberOfChannels; c++) {
-        music.getChannelData(c).set(decoded.getChannelData(c).subarray(from, from + count));
+    var stream = audio.streams[sound];
+    var context = audio.contexts[stream.system];
+    var buffer = context.createBuffer(stream.channels, frames, stream.rate);
+    for (var c = 0; c < stream.channels; c++) {
+        var channel = buffer.getChannelData(c);
+        for (var i = 0, at = (from >> 2) + c; i < frames; i++, at += stream.channels) channel[i] = HEAPF32[at];
     }
-    audio.buffers[sound] = music;
+    if (stream.startFrame === null) stream.ready.push(buffer);
+    else audio.place(sound, buffer);
 });
 
-EM_JS(void, startSource, (int sound, int system, int loop, int paused), {
+// Starts the stream's buffers from the next ones on; a paused play starts
+// nothing. Over again: what was decoded goes.
+EM_JS(void, playStream, (int sound, int paused, int again), {
     var audio = Module.tolmarAudio;
-    audio.dropSource(sound);
-    var context = audio.contexts[system];
-    var source = context.createBufferSource();
-    source.buffer = audio.buffers[sound];
-    source.loop = loop != 0;
-    source.connect(context.destination);
-    source.tolmarStarted = !paused;
-    if (!paused) source.start();
-    audio.sources[sound] = source;
+    var stream = audio.streams[sound];
+    audio.dropSources(sound);
+    if (again) stream.ready = [];
+    stream.startFrame = null;
+    stream.placed = 0;
+    if (paused) return;
+    var context = audio.contexts[stream.system];
+    stream.startFrame = audio.soon(context);
+    stream.ready.forEach(function(buffer) { audio.place(sound, buffer); });
+    stream.ready = [];
 });
 
-EM_JS(void, forgetSound, (int sound), {
+EM_JS(void, closeStream, (int sound), {
     var audio = Module.tolmarAudio;
-    audio.dropSource(sound);
-    delete audio.buffers[sound];
-    delete audio.files[sound];
+    audio.dropSources(sound);
+    delete audio.streams[sound];
+    delete audio.sources[sound];
 });
+
+EM_JS(void, wake, (int delay_ms), { Module.tolmarAudio.wake(delay_ms); });
 
 EM_JS(void, closeOutput, (int system), {
     var audio = Module.tolmarAudio;
@@ -189,54 +246,52 @@ EM_JS(void, closeOutput, (int system), {
     if (context) context.close().catch(function() {});
 });
 
-// Fetches, checks and decodes the file into the stream's buffer.
-FMOD_RESULT loadMusic(AudioStream* s, const char* name) {
-    const int size = fetchFile(name, s->id, STALL_MS);
-    if (size < 0) return static_cast<FMOD_RESULT>(-size);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size > 0) copyFile(s->id, bytes.data());
+// Decodes one buffer's worth (less at the end of a stream that ends) and
+// hands it to the page; the samples per channel it held.
+size_t decodeChunk(AudioStream* s) {
+    const size_t want = s->chunk.size() * sizeof(float);
+    unsigned char* to = reinterpret_cast<unsigned char*>(s->chunk.data());
+    size_t got = 0;
+    while (s->decoding && got < want) {
+        size_t done = 0;
+        s->decoding = mpg123FileRead(&s->file, s->loop, to + got, want - got, &done);
+        got += done;
+    }
+    const size_t frames = got / (sizeof(float) * static_cast<size_t>(s->file.channels));
+    if (frames > 0) addSamples(s->id, s->chunk.data(), static_cast<int>(frames));
+    return frames;
+}
 
-    size_t offset = 0;
-    Mp3Frame first;
-    if (!mp3FindFirstFrame(bytes.data(), bytes.size(), &offset, &first)) return FMOD_ERR_FORMAT;
-    Mp3Gap gap{};
-    const bool known = mp3ReadGap(bytes.data() + offset, bytes.size() - offset, first, &gap);
-    // The browser is handed the first frame's stream alone, as the Windows
-    // codec is: browsers differ on tags, junk and frames of another rate or
-    // layer between the frames, and one refuses a whole file for them.
-    std::vector<uint8_t> frames(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                                bytes.begin() + static_cast<std::ptrdiff_t>(offset) + first.bytes);
-    const Mp3Source source = mp3MemorySource(bytes.data(), bytes.size());
-    Mp3Frame frame;
-    for (uint64_t at = offset + first.bytes; mp3NextFrame(source, first, &at, &frame); at += frame.bytes)
-        frames.insert(frames.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                      bytes.begin() + static_cast<std::ptrdiff_t>(at) + frame.bytes);
-    replaceFile(s->id, frames.data(), static_cast<int>(frames.size()));
-    bytes = std::vector<uint8_t>();
-    frames = std::vector<uint8_t>();
-
-    const double decoded = decodeFile(s->id, s->output, first.channels, first.rate_hz);
-    if (decoded < 1.0) return FMOD_ERR_FORMAT;
-    uint64_t start = 0;
-    uint64_t length = 0;
-    mp3MusicSpan(static_cast<uint64_t>(decoded + 0.5), first, known ? &gap : nullptr, &start, &length);
-    if (length == 0) return FMOD_ERR_FORMAT;
-    keepMusic(s->id, s->output, first.rate_hz, static_cast<double>(start),
-              static_cast<double>(length));
-    return FMOD_OK;
+// Samples per channel in each buffer: about CHUNK_S, and a whole number of
+// the context's samples, so that every buffer starts on one of them.
+size_t chunkFrames(long rate_hz, int output_hz) {
+    const long unit = rate_hz / std::gcd(rate_hz, static_cast<long>(output_hz));
+    return static_cast<size_t>(std::max(1L, std::lround(CHUNK_S * static_cast<double>(rate_hz) / unit)) * unit);
 }
 
 }  // namespace
 
-// The browser decodes: our own work on a file is one fetch and one scan of
-// its head, which grow with nothing but the file.
-FileWork backendFileWork() { return {}; }
+// The timer's work: each stream decoded up to AHEAD_S, in a slice.
+extern "C" EMSCRIPTEN_KEEPALIVE void tolmarAudioDecode() {
+    const double began_ms = emscripten_get_now();
+    bool more = false;
+    for (AudioStream* s : streams) {
+        for (double ahead = secondsAhead(s->id); s->decoding && ahead < AHEAD_S; ahead = secondsAhead(s->id)) {
+            if (ahead >= MIN_AHEAD_S && emscripten_get_now() - began_ms > SLICE_MS) {
+                more = true;
+                break;
+            }
+            decodeChunk(s);
+        }
+    }
+    if (!streams.empty()) wake(more ? 0 : 100);
+}
 
 void backendLock() {}
 void backendUnlock() {}
 
 FMOD_RESULT backendOpenOutput(AudioOutput** output) {
-    audioTables();
+    audioTables(START_MARGIN_S);
     AudioOutput* out = new AudioOutput;
     out->id = ++lastId;
     if (!openOutput(out->id)) {
@@ -260,25 +315,43 @@ FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop,
     s->id = ++lastId;
     s->output = output->id;
     s->loop = loop;
-    const FMOD_RESULT result = loadMusic(s, name);
+    s->path = "/tolmar-stream-" + std::to_string(s->id) + ".mp3";
+    FMOD_RESULT result = static_cast<FMOD_RESULT>(fetchFile(name, s->path.c_str(), STALL_MS));
+    if (result == FMOD_OK) result = mpg123FileOpen(s->path.c_str(), &s->file);
     if (result != FMOD_OK) {
-        backendCloseStream(s);
+        unlink(s->path.c_str());
+        delete s;
         return result;
     }
+    s->decoding = true;
+    s->chunk.resize(chunkFrames(s->file.rate_hz, outputRate(s->output)) * static_cast<size_t>(s->file.channels));
+    openStream(s->id, s->output, static_cast<int>(s->file.rate_hz), s->file.channels);
+    streams.push_back(s);
+    // A file whose frames hold no samples has nothing to play.
+    if (decodeChunk(s) == 0) {
+        backendCloseStream(s);
+        return FMOD_ERR_FORMAT;
+    }
+    wake(0);
     *stream = s;
     return FMOD_OK;
 }
 
-// A source never learns here that a sound played once has finished.
+// A stream never learns here that a sound played once has finished.
 bool backendStreamBusy(AudioStream* stream) { return stream->started; }
 
-FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool) {
-    startSource(stream->id, stream->output, stream->loop ? 1 : 0, paused ? 1 : 0);
+FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
+    if (again) stream->decoding = mpg123FileRewind(&stream->file);
+    playStream(stream->id, paused ? 1 : 0, again ? 1 : 0);
     stream->started = true;
+    tolmarAudioDecode();  // what the lead-in decoded is there; a play at once has some too
     return FMOD_OK;
 }
 
 void backendCloseStream(AudioStream* stream) {
-    forgetSound(stream->id);
+    streams.erase(std::find(streams.begin(), streams.end(), stream));
+    closeStream(stream->id);
+    mpg123FileClose(&stream->file);
+    unlink(stream->path.c_str());
     delete stream;
 }
