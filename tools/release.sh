@@ -168,7 +168,7 @@ readme tools/release/README-windows.txt "$out/zip/$win/README.txt" crlf
 # the copyright file of the Debian source package it was built from (its
 # binary package's name, as the Linux archives have it), and where that
 # source and our one change to it are.
-mpg123=$(bash tools/mpg123/build.sh windows | tail -n 1)
+mpg123=$(bash cmake/mpg123-build.sh windows | tail -n 1)
 mpg123_version=$(basename "$(dirname "$mpg123")")
 mkdir -p "$out/windows-notices"
 cp "$mpg123/COPYING.debian" "$out/windows-notices/libmpg123-0"
@@ -177,7 +177,7 @@ Where the source of libmpg123-0.dll is:
 libmpg123 $mpg123_version, built from the Debian source package mpg123 $mpg123_version:
   apt-get source mpg123=$mpg123_version  (Debian 12, bookworm)
   upstream: https://mpg123.org/
-with one line changed by tools/mpg123/build.sh in tolmar's source, which
+with one line changed by cmake/mpg123-build.sh in tolmar's source, which
 builds it: src/libmpg123/parse.c takes every frame count an encoder's info
 frame gives, as it does on 64-bit Linux, rather than ignoring counts above
 932067 where a long has 32 bits.

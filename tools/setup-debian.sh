@@ -5,6 +5,7 @@
 #   run      build and start the piece with its default soundtrack
 #   tools    picture-fit and frame-shot
 #   windows  cross-building tolmar.exe
+#   mpg123   libmpg123 from Debian's source, for the exe and the page
 #   capture  tolmar-capture (video files)
 #   web      the web build and its browser tests
 #   test     the test command (./test.sh)

@@ -59,13 +59,16 @@ bool platformOpenWindow() {
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) {
         return fail("Cannot read the desktop size");
     }
+    // High-DPI: on a scaled Wayland output (SDL_VIDEODRIVER=wayland) the
+    // drawable then has the output's physical pixels while the window keeps
+    // its logical size; elsewhere the two agree.
     // Ask for a 32-bit depth buffer first; many drivers only offer 24 or 16.
     const int depthBits[] = {32, 24, 16};
     for (int bits : depthBits) {
         SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, bits);
         window = SDL_CreateWindow("tolmar", 0, 0, desktop.w, desktop.h,
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
-                                      SDL_WINDOW_BORDERLESS);
+                                      SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI);
         if (window != nullptr) {
             break;
         }

@@ -19,7 +19,7 @@ c++ -std=c++17 -O1 -Wall -Wextra -Werror -Isrc -Itests/audio -o "$dir/audio_suit
 mkdir -p "$dir/inputs" && (cd "$dir/inputs" && bash "$top/tests/audio/suite_inputs.sh" .) &&
   cp -r "$dir/inputs/." "$dir/files/" && "$dir/audio_suite_files" "$dir/files" ||
   { echo "making the web audio suite's files (sox, lame) failed"; exit 1; }
-mpg123=$(bash tools/mpg123/build.sh web 2>>"$dir/build.log" | tail -n 1) &&
+mpg123=$(bash cmake/mpg123-build.sh web 2>>"$dir/build.log" | tail -n 1) &&
   NODE_PATH=/usr/share/nodejs em++ -std=c++17 -O2 -Wall -Wextra -Werror -Isrc -Itests/audio -I"$mpg123/include" \
     -o "$dir/suite.js" tests/web/audio_suite_main.cpp tests/audio/results_suite.cpp tests/audio/suite_files.cpp \
     src/audio/front.cpp src/audio/web/web_audio.cpp src/audio/mpg123_file.cpp src/audio/mp3frames.cpp \

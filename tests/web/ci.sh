@@ -87,7 +87,7 @@ step "the audio suite's page and files (audio_suite.sh)" bash tests/web/audio_su
 # decoder's samples to Web Audio as they come (web_test.js checks that).
 dump=$work/dump
 mkdir -p "$dump/web" "$dump/host"
-mpg123=$(bash tools/mpg123/build.sh web 2>"$dump/build.log" | tail -n 1)
+mpg123=$(bash cmake/mpg123-build.sh web 2>"$dump/build.log" | tail -n 1)
 sources=(tests/windows/decode_dump.cpp tests/audio/suite_files.cpp src/audio/mpg123_file.cpp src/audio/mp3frames.cpp)
 if c++ -std=c++17 -O2 -Wall -Wextra -Werror -Isrc -Itests/audio -o "$dump/host.bin" "${sources[@]}" -lmpg123 \
      >>"$dump/build.log" 2>&1 &&

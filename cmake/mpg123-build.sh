@@ -7,7 +7,7 @@
 # systems ($TOLMAR_TEST_CACHE, default /var/cache/tolmar-tests; without root
 # ~/.cache/tolmar), reproducibly: the same source, flags and dates give the
 # same bytes.
-# Usage: tools/mpg123/build.sh windows|web
+# Usage: cmake/mpg123-build.sh windows|web
 # Prints the installed prefix (include/, lib/, and for windows bin/ with the
 # DLL) as its last line; the build's own output goes to stderr on failure.
 set -euo pipefail
@@ -15,7 +15,7 @@ target=${1:-}
 case "$target" in
 windows) host=x86_64-w64-mingw32 ;;
 web) host=i686-pc-linux-gnu ;;  # Emscripten's own configure host for 32-bit wasm
-*) echo "usage: tools/mpg123/build.sh windows|web" >&2; exit 2 ;;
+*) echo "usage: cmake/mpg123-build.sh windows|web" >&2; exit 2 ;;
 esac
 version=$(dpkg-query -W -f='${Version}' libmpg123-dev 2>/dev/null) ||
   { echo "mpg123 build: libmpg123-dev is not installed (tools/setup-debian.sh run)" >&2; exit 1; }
