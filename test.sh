@@ -63,7 +63,7 @@ systems_log=$(mktemp)
 if [ "$quick" = no ] && [ "$(id -u)" -eq 0 ]; then
   systems_start=$SECONDS
   # A session of its own, so that an early end stops its chroots' programs too.
-  setsid bash tools/release/debian_systems.sh >"$systems_log" 2>&1 &
+  setsid bash tests/release/debian_systems.sh >"$systems_log" 2>&1 &
   systems_pid=$!
 fi
 # Waits for the background step and adds its row: the time from its start to

@@ -2,7 +2,7 @@
 # archives (tools/release/linux_build.sh) and the fresh Debian 11, 12 and 13
 # the releases are checked on (tests/release/fresh_install.sh,
 # tests/release/linux_archive.sh), amd64 or arm64; all of them made ahead by
-# tools/release/debian_systems.sh. Sourced, as root, by scripts that set work
+# tests/release/debian_systems.sh. Sourced, as root, by scripts that set work
 # (a temporary folder), log and case_dir; each step's output goes to $log,
 # whose end a failure shows. A script may define its own fail MESSAGE;
 # otherwise the one below is used.
