@@ -59,11 +59,13 @@ step "packages" bash tools/setup-debian.sh test
 
 # The release checks' Debian systems, as root (they are chroots). Its lines
 # are kept and shown when the release step waits for it.
-systems_log=$(mktemp)
 if [ "$quick" = no ] && [ "$(id -u)" -eq 0 ]; then
-  systems_start=$SECONDS
-  # A session of its own, so that an early end stops its chroots' programs too.
-  setsid bash tests/release/debian_systems.sh >"$systems_log" 2>&1 &
+  systems_log=$(mktemp)
+  systems_start=$(date +%s)
+  # A session of its own, so that an early end stops its chroots' programs
+  # too; its end is noted for the table, whenever the release step waits.
+  setsid bash -c 'bash tests/release/debian_systems.sh; status=$?; date +%s >"$1.end"; exit $status' \
+    systems "$systems_log" >"$systems_log" 2>&1 &
   systems_pid=$!
 fi
 # Waits for the background step and adds its row: the time from its start to
@@ -74,8 +76,10 @@ debian_systems() {
   wait "$systems_pid" || status=$?
   systems_pid=""
   sed 's/^/  /' "$systems_log"
-  rm -f "$systems_log"
-  table+=("Debian systems (in the background)|$((SECONDS - systems_start))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
+  local end
+  end=$(cat "$systems_log.end" 2>/dev/null || date +%s)
+  rm -f "$systems_log" "$systems_log.end"
+  table+=("Debian systems (in the background)|$((end - systems_start))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
   return "$status"
 }
 
