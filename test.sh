@@ -24,25 +24,38 @@ case "${1:-}" in
 esac
 
 started=$SECONDS
-table=()  # one "STEP|SECONDS|RESULT|LOAD" row a step, in the order run
+table=()  # one "STEP|WALL|CPU|RESULT|LOAD" row a step, in the order run
+# The processor time of the finished children of this shell, in seconds:
+# with the wall time, it tells a step that waits from one that computes.
+# (times runs in this shell: a subshell counts only its own children.)
+times_file=$(mktemp)
+# Sets cpu_now.
+children_cpu() {
+  times >"$times_file"
+  cpu_now=$(awk 'NR == 2 { split($0, t, /[ms]+/); printf "%d", t[1] * 60 + t[2] + t[3] * 60 + t[4] }' "$times_file")
+}
 # step NAME COMMAND...: runs COMMAND as one row of the table; a failure ends
 # the run (set -e) after the row is written.
 step() {
-  local name=$1 start=$SECONDS status=0
+  local name=$1 start=$SECONDS cpu status=0
+  children_cpu
+  cpu=$cpu_now
   shift
   "$@" || status=$?
-  table+=("$name|$((SECONDS - start))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
+  children_cpu
+  table+=("$name|$((SECONDS - start))|$((cpu_now - cpu))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
   return "$status"
 }
 print_table() {
-  local row name seconds result load
+  local row name seconds cpu result load
+  children_cpu
   echo
-  printf '%-34s %8s  %-12s %s\n' step 'wall s' result 'load (1 min)'
+  printf '%-34s %7s %7s  %-12s %s\n' step 'wall s' 'cpu s' result 'load (1 min)'
   for row in "${table[@]}"; do
-    IFS='|' read -r name seconds result load <<<"$row"
-    printf '%-34s %8s  %-12s %s\n' "$name" "$seconds" "$result" "$load"
+    IFS='|' read -r name seconds cpu result load <<<"$row"
+    printf '%-34s %7s %7s  %-12s %s\n' "$name" "$seconds" "$cpu" "$result" "$load"
   done
-  printf '%-34s %8s  %-12s %s\n' total "$((SECONDS - started))" "$1" "$(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '%-34s %7s %7s  %-12s %s\n' total "$((SECONDS - started))" "$cpu_now" "$1" "$(cut -d' ' -f1-3 /proc/loadavg)"
 }
 systems_pid=""
 finish() {
@@ -50,6 +63,7 @@ finish() {
   # A run that stops early stops the background step too.
   [ -z "$systems_pid" ] || kill -- "-$systems_pid" 2>/dev/null || true
   print_table "$([ "$status" -eq 0 ] && echo ok || echo FAILED)"
+  rm -f "$times_file"
   exit "$status"
 }
 trap finish EXIT
@@ -71,20 +85,37 @@ fi
 # Waits for the background step and adds its row: the time from its start to
 # its end, whichever step it overlapped.
 debian_systems() {
-  local status=0
+  local status=0 cpu
   [ -n "$systems_pid" ] || return 0
+  children_cpu
+  cpu=$cpu_now
   wait "$systems_pid" || status=$?
+  children_cpu
   systems_pid=""
   sed 's/^/  /' "$systems_log"
   local end
   end=$(cat "$systems_log.end" 2>/dev/null || date +%s)
   rm -f "$systems_log" "$systems_log.end"
-  table+=("Debian systems (in the background)|$((end - systems_start))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
+  table+=("Debian systems (in the background)|$((end - systems_start))|$((cpu_now - cpu))|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
   return "$status"
 }
 
+# Compiled objects are kept beside the test command's other caches, so a
+# second run, from this clone or another, compiles only what changed (paths
+# under the clone are hashed relative to it). The checks' own builds take
+# the same launcher; the package sets' checks build without it.
+launcher=()
+if command -v ccache >/dev/null; then
+  if [ "$(id -u)" -eq 0 ]; then
+    export CCACHE_DIR=${TOLMAR_TEST_CACHE:-/var/cache/tolmar-tests}/ccache
+  else
+    export CCACHE_DIR=${TOLMAR_TEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolmar}/ccache
+  fi
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-2G} TOLMAR_LAUNCHER=ccache
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 for preset in default sanitize tsan; do
-  step "build $preset" eval 'cmake --preset "$preset" -DTOLMAR_TESTS=ON -DTOLMAR_CAPTURE=ON >/dev/null &&
+  step "build $preset" eval 'cmake --preset "$preset" -DTOLMAR_TESTS=ON -DTOLMAR_CAPTURE=ON "${launcher[@]}" >/dev/null &&
     cmake --build --preset "$preset"'
 done
 for preset in default sanitize tsan; do

@@ -12,9 +12,14 @@ source tests/support/checks.sh
 source tests/support/wine_lib.sh
 
 # --- Build ----------------------------------------------------------------
-cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null && [ -f build-windows/tolmar.exe ] &&
+# The test command names a compiler cache (TOLMAR_LAUNCHER) for its builds.
+launcher=()
+[ -z "${TOLMAR_LAUNCHER:-}" ] ||
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER" -DCMAKE_CXX_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER")
+cmake --preset windows "${launcher[@]}" >/dev/null && cmake --build --preset windows >/dev/null &&
+  [ -f build-windows/tolmar.exe ] &&
   pass "cross-build of build-windows/tolmar.exe" || { fail "cross-build of build-windows/tolmar.exe"; finish; }
-cmake -S tests/windows -B build-windows/tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S tests/windows -B build-windows/tests -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null && cmake --build build-windows/tests >/dev/null &&
   pass "cross-build of the Windows test programs" || { fail "cross-build of the Windows test programs"; finish; }
 exe=$root/build-windows/tolmar.exe
