@@ -606,7 +606,7 @@ void finish(Stereo& out, double timeScale) {
 
 }  // namespace
 
-Stereo mixScore(const Score& score, const Progress& progress) {
+Stereo renderScore(const Score& score, const Progress& progress) {
     Bus bus;
     bus.frames = static_cast<std::size_t>(std::llround(score.seconds * kFs));
     for (std::vector<float>* v : {&bus.dryL, &bus.dryR, &bus.padL, &bus.padR,
@@ -629,11 +629,6 @@ Stereo mixScore(const Score& score, const Progress& progress) {
 
     Stereo out;
     mixBuses(score, bus, out, progress);
-    return out;
-}
-
-Stereo renderScore(const Score& score, const Progress& progress) {
-    Stereo out = mixScore(score, progress);
     finish(out, score.timeScale);
     return out;
 }
