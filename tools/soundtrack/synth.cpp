@@ -162,7 +162,7 @@ double scaled(double seconds, double timeScale) {
     return std::max(0.005, seconds * timeScale);
 }
 
-void renderDrone(const Note& n, const Score& sc, Bus& bus) {
+void renderDrone(const Note& n, const Score&, Bus& bus) {
     const Span s = spanOf(n, 0, bus.frames);
     const double f = midiToHz(n.pitch);
     const double total = std::max(1.0, n.length * kFs);
@@ -201,7 +201,6 @@ void renderDrone(const Note& n, const Score& sc, Bus& bus) {
         const float r = swell * (core + 0.5f * fr.low - air);
         put(bus, i, l, r, {0.07f * n.velocity, 0.0f, 0.12f, false});
     }
-    (void)sc;
 }
 
 void renderPad(const Note& n, const Score& sc, Bus& bus) {
