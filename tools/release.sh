@@ -113,10 +113,9 @@ tar_folder() {  # FOLDER (inside $out/zip)
     --mode=go-w --format=gnu -cf - "$1" | gzip -9n >"$dist/$1.tar.gz")
 }
 # A text for the zip, with the version (and an archive's processor, $arch)
-# filled in; CRLF for Windows readers.
-readme() {  # SOURCE DEST [crlf]
+# filled in.
+readme() {  # SOURCE DEST
   sed -e "s/@VERSION@/$version/g; s/@ARCH@/${arch:-}/g" "$1" >"$2"
-  if [ "${3:-}" = crlf ]; then sed -i 's/$/\r/' "$2"; fi
 }
 
 # Our licence and the notices of what a zip's program carries of others
@@ -124,13 +123,12 @@ readme() {  # SOURCE DEST [crlf]
 # in the zip's folder. The notices are the copyright files of the very
 # Debian packages that built the program, so they match the toolchain's
 # version and change only when it does, as the program's bytes do.
-notices() {  # FOLDER (inside $out/zip) [crlf] -- FILE...
-  local to=$out/zip/$1 crlf=$2 f
-  shift 3
+notices() {  # FOLDER (inside $out/zip) FILE...
+  local to=$out/zip/$1 f
+  shift
   mkdir -p "$to/LICENSES"
   cp LICENSE "$to/LICENSE.txt"
   for f in "$@"; do cp "$f" "$to/LICENSES/$(basename "${f%/copyright}" .txt).txt"; done
-  if [ "$crlf" = crlf ]; then sed -i 's/$/\r/' "$to/LICENSE.txt" "$to"/LICENSES/*; fi
 }
 
 # --- Linux: the portable archives ----------------------------------------------
@@ -153,7 +151,7 @@ for arch in x86_64 aarch64; do
   readme tools/release/README-linux.txt "$out/zip/$linux/README.txt"
   # SDL2 (zlib), libmpg123 (LGPL-2.1) and GLU (SGI Free B): the copyright
   # files of the Debian 11 packages they came from, and where their source is.
-  notices "$linux" lf -- "$out/linux-archive/$arch/notices/"*
+  notices "$linux" "$out/linux-archive/$arch/notices/"*
   tar_folder "$linux"
 done
 
@@ -163,7 +161,7 @@ step "Windows build (mingw-w64)" \
 win=tolmar-$version-windows
 mkdir -p "$out/zip/$win"
 cp "$out/windows/tolmar.exe" "$out/windows/libmpg123-0.dll" "$soundtrack" "$out/zip/$win/"
-readme tools/release/README-windows.txt "$out/zip/$win/README.txt" crlf
+readme tools/release/README-windows.txt "$out/zip/$win/README.txt"
 # libmpg123 (LGPL-2.1), the DLL beside the exe, which a user may replace:
 # the copyright file of the Debian source package it was built from (its
 # binary package's name, as the Linux archives have it), and where that
@@ -185,9 +183,11 @@ SOURCES
 # -static-libgcc -static-libstdc++ -static (cmake/mingw-w64.cmake): GCC's
 # runtime (GPL-3 with the GCC Runtime Library Exception), the mingw-w64
 # runtime and winpthreads.
-notices "$win" crlf -- /usr/share/doc/mingw-w64-common/copyright \
+notices "$win" /usr/share/doc/mingw-w64-common/copyright \
   /usr/share/doc/gcc-mingw-w64-base/copyright /usr/share/common-licenses/GPL-3 \
   "$out/windows-notices/"* /usr/share/common-licenses/LGPL-2.1
+# Every text in CRLF, for Windows readers.
+sed -i 's/$/\r/' "$out/zip/$win/README.txt" "$out/zip/$win/LICENSE.txt" "$out/zip/$win/LICENSES/"*
 zip_folder "$win"
 
 # --- Web: the page, the program and its music ----------------------------------
@@ -204,7 +204,7 @@ readme tools/release/README-web.txt "$out/zip/$web/README.txt"
 # Linked by emcc: Emscripten's runtime (its JavaScript, musl, libc++ and
 # libc++abi; Apache-2.0 is named there by reference); and libmpg123, whose
 # notice, licence and sources the build gathers in notices/ (cmake/web.cmake).
-notices "$web" lf -- /usr/share/doc/emscripten/copyright /usr/share/common-licenses/Apache-2.0 \
+notices "$web" /usr/share/doc/emscripten/copyright /usr/share/common-licenses/Apache-2.0 \
   "$out/web/notices/"*
 zip_folder "$web"
 

@@ -58,10 +58,7 @@ fi
 present=$(dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Provides}\n' 2>/dev/null |
   awk -F'|' '$1 ~ /^ii/ { print $2; n = split($3, p, ","); for (i = 1; i <= n; i++) { sub(/\(.*/, "", p[i]); gsub(/ /, "", p[i]); if (p[i] != "") print p[i] } }' |
   sort -u)
-missing=()
-for p in $(printf '%s\n' "${packages[@]}" | sort -u | comm -23 - <(echo "$present")); do
-  missing+=("$p")
-done
+mapfile -t missing < <(printf '%s\n' "${packages[@]}" | sort -u | comm -23 - <(echo "$present"))
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi

@@ -21,10 +21,11 @@ function quit(status, line) {
 if (process.argv.length !== 5) quit(2, 'usage: node tools/web-single.js BUILD_DIR MUSIC.mp3 OUT.html');
 const [build, musicFile, out] = process.argv.slice(2);
 
-// status: what a file that cannot be read ends with.
-function read(file, status) {
+// status: what a file (or, with fs.readdirSync, a folder) that cannot be
+// read ends with.
+function read(file, status, how = fs.readFileSync) {
   try {
-    return fs.readFileSync(file);
+    return how(file);
   } catch (e) {
     quit(status, `cannot read ${file}: ${e.code || e.message}`);
   }
@@ -40,13 +41,7 @@ const script = read(path.join(build, 'tolmar.js'), 1).toString('utf8').replace(/
 const wasm = read(path.join(build, 'tolmar.wasm'), 1);
 // Each notice as plain text nothing reads, under its file's name.
 const noticeDir = path.join(build, 'notices');
-let noticeNames = [];
-try {
-  noticeNames = fs.readdirSync(noticeDir).sort();
-} catch (e) {
-  quit(1, `cannot read ${noticeDir}: ${e.code || e.message}`);
-}
-const notices = noticeNames.map((name) =>
+const notices = read(noticeDir, 1, fs.readdirSync).sort().map((name) =>
   `<script type="text/plain" class="tolmar-notice" data-name="${name}">\n` +
   `${read(path.join(noticeDir, name), 1).toString('utf8').replace(/<\/(script)/gi, '<\\/$1')}</script>\n`).join('');
 const tag = '<script src="tolmar.js"></script>';

@@ -10,6 +10,7 @@
 
 #include "fit.h"
 #include "raster.h"
+#include "table_checks.h"
 
 namespace {
 

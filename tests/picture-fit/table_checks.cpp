@@ -15,6 +15,16 @@ std::vector<uint8_t> readRaw(const std::string& path) {
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
+bool coversPoint(const Triangle& t, int px, int py) {
+    int area = twiceArea(t);
+    if (area == 0) return false;
+    long e0 = long(t.x1 - t.x0) * (py - t.y0) - long(t.y1 - t.y0) * (px - t.x0);
+    long e1 = long(t.x2 - t.x1) * (py - t.y1) - long(t.y2 - t.y1) * (px - t.x1);
+    long e2 = long(t.x0 - t.x2) * (py - t.y2) - long(t.y0 - t.y2) * (px - t.x2);
+    if (area > 0) return e0 >= 0 && e1 >= 0 && e2 >= 0;
+    return e0 <= 0 && e1 <= 0 && e2 <= 0;
+}
+
 namespace {
 
 const int N = 18000;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "raster.h"
+
 // The whole contents of a file; empty when it cannot be read.
 std::vector<uint8_t> readRaw(const std::string& path);
 
@@ -15,3 +17,7 @@ std::vector<uint8_t> readRaw(const std::string& path);
 // trend and a giant reaching half the grid, balanced windings and 52 of zero
 // area, the five telling records, and every grid point covered.
 void expectValidTables(const std::vector<uint8_t>& tri, const std::vector<uint8_t>& shade);
+
+// Whether one point is covered, by the edge functions alone: the reference
+// the scan conversion (forEachSpan) is checked against; slow.
+bool coversPoint(const Triangle& t, int px, int py);

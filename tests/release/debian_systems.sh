@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes, or brings up to date, every Debian system that tools/release.sh and
-# tests/release use (tools/release/debian_chroot.sh): the Debian 11 that
-# builds the portable archives, the desktops of Debian 11, 12 and 13 for
-# amd64 and of 11 and 13 for arm64 (files only: debian_files), and the
+# tests/release use (tools/release/debian_chroot.sh, desktop_lib.sh): the
+# Debian 11 that builds the portable archives, the desktops of Debian 11, 12
+# and 13 for amd64 and of 11 and 13 for arm64 (files only), and the
 # minimal Debian 12 that the package is installed on. Mostly waiting on the mirror and the disk, so
 # ./test.sh runs it in the background while it builds and tests; the
 # scripts that use the systems then find them ready and up to date. Needs
@@ -15,22 +15,22 @@ work=$(mktemp -d)
 case_dir=$work
 log=$work/stderr.txt
 . "$src/tools/release/debian_chroot.sh"
+. "$src/tests/release/desktop_lib.sh"
 trap 'debian_unmount_all; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM
 
-ready() {  # WHAT RELEASE ARCH KIND
+ready() {  # WHAT KIND [RELEASE ARCH]
   local start=$SECONDS
-  debian_cache "$2" "$3"
-  "debian_ready_$4"
+  "debian_ready_$2" "${@:3}"
   debian_unmount_all
-  echo "Debian $2 $3, $1: ready in $((SECONDS - start)) s"
+  echo "Debian $release $arch, $1: ready in $((SECONDS - start)) s"
 }
-ready "the archives' build system" 11 amd64 build
+ready "the archives' build system" build
 for release in 11 12 13; do
-  ready desktop "$release" amd64 desktop
+  ready desktop desktop "$release" amd64
 done
 for release in 11 13; do
-  ready desktop "$release" arm64 desktop
+  ready desktop desktop "$release" arm64
 done
 # The minimal Debian 12 the package is installed on, fresh each time.
 start=$SECONDS

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A portable Linux archive where its users are: unpacked once, then seen
 # from fresh minimal Debian systems of its processor (chroots kept ready in
-# the cache, tools/release/debian_chroot.sh), each given only what a desktop
+# the cache, desktop_lib.sh), each given only what a desktop
 # has for graphics and sound: Debian 11, 12 and 13 for x86_64; 11 and 13 for
 # aarch64, which run arm64 through qemu-user-static. On the host: the
 # archive's name and its one folder, owned by root, every ELF file built for
@@ -33,6 +33,7 @@ version=$(head -n 1 "$here/../../VERSION")
 . "$here/../support/program_lib.sh"  # goes to a temporary folder
 . "$here/play_lib.sh"
 . "$here/../../tools/release/debian_chroot.sh"
+. "$here/desktop_lib.sh"
 [ "$(id -u)" -eq 0 ] || skip "the archive's checks on fresh Debian systems need root (debootstrap, chroot)"
 [ -x "${PCM_MATCH:-}" ] || die "PCM_MATCH must name the default build's pcm_match"
 trap 'debian_unmount_all; cleanup' EXIT
@@ -85,8 +86,7 @@ export TOLMAR_EVENT_SHIM=$work/libevent_log.so
 # --- In each Debian ---------------------------------------------------------------
 for release in $releases; do
   case_dir=$work/steps
-  debian_cache "$release" "$debarch"
-  debian_ready_desktop
+  debian_ready_desktop "$release" "$debarch"
   export ROOT=$root
   debian_bind "$work" "$root$work"
   debian_bind /tmp/.X11-unix "$root/tmp/.X11-unix"
@@ -99,7 +99,7 @@ for release in $releases; do
   mkdir "$work/empty$release"
   play_in "$work/empty$release" "$dir/tolmar.mp3" "the bundled soundtrack" \
     "Debian $release $debarch: the launcher through a link, from an empty folder"
-  if [ "$arch" = x86_64 ] && [ "$release" = 11 ]; then
+  if [ "$debarch" = amd64 ] && [ "$release" = 11 ]; then
     mkdir "$work/own"
     make_mp3 "$work/own/tolmar.mp3" 2 44100 2
     play_in "$work/own" "$work/own/tolmar.mp3" "the folder's tolmar.mp3" \

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace {
@@ -130,16 +131,12 @@ void parseArguments(int argc, char** argv) {
     // An existing folder is named as one (status 1), whatever its name's extension.
     if (const int refusal = outputRefusal(outputPath))
         std::exit(toolError(1, "cannot write " + outputPath + ": " + std::strerror(refusal)));
-    const std::string ext = outputExtension(outputPath);
-    if (ext == ".mp4") {
-        settings.container = CONTAINER_MP4;
-    } else if (ext == ".webm") {
-        settings.container = CONTAINER_WEBM;
-    } else if (ext == ".mkv") {
-        settings.container = CONTAINER_MKV;
-    } else {
+    const std::map<std::string, Container> containers{
+        {".mp4", CONTAINER_MP4}, {".webm", CONTAINER_WEBM}, {".mkv", CONTAINER_MKV}};
+    const auto container = containers.find(outputExtension(outputPath));
+    if (container == containers.end())
         refuse("cannot tell the format of '" + outputPath + "': name it .mp4, .webm or .mkv");
-    }
+    settings.container = container->second;
     const std::string wrong = encodeCheckSettings(settings);
     if (!wrong.empty()) refuse(wrong);
 }

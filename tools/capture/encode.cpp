@@ -281,10 +281,6 @@ const char* videoEncoderName(const EncodeSettings& s) {
     return "libx264";
 }
 
-const char* videoEncoderName() { return videoEncoderName(settings); }
-
-std::string h264Preset() { return settings.preset.empty() ? DEFAULT_PRESET : settings.preset; }
-
 const char* audioEncoderName() {
     if (settings.container == CONTAINER_WEBM) return "libopus";
     if (settings.container == CONTAINER_MKV) return "flac";
@@ -317,7 +313,7 @@ std::string encodeCheckSettings(const EncodeSettings& s) {
 
 bool encodeOpenVideo(const EncodeSettings& wanted, std::string* error) {
     settings = wanted;
-    const AVCodec* codec = findEncoder(videoEncoderName(), error);
+    const AVCodec* codec = findEncoder(videoEncoderName(settings), error);
     if (!codec) return false;
     videoCodec = avcodec_alloc_context3(codec);
     if (!allocated(videoCodec, "video")) return failedWith(error);
@@ -341,8 +337,9 @@ bool encodeOpenVideo(const EncodeSettings& wanted, std::string* error) {
               setOption(&options, "threads", "2");
     } else {
         const int crf = settings.crf >= 0 ? settings.crf : DEFAULT_CRF_H264;
+        const char* preset = settings.preset.empty() ? DEFAULT_PRESET : settings.preset.c_str();
         set = setOption(&options, "crf", std::to_string(crf).c_str()) &&
-              setOption(&options, "preset", h264Preset().c_str());
+              setOption(&options, "preset", preset);
     }
     if (!set) {
         av_dict_free(&options);

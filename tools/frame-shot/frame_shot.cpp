@@ -6,7 +6,6 @@
 
 #include <GL/gl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,15 +48,10 @@ int main(int argc, char** argv) {
     if (!platformOpenOffscreen(width, height)) return toolError(1, platformOffscreenError());
     drawStill(seconds, width, height);
 
-    const size_t row = static_cast<size_t>(width) * 3;
-    std::vector<unsigned char> pixels(row * height);
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * 3 * height);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-    std::vector<unsigned char> topFirst(pixels.size());  // GL's first row is the bottom one
-    for (int y = 0; y < height; ++y) {
-        std::copy_n(&pixels[(height - 1 - y) * row], row, &topFirst[y * row]);
-    }
     std::string error;
-    if (!writePng(output, width, height, 3, topFirst.data(), error)) return toolError(1, error);
+    if (!writePng(output, width, height, 3, pixels.data(), error, true)) return toolError(1, error);
     return 0;
 }

@@ -100,10 +100,6 @@ Triangle fromCorners(const int c[6]) {
     return {uint8_t(c[0]), uint8_t(c[1]), uint8_t(c[2]), uint8_t(c[3]), uint8_t(c[4]), uint8_t(c[5])};
 }
 
-void toCorners(const Triangle& t, int c[6]) {
-    c[0] = t.x0; c[1] = t.y0; c[2] = t.x1; c[3] = t.y1; c[4] = t.x2; c[5] = t.y2;
-}
-
 // A random shape of about `area` around (cx, cy), pushed inside the grid.
 Triangle randomShape(Rng& rng, double cx, double cy, double area) {
     double px[3], py[3], area2;
@@ -182,8 +178,8 @@ Found searchLane(const Search& s, int lane) {
     for (int m = 0; m < s.moves; ++m) {
         int r = 1 + int(rngUnit(rng) * rngUnit(rng) * reach);
         int dx = rngBelow(rng, 2 * r + 1) - r, dy = rngBelow(rng, 2 * r + 1) - r;
-        int c[6];
-        toCorners(best.triangle, c);
+        const Triangle& b = best.triangle;
+        int c[6] = {b.x0, b.y0, b.x1, b.y1, b.x2, b.y2};
         bool inside = true;
         if (rngBelow(rng, 10) < 7) {
             int k = rngBelow(rng, 3);

@@ -38,7 +38,8 @@ bool loadGreyImage(const std::string& path, GreyImage& image, std::string& error
 }
 
 bool writePng(const std::string& path, int width, int height, int channels,
-              const uint8_t* pixels, std::string& error) {
+              const uint8_t* pixels, std::string& error, bool bottomFirst) {
+    stbi_flip_vertically_on_write(bottomFirst);
     int bytes = 0;
     unsigned char* png = stbi_write_png_to_mem(pixels, width * channels, width, height, channels, &bytes);
     if (!png) {

@@ -16,9 +16,10 @@ struct GreyImage {
 bool loadGreyImage(const std::string& path, GreyImage& image, std::string& error);
 
 // PNGs are written whole under a temporary name, then renamed into place.
-// `pixels` holds rows top first, `channels` bytes a pixel (1 grey, 3 RGB).
+// `pixels` holds rows top first (bottom first, as GL reads them back, when
+// `bottomFirst`), `channels` bytes a pixel (1 grey, 3 RGB).
 bool writePng(const std::string& path, int width, int height, int channels,
-              const uint8_t* pixels, std::string& error);
+              const uint8_t* pixels, std::string& error, bool bottomFirst = false);
 bool writeGreyPng(const std::string& path, const GreyImage& image, std::string& error);
 
 // The image as the picture's 256 x 256 grid in grey levels 0..63: the centred

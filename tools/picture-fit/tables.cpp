@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 const FixedRecord FIXED_RECORDS[FIXED_RECORD_COUNT] = {
     {0, {255, 5, 255, 194, 3, 9}, 48},
@@ -103,9 +104,7 @@ TableFacts tableFacts(const Picture& picture) {
     for (const FixedRecord& r : FIXED_RECORDS) {
         if (r.index >= n) continue;
         const Triangle& t = picture.triangles[r.index];
-        if (t.x0 == r.triangle.x0 && t.y0 == r.triangle.y0 && t.x1 == r.triangle.x1 &&
-            t.y1 == r.triangle.y1 && t.x2 == r.triangle.x2 && t.y2 == r.triangle.y2 &&
-            picture.greys[r.index] == r.grey)
+        if (std::memcmp(&t, &r.triangle, sizeof t) == 0 && picture.greys[r.index] == r.grey)
             ++facts.fixedRecordsMatching;
     }
     facts.uncoveredPoints = int(std::count(covered.begin(), covered.end(), 0));

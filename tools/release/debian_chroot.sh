@@ -1,10 +1,10 @@
 # Debian systems in chroots: the Debian 11 that builds the portable Linux
 # archives (tools/release/linux_build.sh) and the fresh Debian 11, 12 and 13
-# the releases are checked on (tests/release/fresh_install.sh,
-# tests/release/linux_archive.sh), amd64 or arm64; all of them made ahead by
-# tests/release/debian_systems.sh. Sourced, as root, by scripts that set work
-# (a temporary folder), log and case_dir; each step's output goes to $log,
-# whose end a failure shows. A script may define its own fail MESSAGE;
+# the releases are checked on (tests/release/fresh_install.sh, and the
+# desktops of tests/release/desktop_lib.sh), amd64 or arm64; all of them made
+# ahead by tests/release/debian_systems.sh. Sourced, as root, by scripts that
+# set work (a temporary folder), log and case_dir; each step's output goes to
+# $log, whose end a failure shows. A script may define its own fail MESSAGE;
 # otherwise the one below is used.
 #
 # What comes from the Debian mirror is kept outside the clone, in
@@ -31,7 +31,8 @@ declare -F fail >/dev/null || fail() {
 debian_mounted=""  # what debian_bind and debian_mount mounted, last first
 
 # debian_cache RELEASE [ARCH]: RELEASE 11, 12 or 13, ARCH Debian's name
-# (amd64, the default, or arm64, whose programs run through qemu). Locks that
+# (amd64, the default, or arm64, whose programs run through qemu, registered
+# first: debian_emulate in tests/release/desktop_lib.sh). Locks that
 # release's cache for this run, as two clones may test at once (held on
 # descriptor 9 until the run ends or the next debian_cache), asks the mirror
 # once whether it answers. Sets release, arch, suite, cache and online (yes,
@@ -47,10 +48,7 @@ debian_cache() {
   esac
   cache=${TOLMAR_TEST_CACHE:-/var/cache/tolmar-tests}/debian$1
   # amd64 keeps the release's folder, which clones before arm64 share.
-  if [ "$arch" != amd64 ]; then
-    cache=$cache-$arch
-    debian_emulate "$arch"
-  fi
+  [ "$arch" = amd64 ] || cache=$cache-$arch
   mkdir -p "$cache/archives/partial" || fail "cannot make the cache $cache"
   exec 9>"$cache/lock"
   flock 9
@@ -64,7 +62,7 @@ debian_cache() {
 debian_minbase() {
   [ ! -s "$cache/minbase.tgz" ] || return 0
   [ -n "$online" ] ||
-    { case_dir=""; fail "no Debian $1 in the cache ($cache) and the mirror $debian_mirror cannot be reached"; }
+    { case_dir=""; fail "no Debian $release in the cache ($cache) and the mirror $debian_mirror cannot be reached"; }
   # The mirror may drop a connection now and then: a second try, and apt's
   # own retries later.
   for _ in 1 2; do
@@ -73,30 +71,7 @@ debian_minbase() {
       "$work/make-base" "$debian_mirror" >"$log" 2>&1 && mv "$cache/minbase.tgz.new" "$cache/minbase.tgz" && break
   done
   rm -rf "$work/make-base" "$cache/minbase.tgz.new"
-  [ -s "$cache/minbase.tgz" ] || fail "debootstrap of a minimal Debian $1 $arch (into the cache)"
-}
-
-# debian_emulate ARCH: the kernel runs ARCH's programs through
-# qemu-user-static, registered in binfmt_misc with its interpreter opened
-# at registration (flag F), so that a chroot needs no qemu of its own. A
-# fresh machine has binfmt_misc neither mounted nor filled.
-debian_emulate() {
-  local qemu entry
-  case "$1" in
-  arm64) qemu=qemu-aarch64 ;;
-  *) fail "debian_emulate: no emulator for Debian's '$1'" ;;
-  esac
-  entry=/proc/sys/fs/binfmt_misc/$qemu
-  [ -e /proc/sys/fs/binfmt_misc/register ] ||
-    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc >"$log" 2>&1 || fail "mounting binfmt_misc"
-  # qemu-user-static's own registration is skipped in containers and, in
-  # one apt run with binfmt-support, may come before the latter is ready.
-  if ! grep -qx enabled "$entry" 2>/dev/null; then
-    { update-binfmts --import "$qemu" && { grep -qx enabled "$entry" || update-binfmts --enable "$qemu"; }; } \
-      >"$log" 2>&1 || fail "registering $qemu with binfmt_misc (update-binfmts)"
-  fi
-  grep -q '^flags:.*F' "$entry" ||
-    { case_dir=""; fail "$entry does not open its interpreter at registration (flag F), so chroots cannot use it: $(tr '\n' ' ' <"$entry")"; }
+  [ -s "$cache/minbase.tgz" ] || fail "debootstrap of a minimal Debian $release $arch (into the cache)"
 }
 
 # in_debian ROOT COMMAND...: runs COMMAND in the system at ROOT with a clean
@@ -213,57 +188,13 @@ debian_ready() {
   fi
 }
 
-# debian_files NAME PACKAGE...: a system kept in the cache that holds the
-# files of Debian's essential packages and of PACKAGEs, with what they
-# depend on, unpacked by mmdebstrap and not configured, then given the
-# linker's cache and base-passwd's users. No package's own scripts run, so
-# another architecture's system is made in seconds instead of configured for
-# minutes through qemu; finding and loading libraries and running programs,
-# all that the archives' checks ask of a desktop, need nothing more. Made
-# anew when the list changes, or when it is a day old and the mirror
-# answers; without the mirror the one kept is used. Sets root, mounted.
-debian_files() {
-  local name=$1
-  shift
-  root=$cache/$name
-  if [ ! -d "$root" ] || [ "$(cat "$root.packages" 2>/dev/null)" != "$*" ] ||
-    { [ -n "$online" ] && [ -z "$(find "$root.packages" -mmin -1440 2>/dev/null)" ]; }; then
-    [ -n "$online" ] || [ -d "$root" ] ||
-      { case_dir=""; fail "no Debian $release $arch ($name) in the cache ($cache) and the mirror $debian_mirror cannot be reached"; }
-    if [ -n "$online" ]; then
-      rm -rf --one-file-system "$root.new"
-      timeout 1200 mmdebstrap --variant=extract --architectures="$arch" --include='?essential' \
-        --include="$(IFS=,; echo "$*")" "$suite" "$root.new" "$debian_mirror" >"$log" 2>&1 &&
-        chroot "$root.new" /sbin/ldconfig >>"$log" 2>&1 &&
-        cp "$root.new/usr/share/base-passwd/passwd.master" "$root.new/etc/passwd" &&
-        cp "$root.new/usr/share/base-passwd/group.master" "$root.new/etc/group" ||
-        fail "mmdebstrap of Debian $release $arch's files ($name)"
-      rm -rf --one-file-system "$root" "$root.packages"
-      mv "$root.new" "$root"
-      echo "$*" >"$root.packages"
-    fi
-  fi
-  debian_mount "$root"
-}
-
-# The two kinds of system kept ready, one list each, for their users and for
-# debian_systems.sh alike. Both set root, mounted; debian_cache comes first.
 # debian_ready_build: the Debian 11 the archives are built in, with the
 # compilers, CMake and the development files of the libraries the program
 # links, for both architectures whichever a build asks for, so that the
-# system kept in the cache stays the same.
+# system kept in the cache stays the same. Sets root, mounted.
 debian_ready_build() {
   local dev='libsdl2-dev libmpg123-dev libgl-dev libegl-dev libglu1-mesa-dev'
+  debian_cache 11
   debian_ready build-amd64-arm64 g++ crossbuild-essential-arm64 cmake ninja-build pkg-config dpkg-dev file \
     $dev $(printf '%s:arm64 ' $dev)
-}
-# debian_ready_desktop: what a desktop has for graphics and sound, and no
-# more, as files (debian_files). Debian 13 renamed ALSA's library for its
-# 64-bit time.
-debian_ready_desktop() {
-  local alsa=libasound2
-  [ "$release" -lt 13 ] || alsa=libasound2t64
-  debian_files desktop-files libgl1 libegl1 libgl1-mesa-dri libopengl0 libx11-6 libxext6 libxcursor1 libxinerama1 \
-    libxi6 libxrandr2 libxss1 libxxf86vm1 libwayland-client0 libwayland-cursor0 libwayland-egl1 libxkbcommon0 \
-    "$alsa" libpulse0
 }

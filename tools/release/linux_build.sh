@@ -42,7 +42,6 @@ for arch in "$@"; do
   [ -n "${debian_arch[$arch]:-}" ] || { echo "linux_build: no architecture '$arch' (x86_64, aarch64)" >&2; exit 2; }
 done
 
-debian_cache 11
 debian_ready_build
 echo "Debian 11 ready: $(in_debian "$root" g++ --version | head -n 1), $(in_debian "$root" cmake --version | head -n 1)"
 

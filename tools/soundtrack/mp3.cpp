@@ -43,12 +43,9 @@ bool encodeWith(lame_t lame, const Stereo& audio, std::FILE* out,
         return false;
     }
 
-    std::vector<unsigned char> id3(4096);
-    std::size_t id3Size = lame_get_id3v2_tag(lame, id3.data(), id3.size());
-    if (id3Size > id3.size()) {
-        id3.resize(id3Size);
-        id3Size = lame_get_id3v2_tag(lame, id3.data(), id3.size());
-    }
+    // Asked with no room, LAME answers the tag's size.
+    std::vector<unsigned char> id3(lame_get_id3v2_tag(lame, nullptr, 0));
+    const std::size_t id3Size = lame_get_id3v2_tag(lame, id3.data(), id3.size());
     if (!writeAll(out, id3.data(), id3Size, error)) return false;
     stats.bytes = id3Size;
 

@@ -162,7 +162,7 @@ double scaled(double seconds, double timeScale) {
     return std::max(0.005, seconds * timeScale);
 }
 
-void renderDrone(const Note& n, const Score& sc, Bus& bus) {
+void renderDrone(const Note& n, const Score&, Bus& bus) {
     const Span s = spanOf(n, 0, bus.frames);
     const double f = midiToHz(n.pitch);
     const double total = std::max(1.0, n.length * kFs);
@@ -201,7 +201,6 @@ void renderDrone(const Note& n, const Score& sc, Bus& bus) {
         const float r = swell * (core + 0.5f * fr.low - air);
         put(bus, i, l, r, {0.07f * n.velocity, 0.0f, 0.12f, false});
     }
-    (void)sc;
 }
 
 void renderPad(const Note& n, const Score& sc, Bus& bus) {
@@ -606,7 +605,7 @@ void finish(Stereo& out, double timeScale) {
 
 }  // namespace
 
-Stereo mixScore(const Score& score, const Progress& progress) {
+Stereo renderScore(const Score& score, const Progress& progress) {
     Bus bus;
     bus.frames = static_cast<std::size_t>(std::llround(score.seconds * kFs));
     for (std::vector<float>* v : {&bus.dryL, &bus.dryR, &bus.padL, &bus.padR,
@@ -629,11 +628,6 @@ Stereo mixScore(const Score& score, const Progress& progress) {
 
     Stereo out;
     mixBuses(score, bus, out, progress);
-    return out;
-}
-
-Stereo renderScore(const Score& score, const Progress& progress) {
-    Stereo out = mixScore(score, progress);
     finish(out, score.timeScale);
     return out;
 }

@@ -20,9 +20,6 @@ struct Stereo {
 // Called now and then with a short phase name and the fraction done (0..1).
 using Progress = std::function<void(const char* phase, double fraction)>;
 
-// The raw mix of all voices and effects, before levelling and fades.
-Stereo mixScore(const Score& score, const Progress& progress);
-
 // Renders exactly round(score.seconds * kSampleRate) frames, peaking just
 // below full scale, starting and ending in silence so the file loops.
 Stereo renderScore(const Score& score, const Progress& progress);
