@@ -11,16 +11,19 @@
 //                      (only a process that read the clock: the processes
 //                      a launcher script runs on the way inherit the
 //                      preload too, and say nothing)
-// Nothing is changed on the way: every call goes on to SDL.
+// Every call goes on to SDL; the one change on the way is the pace of the
+// swaps (waitForRetrace).
 #define _GNU_SOURCE
 #include <SDL.h>
 #include <GL/gl.h>
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 static int logFd = -2;  // -2: not opened yet, -1: no log asked for
@@ -71,6 +74,32 @@ __attribute__((destructor)) static void logExit(void) {
     if (logFd != -1 && atomic_load(&clockSeen)) logLine("exit %u %d %lu\n", realTicks(), 0, frames);
 }
 
+// Xvfb has no vertical retrace: a swap returns at once, and the program
+// would draw several hundred frames a second, a whole core's work, where a
+// desktop's retrace holds it to the display's refresh. So a swap returns no
+// sooner than a 60 Hz period after the one before, as on a 60 Hz display,
+// and the checks run beside it keep their share of the processors. A slow
+// frame is not made up for, as a retrace would not.
+static void waitForRetrace(void) {
+    const long period = 1000000000L / 60;
+    static struct timespec last;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (last.tv_sec != 0) {
+        struct timespec due = {last.tv_sec, last.tv_nsec + period};
+        if (due.tv_nsec >= 1000000000L) {
+            due.tv_sec++;
+            due.tv_nsec -= 1000000000L;
+        }
+        if (now.tv_sec < due.tv_sec || (now.tv_sec == due.tv_sec && now.tv_nsec < due.tv_nsec)) {
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, NULL) == EINTR) {
+            }
+            now = due;
+        }
+    }
+    last = now;
+}
+
 void SDL_GL_SwapWindow(SDL_Window* window) {
     static void (*next)(SDL_Window*);
     static int lastLit = -1;
@@ -82,6 +111,7 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
     }
     frames++;
     next(window);
+    waitForRetrace();
 }
 
 static SDL_AudioCallback appCallback;

@@ -6,8 +6,8 @@
 # the suite's playing files in wasm and natively and compares them, checks
 # tools/web-single.sh, and runs the same checks in each engine of engines.js:
 # the page (web_test.js), its life (life_test.js) and the audio library's
-# results suite (audio_suite.js); firefox and webkit on an Xvfb display of our
-# own with a private PulseAudio null sink. WEB_ENGINES narrows the list
+# results suite (audio_suite.js), the engines side by side, each with an
+# Xvfb display and a private PulseAudio null sink of its own. WEB_ENGINES narrows the list
 # (default "chromium firefox webkit"); an engine that is not installed is a
 # skip. Prints PASS/FAIL/SKIP per check and "N passed, M failed, K skipped";
 # exits non-zero on any failure. npm brings puppeteer-core and
@@ -32,8 +32,12 @@ node tests/web/escape_test.js | tee "$work/escape.log"
 add_checks "$work/escape.log" "${PIPESTATUS[0]}" "the page's Escape rules in Node"
 
 # --- Builds ------------------------------------------------------------------
+# The test command names a compiler cache (TOLMAR_LAUNCHER) for its builds.
+launcher=()
+[ -z "${TOLMAR_LAUNCHER:-}" ] ||
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER" -DCMAKE_CXX_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER")
 step "web build (cmake --preset web)" \
-  bash -c 'cmake --preset web && cmake --build --preset web'
+  bash -c 'cmake --preset web "$@" && cmake --build --preset web' web "${launcher[@]}"
 for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
   [ -s "build-web/$f" ] && pass "build-web/$f is there" || fail "build-web/$f is missing"
 done
@@ -118,20 +122,38 @@ bash tools/web-single.sh "$single/tagged.mp3" "$single/out.html" >"$work/single.
   fail "web-single.sh takes an MP3 behind an ID3 tag: status $status: $(cat "$work/single.log"; ls -A "$single")"
 
 # --- The browsers --------------------------------------------------------------
-start_display 1280x720
-start_sound_server "$work/pulse" >"$work/display.log" ||
-  fail "a sound server for firefox and webkit: $(cat "$work/display.log")"
+# The engines run side by side: their checks mostly wait (for the page's
+# states, the lead-in, the music), and each has a display and a sound server
+# of its own, so one cannot see the other's windows or sound. Their lines
+# are shown engine by engine once all have ended.
 declare -A needs=([chromium]=/usr/bin/chromium [firefox]=/usr/bin/firefox-esr [webkit]=/usr/bin/WebKitWebDriver)
+engines=()
+runs=()  # the engines' runs (the displays and sound servers run on till exit)
 for engine in ${WEB_ENGINES:-chromium firefox webkit}; do
   if [ ! -x "${needs[$engine]:-/nonexistent}" ]; then
     skip_check "$engine: ${needs[$engine]:-this engine} is not installed"
     continue
   fi
+  engines+=("$engine")
+  start_display 1280x720
+  start_sound_server "$work/pulse-$engine" >"$work/$engine-sound.log" ||
+    fail "a sound server for $engine: $(cat "$work/$engine-sound.log")"
+  (
+    for checks in web_test life_test audio_suite; do
+      began=$SECONDS
+      SHOT_TIMES=$shot_times timeout 900 node "tests/web/$checks.js" "$site" "$engine" >"$work/$engine-$checks.log" 2>&1
+      echo "$? $((SECONDS - began))" >"$work/$engine-$checks.status"
+    done
+  ) &
+  runs+=($!)
+done
+[ ${#runs[@]} -eq 0 ] || wait "${runs[@]}"
+for engine in "${engines[@]}"; do
   for checks in web_test life_test audio_suite; do
-    began=$SECONDS
-    SHOT_TIMES=$shot_times timeout 900 node "tests/web/$checks.js" "$site" "$engine" | tee "$work/$checks.log"
-    add_checks "$work/$checks.log" "${PIPESTATUS[0]}" "$checks.js in $engine"
-    echo "$engine: $checks.js: $((SECONDS - began)) s"
+    read -r status seconds <"$work/$engine-$checks.status" || { status=1; seconds=?; }
+    cat "$work/$engine-$checks.log"
+    add_checks "$work/$engine-$checks.log" "$status" "$checks.js in $engine"
+    echo "$engine: $checks.js: $seconds s"
   done
 done
 finish
