@@ -31,17 +31,21 @@ version=$(head -n 1 VERSION)
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
+began=$SECONDS
 bash tools/release.sh --allow-dirty >"$log" 2>&1 && pass "tools/release.sh: $(grep -c '^  ' "$log") files in dist/" ||
   { fail "tools/release.sh"; tail -n 40 "$log"; finish; }
+echo "(tools/release.sh: $((SECONDS - began)) s)"
 { cmake --preset default && cmake --build --preset default --target event_log pcm_match; } >"$log" 2>&1 ||
   { fail "the event log and pcm_match (default build)"; tail -n 20 "$log"; finish; }
 
 # Runs one of the checking scripts, shows its lines and counts them.
 run_checks() {
+  local began=$SECONDS status
   "$@" >"$log" 2>&1
-  local status=$?
+  status=$?
   cat "$log"
   add_checks "$log" "$status" "$*"
+  echo "(${*: -1}: $((SECONDS - began)) s)"
 }
 # The package sets of the release's builds bring all that each build read
 # (the run, tools and capture sets are checked by ctest in build/).
