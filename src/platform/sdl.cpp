@@ -1,5 +1,6 @@
 // The platform layer on SDL2: desktop full-screen window, GL compatibility
-// context, SDL's 32-bit tick count and a polled Escape key.
+// context, SDL's 32-bit tick count and a polled Escape key. In a Wayland
+// session the window is a Wayland one at the output's physical pixels.
 #include "platform/platform.h"
 
 #include <SDL.h>
@@ -27,6 +28,26 @@ bool isHeadlessDriver(const char* driver) {
            std::strcmp(driver, "evdev") == 0;
 }
 
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// SDL 2 tries X11 before Wayland, so on a Wayland desktop it would run
+// through Xwayland, which hands a scaled output's programs a frame of its
+// logical size and stretches it. Asking for Wayland by name (through the
+// variable every SDL 2 reads, 2.0.14 included) and falling back to SDL's
+// own choice keeps X11 wherever Wayland cannot start.
+int initVideo() {
+    if (!isSet("WAYLAND_DISPLAY") || isSet("SDL_VIDEODRIVER")) {
+        return SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
+    setenv("SDL_VIDEODRIVER", "wayland", 1);
+    int result = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    unsetenv("SDL_VIDEODRIVER");
+    return result == 0 ? 0 : SDL_InitSubSystem(SDL_INIT_VIDEO);
+}
+
 }  // namespace
 
 bool platformOpenWindow() {
@@ -35,12 +56,12 @@ bool platformOpenWindow() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A full-screen piece that minimises itself when focus moves would vanish.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    const bool asked = isSet("SDL_VIDEODRIVER");
+    if (initVideo() != 0) {
         return fail("Cannot open the display (SDL video)");
     }
     const char* driver = SDL_GetCurrentVideoDriver();
-    const char* asked = std::getenv("SDL_VIDEODRIVER");
-    if (driver == nullptr || (isHeadlessDriver(driver) && (asked == nullptr || asked[0] == '\0'))) {
+    if (driver == nullptr || (isHeadlessDriver(driver) && !asked)) {
         SDL_SetError("SDL found only its '%s' video driver, which draws nowhere; is DISPLAY set?",
                      driver != nullptr ? driver : "none");
         return fail("Cannot open the display");
@@ -59,9 +80,8 @@ bool platformOpenWindow() {
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) {
         return fail("Cannot read the desktop size");
     }
-    // High-DPI: on a scaled Wayland output (SDL_VIDEODRIVER=wayland) the
-    // drawable then has the output's physical pixels while the window keeps
-    // its logical size; elsewhere the two agree.
+    // On a scaled Wayland output the drawable then has the output's physical
+    // pixels while the window keeps its logical size; elsewhere the two agree.
     // Ask for a 32-bit depth buffer first; many drivers only offer 24 or 16.
     const int depthBits[] = {32, 24, 16};
     for (int bits : depthBits) {
