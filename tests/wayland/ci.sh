@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# The Linux program on a real Wayland compositor: sway headless with one
+# 1280x720 output, run as a user made for the test, with PipeWire (and its
+# PulseAudio server) as that user's sound, at output scale 1 and 2. The build
+# (build/tolmar) is started as a person starts it, from a folder holding
+# tolmar.mp3, with nothing set but the session. A virtual keyboard that stays
+# (a person's keyboard) types the Escape; others come and go, as on-screen
+# and remote-desktop keyboards do. Every verdict waits for an event: the
+# program's event log (tests/support/event_log.c), the window in sway's tree,
+# a screenshot that changed. Needs root (useradd). Prints PASS/FAIL per check
+# and "N passed, M failed, K skipped"; exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+source tests/support/checks.sh
+source tests/support/script_lib.sh # $work, make_mp3; helpers ended at exit
+
+[ "$(id -u)" -eq 0 ] || { skip_check "the Wayland checks make a user: run them as root"; finish; }
+for tool in sway swaymsg wtype grim pipewire wireplumber pipewire-pulse dbus-daemon pactl setpriv compare; do
+  command -v "$tool" >/dev/null || { fail "$tool is missing (tools/packages/test.txt)"; finish; }
+done
+cmake --preset default >/dev/null && cmake --build --preset default --target tolmar event_log >/dev/null &&
+  pass "build (default preset)" || { fail "build (default preset)"; finish; }
+program=$root/build/tolmar
+shim=$root/build/tests/support/libevent_log.so
+
+# --- The session: a user, its runtime folder, D-Bus, PipeWire, sway ----------
+user=tolmar-wayland
+id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user" ||
+  { fail "useradd $user"; finish; }
+chmod 711 "$work"
+home=$work/home
+rt=$work/runtime
+mkdir -p "$home/.config/pipewire/pipewire.conf.d" "$rt"
+chmod 700 "$rt"
+# A sink that plays at real-time pace into nothing, the session's default.
+cat >"$home/.config/pipewire/pipewire.conf.d/sink.conf" <<'EOF'
+context.objects = [
+  { factory = adapter args = { factory.name = support.null-audio-sink node.name = tolmar_sink
+      media.class = Audio/Sink audio.position = [ FL FR ] } }
+]
+EOF
+cat >"$work/sway.conf" <<'EOF'
+output HEADLESS-1 resolution 1280x720
+xwayland disable
+EOF
+chown -R "$user:" "$home" "$rt"
+
+# The user's environment: what a desktop session gives its programs.
+session_env() {
+  echo HOME="$home" PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$rt" DBUS_SESSION_BUS_ADDRESS=unix:path="$rt/bus" \
+    ${wayland:+WAYLAND_DISPLAY=$wayland} ${swaysock:+SWAYSOCK=$swaysock}
+}
+as_user() { setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) "$@"; }
+# Starts a session service as the user; it is ended at exit.
+serve() {
+  (exec setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) "$@" >>"$work/session.log" 2>&1) &
+  helpers+=($!)
+}
+# until_true SECONDS WHAT COMMAND...: polls COMMAND every 0.1 s.
+until_true() {
+  local limit=$1 what=$2 i
+  shift 2
+  for i in $(seq $((limit * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  last_err=$work/session.log
+  fail "$what: not within $limit s"
+  finish
+}
+sway_up() {
+  wayland=$(cd "$rt" && ls wayland-? 2>/dev/null | head -n 1)
+  swaysock=$(ls "$rt"/sway-ipc.*.sock 2>/dev/null | head -n 1)
+  [ -n "$wayland" ] && [ -n "$swaysock" ] && as_user swaymsg -t get_outputs >/dev/null 2>&1
+}
+sink_up() { as_user pactl list short sinks 2>/dev/null | grep -q tolmar_sink; }
+
+serve dbus-daemon --session --nofork --address="unix:path=$rt/bus"
+until_true 30 "the session bus" test -S "$rt/bus"
+serve pipewire
+serve wireplumber
+serve pipewire-pulse
+serve env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$work/sway.conf"
+until_true 60 "sway headless" sway_up
+until_true 60 "PipeWire's null sink" sink_up
+pass "sway, PipeWire and its sink, as user $user"
+# A person's keyboard: a virtual one that stays for the whole session.
+serve wtype -k Control_L -s 3600000
+
+dir=$work/run
+mkdir -p "$dir"
+(cd "$dir" && make_mp3 tolmar.mp3 4 44100 2)
+chown -R "$user:" "$dir"
+
+# --- One run ---------------------------------------------------------------
+# Starts the program in $dir with the event log; sets pid.
+start() {
+  rm -f "$dir"/events.txt "$dir"/std*.txt "$dir"/*.png
+  (cd "$dir" && exec setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) \
+    LD_PRELOAD="$shim" TOLMAR_EVENT_LOG="$dir/events.txt" "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
+  pid=$!
+  helpers+=("$pid")
+  last_err=$dir/stderr.txt
+}
+running() { kill -0 "$pid" 2>/dev/null; }
+# wait_run SECONDS COMMAND...: polls COMMAND while the program runs; false if it ended or time ran out.
+wait_run() {
+  local i
+  for i in $(seq $(($1 * 10))); do
+    "${@:2}" && return 0
+    running || return 1
+    sleep 0.1
+  done
+  return 1
+}
+logged() { [ -f "$dir/events.txt" ] && awk "$1 { found = 1 } END { exit !found }" "$dir/events.txt"; }
+field() { awk -v k="$1" -v f="$2" '$1 == k { print $f; exit }' "$dir/events.txt"; }
+window_rect() {
+  as_user swaymsg -t get_tree | awk '/"rect":/ { r = 1 } /"(deco_rect|window_rect|geometry)":/ { r = 0 }
+    r && /"width"/ { w = $2 } r && /"height"/ { h = $2 } /"app_id": "tolmar"/ { print w "x" h; exit }' | tr -d ','
+}
+window_shown() { [ -n "$(window_rect)" ]; }
+shot() { as_user grim -o HEADLESS-1 "$dir/$1.png"; }
+changed_since() { shot now && [ "$(compare -metric AE "$dir/$1.png" "$dir/now.png" null: 2>&1)" != 0 ]; }
+# Ends the run with Escape from a keyboard that comes and goes: status 0 and one newline.
+escape_ends() {
+  as_user wtype -k Escape
+  local i
+  for i in $(seq 600); do running || break; sleep 0.1; done
+  running && { kill -9 "$pid"; fail "$1: Escape did not end the run within 60 s"; return; }
+  wait "$pid"
+  local status=$?
+  [ "$status" -eq 0 ] && [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] &&
+    pass "$1: Escape ends it with status 0 and one newline" ||
+    fail "$1: status $status, standard output $(od -An -c "$dir/stdout.txt" | head -n 2 | tr -s ' ')"
+}
+
+for scale in 1 2; do
+  as_user swaymsg output HEADLESS-1 scale "$scale" >/dev/null
+  s="scale $scale"
+  start
+  if ! wait_run 120 logged '$1 == "frame" && $3 == 1' || ! wait_run 60 window_shown; then
+    running && kill "$pid"
+    wait "$pid"
+    fail "$s: no lit frame in a sway window (status $?)"
+    continue
+  fi
+  size="$(field drawable 2)x$(field drawable 3)"
+  view="$(field viewport 2)x$(field viewport 3)"
+  [ "$size" = 1280x720 ] && [ "$view" = 1280x720 ] &&
+    pass "$s: drawable $size and GL viewport $view in a $(window_rect) window" ||
+    fail "$s: drawable $size, viewport $view, window $(window_rect); the output has 1280x720 pixels"
+  wait_run 60 logged '$1 == "sound"' && [ $(($(field sound 2) - $(field clock 2))) -ge 3000 ] &&
+    pass "$s: music from $(($(field sound 2) - $(field clock 2))) ms, after the lead-in" ||
+    fail "$s: no music after the lead-in"
+  # A frame stretched by the compositor repeats every pixel in 2x2 blocks.
+  shot before
+  blocks=$(convert "$dir/before.png" -sample 50% -sample 200% "$dir/blocks.png" &&
+    compare -metric AE "$dir/before.png" "$dir/blocks.png" null: 2>&1)
+  [ "$(identify -format %wx%h "$dir/before.png")" = 1280x720 ] && [ "${blocks:-0}" -gt 0 ] &&
+    pass "$s: the screen is drawn at full resolution ($blocks pixels off a 2x2 grid)" ||
+    fail "$s: the screen looks stretched ($blocks pixels off a 2x2 grid)"
+  as_user swaymsg '[app_id="tolmar"] kill' >/dev/null
+  wait_run 60 changed_since before && pass "$s: it keeps drawing after a close request" ||
+    fail "$s: a close request ended or froze it"
+  running && escape_ends "$s" || { wait "$pid"; fail "$s: ended before Escape (status $?)"; }
+
+  # Keyboards that come and go: each wtype makes one with its own keymap.
+  for run in 1 2 3 4 5; do
+    start
+    wait_run 120 logged '$1 == "frame" && $3 == 1' || { wait "$pid"; fail "$s, run $run: no lit frame (status $?)"; continue; }
+    for i in $(seq 10); do as_user wtype x; done
+    escape_ends "$s, 10 keyboards that came and went, run $run"
+  done
+done
+finish
