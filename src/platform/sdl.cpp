@@ -4,7 +4,9 @@
 #include "platform/platform.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,57 @@ int initVideo() {
 }
 
 }  // namespace
+
+// SDL 2.26 (Debian 12's) and older releases hand xkbcommon the Wayland
+// keyboard's state and keymap without checking that the compositor has sent
+// a keymap yet. sway (any wlroots compositor) sends none while its seat has
+// no active keyboard, as after a virtual keyboard (on-screen, remote-desktop,
+// wtype) has gone and no other has typed since: the window's first modifiers
+// event then reaches xkb_state_update_mask with a null state, and
+// xkb_keymap_key_for_each with a null keymap, and the program dies of
+// SIGSEGV. A keymap xkbcommon cannot compile leaves a null keymap too, which
+// SDL still looks a virtual keyboard's keys up in. The executable's
+// definitions come before xkbcommon's for the SDL library linked against it,
+// so these take the null cases (no keymap: nothing to update or look up, as
+// newer SDL does) and pass the rest on. An SDL that loads xkbcommon with
+// dlopen bypasses them.
+namespace {
+template <typename Function>
+Function xkbcommon(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+
+extern "C" {
+struct xkb_state;
+struct xkb_keymap;
+using xkb_keymap_key_iter_t = void (*)(xkb_keymap*, uint32_t, void*);
+
+int xkb_state_update_mask(xkb_state* state, uint32_t depressedMods, uint32_t latchedMods,
+                          uint32_t lockedMods, uint32_t depressedLayout, uint32_t latchedLayout,
+                          uint32_t lockedLayout) {
+    using Real = int (*)(xkb_state*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
+    static const Real real = xkbcommon<Real>("xkb_state_update_mask");
+    return state == nullptr ? 0
+                            : real(state, depressedMods, latchedMods, lockedMods, depressedLayout,
+                                   latchedLayout, lockedLayout);
+}
+
+void xkb_keymap_key_for_each(xkb_keymap* keymap, xkb_keymap_key_iter_t iter, void* data) {
+    using Real = void (*)(xkb_keymap*, xkb_keymap_key_iter_t, void*);
+    static const Real real = xkbcommon<Real>("xkb_keymap_key_for_each");
+    if (keymap != nullptr) {
+        real(keymap, iter, data);
+    }
+}
+
+int xkb_keymap_key_get_syms_by_level(xkb_keymap* keymap, uint32_t key, uint32_t layout,
+                                     uint32_t level, const uint32_t** symbols) {
+    using Real = int (*)(xkb_keymap*, uint32_t, uint32_t, uint32_t, const uint32_t**);
+    static const Real real = xkbcommon<Real>("xkb_keymap_key_get_syms_by_level");
+    return keymap == nullptr ? 0 : real(keymap, key, layout, level, symbols);
+}
+}
 
 bool platformOpenWindow() {
     // Ctrl+C and SIGTERM must end the process as for any console program;
