@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -40,7 +41,7 @@ bool isSet(const char* name) {
 // logical size and stretches it. Asking for Wayland by name (through the
 // variable every SDL 2 reads, 2.0.14 included) and falling back to SDL's
 // own choice keeps X11 wherever Wayland cannot start.
-int initVideo() {
+int startVideo() {
     if (!isSet("WAYLAND_DISPLAY") || isSet("SDL_VIDEODRIVER")) {
         return SDL_InitSubSystem(SDL_INIT_VIDEO);
     }
@@ -48,6 +49,28 @@ int initVideo() {
     int result = SDL_InitSubSystem(SDL_INIT_VIDEO);
     unsetenv("SDL_VIDEODRIVER");
     return result == 0 ? 0 : SDL_InitSubSystem(SDL_INIT_VIDEO);
+}
+
+// Standard output is the program's own: a normal run prints one newline,
+// whatever the keyboard. SDL 2.0.14 (the one the portable archives carry)
+// prints "Keyboard layout unknown, please report ..." and a line per key
+// with printf while its X11 driver starts, when the keyboard's map is not
+// one it knows (as with the virtual keyboards of on-screen and
+// remote-desktop tools, under Xwayland too). So while the video subsystem
+// starts, descriptor 1 points at standard error, where such chatter belongs.
+int initVideo() {
+    std::fflush(stdout);
+    const int saved = dup(1);
+    if (saved >= 0) {
+        dup2(2, 1);
+    }
+    const int result = startVideo();
+    if (saved >= 0) {
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+    }
+    return result;
 }
 
 }  // namespace

@@ -3,13 +3,21 @@
 # 1280x720 output, run as a user made for the test, with PipeWire (and its
 # PulseAudio server) as that user's sound, at output scale 1 and 2. The build
 # (build/tolmar) is started as a person starts it, from a folder holding
-# tolmar.mp3, with nothing set but the session. A virtual keyboard that stays
-# stands for a person's; others come and go, as on-screen and remote-desktop
-# keyboards do, and type the Escape. Every verdict waits for an event: the
-# program's event log (tests/support/event_log.c), the window in sway's tree,
-# a screenshot that changed. Needs root (useradd). Prints PASS/FAIL per check
-# and "N passed, M failed, K skipped"; exits non-zero on any failure.
+# tolmar.mp3, with nothing set but the session; so is the portable x86-64
+# archive when one is given: unpacked, its launcher in its folder, with the
+# SDL and music it carries and the event log built with it. A virtual
+# keyboard that stays stands for a person's; others come and go, as
+# on-screen and remote-desktop keyboards do, and type the Escape. Every
+# verdict waits for an event: the program's event log (tests/support/event_log.c), the window in sway's
+# tree, a screenshot that changed. Needs root (useradd). Prints PASS/FAIL per
+# check and "N passed, M failed, K skipped"; exits non-zero on any failure.
+# Usage: tests/wayland/ci.sh [ARCHIVE [EVENT_LOG]]
+#   ARCHIVE: tolmar-VERSION-linux-x86_64.tar.gz; without it only the build
+#   EVENT_LOG: the event log built with the archive's program (default
+#   build-release/linux-archive/x86_64/checks/libevent_log.so)
 set -uo pipefail
+archive=${1:+$(realpath "$1")}
+archive_shim=$(realpath "${2:-$(dirname "$0")/../../build-release/linux-archive/x86_64/checks/libevent_log.so}")
 cd "$(dirname "$0")/../.."
 root=$PWD
 
@@ -22,8 +30,11 @@ for tool in sway swaymsg wtype grim pipewire wireplumber pipewire-pulse dbus-dae
 done
 cmake --preset default >/dev/null && cmake --build --preset default --target tolmar event_log >/dev/null &&
   pass "build (default preset)" || { fail "build (default preset)"; finish; }
-program=$root/build/tolmar
-shim=$root/build/tests/support/libevent_log.so
+if [ -n "$archive" ]; then
+  mkdir "$work/archive" && tar -xzf "$archive" -C "$work/archive" && [ -x "$work"/archive/*/tolmar ] &&
+    cp "$archive_shim" "$work/libevent_log.so" && pass "unpacked $(basename "$archive")" ||
+    { fail "unpacking $archive with its event log $archive_shim"; finish; }
+fi
 
 # --- The session: a user, its runtime folder, D-Bus, PipeWire, sway ----------
 user=tolmar-wayland
@@ -95,10 +106,11 @@ mkdir -p "$dir"
 chown -R "$user:" "$dir"
 
 # --- One run ---------------------------------------------------------------
-# Starts the program in $dir with the event log; sets pid.
+# Starts $program in the folder $from with the event log $shim, its output
+# and log in $dir; sets pid.
 start() {
   rm -f "$dir"/events.txt "$dir"/std*.txt "$dir"/*.png
-  (cd "$dir" && exec setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) \
+  (cd "$from" && exec setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) \
     LD_PRELOAD="$shim" TOLMAR_EVENT_LOG="$dir/events.txt" "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
   pid=$!
   helpers+=("$pid")
@@ -128,8 +140,6 @@ changed_since() { shot now && [ "$(compare -metric AE "$dir/$1.png" "$dir/now.pn
 # (each wtype makes one with its own keymap), then one that types Escape.
 # The run must end with status 0 and one newline. Every run, crashed or not,
 # is counted in runs, and one a signal ended in crashes.
-runs=0
-crashes=0
 ended() {
   runs=$((runs + 1))
   [ "$1" -gt 128 ] && crashes=$((crashes + 1))
@@ -157,49 +167,58 @@ keyboards_then_escape() {
 }
 lit() { logged '$1 == "frame" && $3 == 1'; }
 
-for scale in 1 2; do
-  as_user swaymsg output HEADLESS-1 scale "$scale" >/dev/null
-  # Each run starts while the seat has no active keyboard (the last one to
-  # type has gone; an output change gives it one again), so sway sends the
-  # program no keymap before the window's first modifiers: SDL 2.26 took that
-  # for a keymap and died of SIGSEGV.
-  as_user wtype x
-  s="scale $scale"
-  start
-  if wait_run 120 lit && wait_run 60 window_shown; then
-    size="$(field drawable 2)x$(field drawable 3)"
-    view="$(field viewport 2)x$(field viewport 3)"
-    [ "$size" = 1280x720 ] && [ "$view" = 1280x720 ] &&
-      pass "$s: drawable $size and GL viewport $view in a $(window_rect) window" ||
-      fail "$s: drawable $size, viewport $view, window $(window_rect); the output has 1280x720 pixels"
-    wait_run 60 logged '$1 == "sound"' && [ $(($(field sound 2) - $(field clock 2))) -ge 3000 ] &&
-      pass "$s: music from $(($(field sound 2) - $(field clock 2))) ms, after the lead-in" ||
-      fail "$s: no music after the lead-in"
-    # A frame stretched by the compositor repeats every pixel in 2x2 blocks.
-    shot before
-    blocks=$(convert "$dir/before.png" -sample 50% -sample 200% "$dir/blocks.png" &&
-      compare -metric AE "$dir/before.png" "$dir/blocks.png" null: 2>&1)
-    [ "$(identify -format %wx%h "$dir/before.png")" = 1280x720 ] && [ "${blocks:-0}" -gt 0 ] &&
-      pass "$s: the screen is drawn at full resolution ($blocks pixels off a 2x2 grid)" ||
-      fail "$s: the screen looks stretched ($blocks pixels off a 2x2 grid)"
-    as_user swaymsg '[app_id="tolmar"] kill' >/dev/null
-    wait_run 60 changed_since before && pass "$s: it keeps drawing after a close request" ||
-      fail "$s: a close request ended or froze it"
-    if running; then
-      keyboards_then_escape "$s" &&
-        pass "$s: after 10 keyboards came and went, Escape ends it with status 0 and one newline"
-    else
-      stopped "$s: ended before Escape"
-    fi
+# The build, then the archive: its launcher in its folder, with its music.
+for name in build ${archive:+archive}; do
+  if [ "$name" = build ]; then
+    program=$root/build/tolmar from=$dir shim=$root/build/tests/support/libevent_log.so
   else
-    stopped "$s: no lit frame in a sway window"
+    from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
   fi
-  # Four more runs of the keyboards alone.
-  for run in 2 3 4 5; do
+  runs=0 crashes=0
+  for scale in 1 2; do
+    as_user swaymsg output HEADLESS-1 scale "$scale" >/dev/null
+    # Each run starts while the seat has no active keyboard (the last one to
+    # type has gone; an output change gives it one again), so sway sends the
+    # program no keymap before the window's first modifiers: SDL 2.26 took that
+    # for a keymap and died of SIGSEGV.
+    as_user wtype x
+    s="$name, scale $scale"
     start
-    if wait_run 120 lit; then keyboards_then_escape "$s, run $run"; else stopped "$s, run $run: no lit frame"; fi
+    if wait_run 120 lit && wait_run 60 window_shown; then
+      size="$(field drawable 2)x$(field drawable 3)"
+      view="$(field viewport 2)x$(field viewport 3)"
+      [ "$size" = 1280x720 ] && [ "$view" = 1280x720 ] &&
+        pass "$s: drawable $size and GL viewport $view in a $(window_rect) window" ||
+        fail "$s: drawable $size, viewport $view, window $(window_rect); the output has 1280x720 pixels"
+      wait_run 60 logged '$1 == "sound"' && [ $(($(field sound 2) - $(field clock 2))) -ge 3000 ] &&
+        pass "$s: music from $(($(field sound 2) - $(field clock 2))) ms, after the lead-in" ||
+        fail "$s: no music after the lead-in"
+      # A frame stretched by the compositor repeats every pixel in 2x2 blocks.
+      shot before
+      blocks=$(convert "$dir/before.png" -sample 50% -sample 200% "$dir/blocks.png" &&
+        compare -metric AE "$dir/before.png" "$dir/blocks.png" null: 2>&1)
+      [ "$(identify -format %wx%h "$dir/before.png")" = 1280x720 ] && [ "${blocks:-0}" -gt 0 ] &&
+        pass "$s: the screen is drawn at full resolution ($blocks pixels off a 2x2 grid)" ||
+        fail "$s: the screen looks stretched ($blocks pixels off a 2x2 grid)"
+      as_user swaymsg '[app_id="tolmar"] kill' >/dev/null
+      wait_run 60 changed_since before && pass "$s: it keeps drawing after a close request" ||
+        fail "$s: a close request ended or froze it"
+      if running; then
+        keyboards_then_escape "$s" &&
+          pass "$s: after 10 keyboards came and went, Escape ends it with status 0 and one newline"
+      else
+        stopped "$s: ended before Escape"
+      fi
+    else
+      stopped "$s: no lit frame in a sway window"
+    fi
+    # Four more runs of the keyboards alone.
+    for run in 2 3 4 5; do
+      start
+      if wait_run 120 lit; then keyboards_then_escape "$s, run $run"; else stopped "$s, run $run: no lit frame"; fi
+    done
   done
+  [ "$crashes" -eq 0 ] && pass "$name: keyboards that came and went: none of $runs runs crashed" ||
+    fail "$name: keyboards that came and went: $crashes of $runs runs crashed"
 done
-[ "$crashes" -eq 0 ] && pass "keyboards that came and went: none of $runs runs crashed" ||
-  fail "keyboards that came and went: $crashes of $runs runs crashed"
 finish
