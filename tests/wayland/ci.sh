@@ -8,8 +8,9 @@
 # SDL and music it carries and the event log built with it. A virtual
 # keyboard that stays stands for a person's; others come and go, as
 # on-screen and remote-desktop keyboards do, and type the Escape. Every
-# verdict waits for an event: the program's event log (tests/support/event_log.c), the window in sway's
-# tree, a screenshot that changed. Needs root (useradd). Prints PASS/FAIL per
+# verdict waits for an event: the program's event log
+# (tests/support/event_log.c), the window in sway's tree, a screenshot that
+# changed. Needs root (useradd). Prints PASS/FAIL per
 # check and "N passed, M failed, K skipped"; exits non-zero on any failure.
 # Usage: tests/wayland/ci.sh [ARCHIVE [EVENT_LOG]]
 #   ARCHIVE: tolmar-VERSION-linux-x86_64.tar.gz; without it only the build
