@@ -1,9 +1,13 @@
 // The platform layer on SDL2: desktop full-screen window, GL compatibility
-// context, SDL's 32-bit tick count and a polled Escape key.
+// context, SDL's 32-bit tick count and a polled Escape key. In a Wayland
+// session the window is a Wayland one at the output's physical pixels.
 #include "platform/platform.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +31,100 @@ bool isHeadlessDriver(const char* driver) {
            std::strcmp(driver, "evdev") == 0;
 }
 
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// SDL 2 tries X11 before Wayland, so on a Wayland desktop it would run
+// through Xwayland, which hands a scaled output's programs a frame of its
+// logical size and stretches it. Asking for Wayland by name (through the
+// variable every SDL 2 reads, 2.0.14 included) and falling back to SDL's
+// own choice keeps X11 wherever Wayland cannot start.
+int startVideo() {
+    if (!isSet("WAYLAND_DISPLAY") || isSet("SDL_VIDEODRIVER")) {
+        return SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
+    setenv("SDL_VIDEODRIVER", "wayland", 1);
+    int result = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    unsetenv("SDL_VIDEODRIVER");
+    return result == 0 ? 0 : SDL_InitSubSystem(SDL_INIT_VIDEO);
+}
+
+// Standard output is the program's own: a normal run prints one newline,
+// whatever the keyboard. SDL 2.0.14 (the one the portable archives carry)
+// prints "Keyboard layout unknown, please report ..." and a line per key
+// with printf while its X11 driver starts, when the keyboard's map is not
+// one it knows (as with the virtual keyboards of on-screen and
+// remote-desktop tools, under Xwayland too). So while the video subsystem
+// starts, descriptor 1 points at standard error, where such chatter belongs.
+int initVideo() {
+    std::fflush(stdout);
+    const int saved = dup(1);
+    if (saved >= 0) {
+        dup2(2, 1);
+    }
+    const int result = startVideo();
+    if (saved >= 0) {
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+    }
+    return result;
+}
+
 }  // namespace
+
+// SDL 2.26 (Debian 12's) and older releases hand xkbcommon the Wayland
+// keyboard's state and keymap without checking that the compositor has sent
+// a keymap yet. sway (any wlroots compositor) sends none while its seat has
+// no active keyboard, as after a virtual keyboard (on-screen, remote-desktop,
+// wtype) has gone and no other has typed since: the window's first modifiers
+// event then reaches xkb_state_update_mask with a null state, and
+// xkb_keymap_key_for_each with a null keymap, and the program dies of
+// SIGSEGV. A keymap xkbcommon cannot compile leaves a null keymap too, which
+// SDL still looks a virtual keyboard's keys up in. The executable's
+// definitions come before xkbcommon's for the SDL library linked against it,
+// so these take the null cases (no keymap: nothing to update or look up, as
+// newer SDL does) and pass the rest on. An SDL that loads xkbcommon with
+// dlopen bypasses them.
+namespace {
+template <typename Function>
+Function xkbcommon(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+
+extern "C" {
+struct xkb_state;
+struct xkb_keymap;
+using xkb_keymap_key_iter_t = void (*)(xkb_keymap*, uint32_t, void*);
+
+int xkb_state_update_mask(xkb_state* state, uint32_t depressedMods, uint32_t latchedMods,
+                          uint32_t lockedMods, uint32_t depressedLayout, uint32_t latchedLayout,
+                          uint32_t lockedLayout) {
+    using Real = int (*)(xkb_state*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
+    static const Real real = xkbcommon<Real>("xkb_state_update_mask");
+    return state == nullptr ? 0
+                            : real(state, depressedMods, latchedMods, lockedMods, depressedLayout,
+                                   latchedLayout, lockedLayout);
+}
+
+void xkb_keymap_key_for_each(xkb_keymap* keymap, xkb_keymap_key_iter_t iter, void* data) {
+    using Real = void (*)(xkb_keymap*, xkb_keymap_key_iter_t, void*);
+    static const Real real = xkbcommon<Real>("xkb_keymap_key_for_each");
+    if (keymap != nullptr) {
+        real(keymap, iter, data);
+    }
+}
+
+int xkb_keymap_key_get_syms_by_level(xkb_keymap* keymap, uint32_t key, uint32_t layout,
+                                     uint32_t level, const uint32_t** symbols) {
+    using Real = int (*)(xkb_keymap*, uint32_t, uint32_t, uint32_t, const uint32_t**);
+    static const Real real = xkbcommon<Real>("xkb_keymap_key_get_syms_by_level");
+    return keymap == nullptr ? 0 : real(keymap, key, layout, level, symbols);
+}
+}
 
 bool platformOpenWindow() {
     // Ctrl+C and SIGTERM must end the process as for any console program;
@@ -35,12 +132,12 @@ bool platformOpenWindow() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A full-screen piece that minimises itself when focus moves would vanish.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    const bool asked = isSet("SDL_VIDEODRIVER");
+    if (initVideo() != 0) {
         return fail("Cannot open the display (SDL video)");
     }
     const char* driver = SDL_GetCurrentVideoDriver();
-    const char* asked = std::getenv("SDL_VIDEODRIVER");
-    if (driver == nullptr || (isHeadlessDriver(driver) && (asked == nullptr || asked[0] == '\0'))) {
+    if (driver == nullptr || (isHeadlessDriver(driver) && !asked)) {
         SDL_SetError("SDL found only its '%s' video driver, which draws nowhere; is DISPLAY set?",
                      driver != nullptr ? driver : "none");
         return fail("Cannot open the display");
@@ -59,9 +156,8 @@ bool platformOpenWindow() {
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) {
         return fail("Cannot read the desktop size");
     }
-    // High-DPI: on a scaled Wayland output (SDL_VIDEODRIVER=wayland) the
-    // drawable then has the output's physical pixels while the window keeps
-    // its logical size; elsewhere the two agree.
+    // On a scaled Wayland output the drawable then has the output's physical
+    // pixels while the window keeps its logical size; elsewhere the two agree.
     // Ask for a 32-bit depth buffer first; many drivers only offer 24 or 16.
     const int depthBits[] = {32, 24, 16};
     for (int bits : depthBits) {

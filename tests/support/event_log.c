@@ -7,6 +7,9 @@
 //                      three rows is not black; logged for the first frame
 //                      and whenever LIT changes
 //   sound T            the first audio buffer that is not silence
+//   drawable W H       at the first frame: the drawable's size in pixels
+//   viewport W H       and GL's viewport then (the one the context began with
+//                      unless the program set its own)
 //   exit T N           the process exits normally after N presented frames
 //                      (only a process that read the clock: the processes
 //                      a launcher script runs on the way inherit the
@@ -105,6 +108,14 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
     static int lastLit = -1;
     if (!next) next = (void (*)(SDL_Window*))dlsym(RTLD_NEXT, "SDL_GL_SwapWindow");
     if (logFd != -1) {
+        if (frames == 0) {
+            int w = 0, h = 0;
+            GLint viewport[4] = {0, 0, 0, 0};
+            SDL_GL_GetDrawableSize(window, &w, &h);
+            glGetIntegerv(GL_VIEWPORT, viewport);
+            logLine("drawable %u %d\n", (unsigned)w, h, 0);
+            logLine("viewport %u %d\n", (unsigned)viewport[2], viewport[3], 0);
+        }
         int lit = frameLit(window);
         if (lit != lastLit) logLine("frame %u %d %lu\n", realTicks(), lit, frames);
         lastLit = lit;

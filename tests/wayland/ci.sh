@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# The Linux program on a real Wayland compositor: sway headless with one
+# 1280x720 output, run as a user made for the test, with PipeWire (and its
+# PulseAudio server) as that user's sound, at output scale 1 and 2. The build
+# (build/tolmar) is started as a person starts it, from a folder holding
+# tolmar.mp3, with nothing set but the session; so is the portable x86-64
+# archive when one is given: unpacked, its launcher in its folder, with the
+# SDL and music it carries and the event log built with it. A virtual
+# keyboard that stays stands for a person's; others come and go, as
+# on-screen and remote-desktop keyboards do, and type the Escape. Every
+# verdict waits for an event: the program's event log
+# (tests/support/event_log.c), the window in sway's tree, a screenshot that
+# changed. Needs root (useradd). Prints PASS/FAIL per
+# check and "N passed, M failed, K skipped"; exits non-zero on any failure.
+# Usage: tests/wayland/ci.sh [ARCHIVE [EVENT_LOG]]
+#   ARCHIVE: tolmar-VERSION-linux-x86_64.tar.gz; without it only the build
+#   EVENT_LOG: the event log built with the archive's program (default
+#   build-release/linux-archive/x86_64/checks/libevent_log.so)
+set -uo pipefail
+archive=${1:+$(realpath "$1")}
+archive_shim=$(realpath "${2:-$(dirname "$0")/../../build-release/linux-archive/x86_64/checks/libevent_log.so}")
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+source tests/support/checks.sh
+source tests/support/script_lib.sh # $work, make_mp3; helpers ended at exit
+
+[ "$(id -u)" -eq 0 ] || { skip_check "the Wayland checks make a user: run them as root"; finish; }
+for tool in sway swaymsg wtype grim pipewire wireplumber pipewire-pulse dbus-daemon pactl setpriv compare; do
+  command -v "$tool" >/dev/null || { fail "$tool is missing (tools/packages/test.txt)"; finish; }
+done
+cmake --preset default >/dev/null && cmake --build --preset default --target tolmar event_log >/dev/null &&
+  pass "build (default preset)" || { fail "build (default preset)"; finish; }
+if [ -n "$archive" ]; then
+  mkdir "$work/archive" && tar -xzf "$archive" -C "$work/archive" && [ -x "$work"/archive/*/tolmar ] &&
+    cp "$archive_shim" "$work/libevent_log.so" && pass "unpacked $(basename "$archive")" ||
+    { fail "unpacking $archive with its event log $archive_shim"; finish; }
+fi
+
+# --- The session: a user, its runtime folder, D-Bus, PipeWire, sway ----------
+user=tolmar-wayland
+id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user" ||
+  { fail "useradd $user"; finish; }
+chmod 711 "$work"
+home=$work/home
+rt=$work/runtime
+mkdir -p "$home/.config/pipewire/pipewire.conf.d" "$rt"
+chmod 700 "$rt"
+# A sink that plays at real-time pace into nothing, the session's default.
+cat >"$home/.config/pipewire/pipewire.conf.d/sink.conf" <<'EOF'
+context.objects = [
+  { factory = adapter args = { factory.name = support.null-audio-sink node.name = tolmar_sink
+      media.class = Audio/Sink audio.position = [ FL FR ] } }
+]
+EOF
+cat >"$work/sway.conf" <<'EOF'
+output HEADLESS-1 resolution 1280x720
+xwayland disable
+EOF
+chown -R "$user:" "$home" "$rt"
+
+# The user's environment: what a desktop session gives its programs.
+session_env() {
+  echo HOME="$home" PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$rt" DBUS_SESSION_BUS_ADDRESS=unix:path="$rt/bus" \
+    ${wayland:+WAYLAND_DISPLAY=$wayland} ${swaysock:+SWAYSOCK=$swaysock}
+}
+as_user() { setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) "$@"; }
+# Starts a session service as the user; it is ended at exit.
+serve() {
+  (exec setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) "$@" >>"$work/session.log" 2>&1) &
+  helpers+=($!)
+}
+# until_true SECONDS WHAT COMMAND...: polls COMMAND every 0.1 s.
+until_true() {
+  local limit=$1 what=$2 i
+  shift 2
+  for i in $(seq $((limit * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  last_err=$work/session.log
+  fail "$what: not within $limit s"
+  finish
+}
+sway_up() {
+  wayland=$(cd "$rt" && ls wayland-? 2>/dev/null | head -n 1)
+  swaysock=$(ls "$rt"/sway-ipc.*.sock 2>/dev/null | head -n 1)
+  [ -n "$wayland" ] && [ -n "$swaysock" ] && as_user swaymsg -t get_outputs >/dev/null 2>&1
+}
+sink_up() { as_user pactl list short sinks 2>/dev/null | grep -q tolmar_sink; }
+
+serve dbus-daemon --session --nofork --address="unix:path=$rt/bus"
+until_true 30 "the session bus" test -S "$rt/bus"
+serve pipewire
+serve wireplumber
+serve pipewire-pulse
+serve env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$work/sway.conf"
+until_true 60 "sway headless" sway_up
+until_true 60 "PipeWire's null sink" sink_up
+pass "sway, PipeWire and its sink, as user $user"
+# A person's keyboard: a virtual one that stays for the whole session.
+serve wtype -k Control_L -s 3600000
+
+dir=$work/run
+mkdir -p "$dir"
+(cd "$dir" && make_mp3 tolmar.mp3 4 44100 2)
+chown -R "$user:" "$dir"
+
+# --- One run ---------------------------------------------------------------
+# Starts $program in the folder $from with the event log $shim, its output
+# and log in $dir; sets pid.
+start() {
+  rm -f "$dir"/events.txt "$dir"/std*.txt "$dir"/*.png
+  (cd "$from" && exec setpriv --reuid="$user" --regid="$user" --init-groups env -i $(session_env) \
+    LD_PRELOAD="$shim" TOLMAR_EVENT_LOG="$dir/events.txt" "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
+  pid=$!
+  helpers+=("$pid")
+  last_err=$dir/stderr.txt
+}
+running() { kill -0 "$pid" 2>/dev/null; }
+# wait_run SECONDS COMMAND...: polls COMMAND while the program runs; false if it ended or time ran out.
+wait_run() {
+  local i
+  for i in $(seq $(($1 * 10))); do
+    "${@:2}" && return 0
+    running || return 1
+    sleep 0.1
+  done
+  return 1
+}
+logged() { [ -f "$dir/events.txt" ] && awk "$1 { found = 1 } END { exit !found }" "$dir/events.txt"; }
+field() { awk -v k="$1" -v f="$2" '$1 == k { print $f; exit }' "$dir/events.txt"; }
+window_rect() {
+  as_user swaymsg -t get_tree | awk '/"rect":/ { r = 1 } /"(deco_rect|window_rect|geometry)":/ { r = 0 }
+    r && /"width"/ { w = $2 } r && /"height"/ { h = $2 } /"app_id": "tolmar"/ { print w "x" h; exit }' | tr -d ','
+}
+window_shown() { [ -n "$(window_rect)" ]; }
+shot() { as_user grim -o HEADLESS-1 "$dir/$1.png"; }
+changed_since() { shot now && [ "$(compare -metric AE "$dir/$1.png" "$dir/now.png" null: 2>&1)" != 0 ]; }
+# Keyboards that come and go, as on-screen and remote-desktop ones do: ten
+# (each wtype makes one with its own keymap), then one that types Escape.
+# The run must end with status 0 and one newline. Every run, crashed or not,
+# is counted in runs, and one a signal ended in crashes.
+ended() {
+  runs=$((runs + 1))
+  [ "$1" -gt 128 ] && crashes=$((crashes + 1))
+}
+# A run that ended or hung before its Escape: stopped WHAT.
+stopped() {
+  running && { kill -9 "$pid"; wait "$pid"; fail "$1: it hung"; return; }
+  wait "$pid"
+  local status=$?
+  ended "$status"
+  fail "$1 (status $status)"
+}
+keyboards_then_escape() {
+  local i
+  for i in $(seq 10); do as_user wtype x; done
+  as_user wtype -k Escape
+  for i in $(seq 600); do running || break; sleep 0.1; done
+  running && { kill -9 "$pid"; wait "$pid"; fail "$1: Escape did not end the run within 60 s"; return 1; }
+  wait "$pid"
+  local status=$?
+  ended "$status"
+  [ "$status" -eq 0 ] && [ "$(od -An -c "$dir/stdout.txt" | tr -d ' ')" = '\n' ] && return 0
+  fail "$1: status $status, standard output $(od -An -c "$dir/stdout.txt" | head -n 2 | tr -s ' ')"
+  return 1
+}
+lit() { logged '$1 == "frame" && $3 == 1'; }
+
+# The build, then the archive: its launcher in its folder, with its music.
+for name in build ${archive:+archive}; do
+  if [ "$name" = build ]; then
+    program=$root/build/tolmar from=$dir shim=$root/build/tests/support/libevent_log.so
+  else
+    from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
+  fi
+  runs=0 crashes=0
+  for scale in 1 2; do
+    as_user swaymsg output HEADLESS-1 scale "$scale" >/dev/null
+    # Each run starts while the seat has no active keyboard (the last one to
+    # type has gone; an output change gives it one again), so sway sends the
+    # program no keymap before the window's first modifiers: SDL 2.26 took that
+    # for a keymap and died of SIGSEGV.
+    as_user wtype x
+    s="$name, scale $scale"
+    start
+    if wait_run 120 lit && wait_run 60 window_shown; then
+      size="$(field drawable 2)x$(field drawable 3)"
+      view="$(field viewport 2)x$(field viewport 3)"
+      [ "$size" = 1280x720 ] && [ "$view" = 1280x720 ] &&
+        pass "$s: drawable $size and GL viewport $view in a $(window_rect) window" ||
+        fail "$s: drawable $size, viewport $view, window $(window_rect); the output has 1280x720 pixels"
+      wait_run 60 logged '$1 == "sound"' && [ $(($(field sound 2) - $(field clock 2))) -ge 3000 ] &&
+        pass "$s: music from $(($(field sound 2) - $(field clock 2))) ms, after the lead-in" ||
+        fail "$s: no music after the lead-in"
+      # A frame stretched by the compositor repeats every pixel in 2x2 blocks.
+      shot before
+      blocks=$(convert "$dir/before.png" -sample 50% -sample 200% "$dir/blocks.png" &&
+        compare -metric AE "$dir/before.png" "$dir/blocks.png" null: 2>&1)
+      [ "$(identify -format %wx%h "$dir/before.png")" = 1280x720 ] && [ "${blocks:-0}" -gt 0 ] &&
+        pass "$s: the screen is drawn at full resolution ($blocks pixels off a 2x2 grid)" ||
+        fail "$s: the screen looks stretched ($blocks pixels off a 2x2 grid)"
+      as_user swaymsg '[app_id="tolmar"] kill' >/dev/null
+      wait_run 60 changed_since before && pass "$s: it keeps drawing after a close request" ||
+        fail "$s: a close request ended or froze it"
+      if running; then
+        keyboards_then_escape "$s" &&
+          pass "$s: after 10 keyboards came and went, Escape ends it with status 0 and one newline"
+      else
+        stopped "$s: ended before Escape"
+      fi
+    else
+      stopped "$s: no lit frame in a sway window"
+    fi
+    # Four more runs of the keyboards alone.
+    for run in 2 3 4 5; do
+      start
+      if wait_run 120 lit; then keyboards_then_escape "$s, run $run"; else stopped "$s, run $run: no lit frame"; fi
+    done
+  done
+  [ "$crashes" -eq 0 ] && pass "$name: keyboards that came and went: none of $runs runs crashed" ||
+    fail "$name: keyboards that came and went: $crashes of $runs runs crashed"
+done
+finish
