@@ -3,6 +3,8 @@
 // session the window is a Wayland one at the output's physical pixels.
 #include "platform/platform.h"
 
+#include "platform/gl.h"
+
 #include <SDL.h>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -176,6 +178,43 @@ bool platformOpenWindow() {
     return true;
 }
 
+namespace {
+
+// SDL 2.0.14 (the portable archives' SDL) first sizes a full-screen Wayland
+// window's buffer from the output's physical pixels taken as logical ones:
+// twice too large at scale 2. The compositor's full-screen size comes in a
+// configure event that SDL applies at the first swap after reading it, and
+// the context's first viewport and the picture's projection would keep the
+// wrong size for the whole run. So, on Wayland only, black frames are shown
+// until the drawable has kept its size for three of them (at most twelve,
+// 0.2 s on a 60 Hz output, before the lead-in's black begins), and the
+// viewport is set to that size. Newer SDLs start at the right size and pass
+// after three frames.
+void settleWaylandSize() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver == nullptr || std::strcmp(driver, "wayland") != 0) {
+        return;
+    }
+    int width = 0;
+    int height = 0;
+    SDL_GL_GetDrawableSize(window, &width, &height);
+    for (int frame = 0, same = 0; frame < 12 && same < 3; ++frame) {
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        SDL_GL_SwapWindow(window);
+        SDL_PumpEvents();
+        int nowWidth = 0;
+        int nowHeight = 0;
+        SDL_GL_GetDrawableSize(window, &nowWidth, &nowHeight);
+        same = nowWidth == width && nowHeight == height ? same + 1 : 0;
+        width = nowWidth;
+        height = nowHeight;
+    }
+    glViewport(0, 0, width, height);
+}
+
+}  // namespace
+
 bool platformOpenContext() {
     context = SDL_GL_CreateContext(window);
     if (context == nullptr) {
@@ -184,6 +223,7 @@ bool platformOpenContext() {
     if (SDL_GL_MakeCurrent(window, context) != 0) {
         return fail("Cannot make the OpenGL context current");
     }
+    settleWaylandSize();
     return true;
 }
 

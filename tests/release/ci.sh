@@ -10,7 +10,8 @@
 # and 13 through qemu (linux_archive.sh, as root, cached the same way; the
 # release builds their programs in a Debian 11 kept there too), the Windows
 # zip unpacked and run
-# under Wine (windows_zip.sh), the web zip unpacked, served and run in
+# under Wine (windows_zip.sh), the build and the x86-64 archive on a sway
+# desktop at scale 1 and 2 (tests/wayland/ci.sh, beside the others), the web zip unpacked, served and run in
 # chromium (web_zip.sh), the licences each carries for what its build
 # linked (notices.sh), and SHA256SUMS against every file of dist/; the
 # windows, web and release package sets against what the release's builds
@@ -47,6 +48,15 @@ run_checks() {
   add_checks "$log" "$status" "$*"
   echo "(${*: -1}: $((SECONDS - began)) s)"
 }
+# The build and the x86-64 archive on a scaled Wayland desktop (sway, its
+# own user and PipeWire; tests/wayland/ci.sh): their runs mostly wait for
+# the piece, so they go on beside the checks below, which use no Wayland.
+wayland_log=$(mktemp)
+began_wayland=$SECONDS
+bash tests/wayland/ci.sh "dist/tolmar-$version-linux-x86_64.tar.gz" \
+  build-release/linux-archive/x86_64/checks/libevent_log.so >"$wayland_log" 2>&1 &
+wayland_pid=$!
+
 # The package sets of the release's builds bring all that each build read
 # (the run, tools and capture sets are checked by ctest in build/).
 set_check=tests/setup/set_build_test.sh
@@ -63,6 +73,12 @@ done
 run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
 run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
 run_checks bash tests/release/notices.sh build-release dist
+wait "$wayland_pid"
+status=$?
+cat "$wayland_log"
+add_checks "$wayland_log" "$status" "tests/wayland/ci.sh"
+echo "(tests/wayland/ci.sh, beside the others: $((SECONDS - began_wayland)) s)"
+rm -f "$wayland_log"
 
 # SHA256SUMS names every other file of dist/, once, and they verify.
 (cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&

@@ -7,9 +7,8 @@
 //                      three rows is not black; logged for the first frame
 //                      and whenever LIT changes
 //   sound T            the first audio buffer that is not silence
-//   drawable W H       at the first frame: the drawable's size in pixels
-//   viewport W H       and GL's viewport then (the one the context began with
-//                      unless the program set its own)
+//   drawable W H       at the first lit frame (the picture's first): the
+//   viewport W H       drawable's size in pixels and GL's viewport then
 //   exit T N           the process exits normally after N presented frames
 //                      (only a process that read the clock: the processes
 //                      a launcher script runs on the way inherit the
@@ -105,10 +104,12 @@ static void waitForRetrace(void) {
 
 void SDL_GL_SwapWindow(SDL_Window* window) {
     static void (*next)(SDL_Window*);
-    static int lastLit = -1;
+    static int lastLit = -1, sizeLogged;
     if (!next) next = (void (*)(SDL_Window*))dlsym(RTLD_NEXT, "SDL_GL_SwapWindow");
     if (logFd != -1) {
-        if (frames == 0) {
+        int lit = frameLit(window);
+        if (lit && !sizeLogged) {
+            sizeLogged = 1;
             int w = 0, h = 0;
             GLint viewport[4] = {0, 0, 0, 0};
             SDL_GL_GetDrawableSize(window, &w, &h);
@@ -116,7 +117,6 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
             logLine("drawable %u %d\n", (unsigned)w, h, 0);
             logLine("viewport %u %d\n", (unsigned)viewport[2], viewport[3], 0);
         }
-        int lit = frameLit(window);
         if (lit != lastLit) logLine("frame %u %d %lu\n", realTicks(), lit, frames);
         lastLit = lit;
     }
