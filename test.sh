@@ -142,10 +142,15 @@ done
 step "fuzzing" bash tests/fuzz/ci.sh
 await "ctest default: whole run"
 await "libmpg123 for Windows and the web"
-# Wine and the browsers mostly wait for the programs they watch, each on a
-# display and sound server of its own.
+# The browsers' drivers, which the web and the release checks both use.
+[ -d tests/web/node_modules/puppeteer-core ] && [ -d tests/web/node_modules/selenium-webdriver ] ||
+  step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
+await "Debian systems"
+# Wine, the browsers and the release checks mostly wait for the programs
+# they watch, each on displays and sound servers of its own, so the three
+# run side by side (the release's builds use the processors meanwhile).
 background "Windows (Wine)" bash tests/windows/ci.sh
+background "release" bash tests/release/ci.sh
 step "web (three engines)" bash tests/web/ci.sh
 await "Windows (Wine)"
-await "Debian systems"
-step "release" bash tests/release/ci.sh
+await "release"

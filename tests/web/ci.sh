@@ -42,7 +42,7 @@ for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
   [ -s "build-web/$f" ] && pass "build-web/$f is there" || fail "build-web/$f is missing"
 done
 step "native frame-shot (default preset)" \
-  bash -c 'cmake --preset default && cmake --build --preset default --target frame-shot'
+  bash -c '{ [ -f build/CMakeCache.txt ] || cmake --preset default; } && cmake --build --preset default --target frame-shot'
 if [ ! -d tests/web/node_modules/puppeteer-core ] || [ ! -d tests/web/node_modules/selenium-webdriver ]; then
   step "puppeteer-core and selenium-webdriver from npm (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
 fi
