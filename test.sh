@@ -132,6 +132,9 @@ done
 # mostly its configure scripts, one process at a time.
 [ "$quick" = yes ] || background "libmpg123 for Windows and the web" \
   bash -c 'bash cmake/mpg123-build.sh windows && bash cmake/mpg123-build.sh web'
+# Wine mostly waits for the programs it runs, on a display and sound server
+# of its own (its build waits for its libmpg123, which the script locks).
+[ "$quick" = yes ] || background "Windows (Wine)" bash tests/windows/ci.sh
 
 step "ctest default" ctest --preset default -LE long
 for preset in sanitize tsan; do
@@ -146,10 +149,9 @@ await "libmpg123 for Windows and the web"
 [ -d tests/web/node_modules/puppeteer-core ] && [ -d tests/web/node_modules/selenium-webdriver ] ||
   step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
 await "Debian systems"
-# Wine, the browsers and the release checks mostly wait for the programs
-# they watch, each on displays and sound servers of its own, so the three
-# run side by side (the release's builds use the processors meanwhile).
-background "Windows (Wine)" bash tests/windows/ci.sh
+# The browsers and the release checks mostly wait for the programs they
+# watch, each on displays and sound servers of their own, so the two run
+# side by side (the release's builds use the processors meanwhile).
 background "release" bash tests/release/ci.sh
 step "web (three engines)" bash tests/web/ci.sh
 await "Windows (Wine)"
