@@ -137,6 +137,17 @@ done
 [ "$quick" = yes ] || background "Windows (Wine)" bash tests/windows/ci.sh
 
 step "ctest default" ctest --preset default -LE long
+# The release checks make their builds and then mostly wait for the programs
+# they watch (on displays and sound servers of their own), so they start as
+# soon as their Debian systems are ready and run beside everything after
+# (their libmpg123 builds wait for the one above, which the script locks).
+if [ "$quick" = no ]; then
+  # The browsers' drivers, which the web and the release checks both use.
+  [ -d tests/web/node_modules/puppeteer-core ] && [ -d tests/web/node_modules/selenium-webdriver ] ||
+    step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
+  await "Debian systems"
+  background "release" bash tests/release/ci.sh
+fi
 for preset in sanitize tsan; do
   step "ctest $preset" ctest --preset "$preset"
 done
@@ -145,14 +156,6 @@ done
 step "fuzzing" bash tests/fuzz/ci.sh
 await "ctest default: whole run"
 await "libmpg123 for Windows and the web"
-# The browsers' drivers, which the web and the release checks both use.
-[ -d tests/web/node_modules/puppeteer-core ] && [ -d tests/web/node_modules/selenium-webdriver ] ||
-  step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
-await "Debian systems"
-# The browsers and the release checks mostly wait for the programs they
-# watch, each on displays and sound servers of their own, so the two run
-# side by side (the release's builds use the processors meanwhile).
-background "release" bash tests/release/ci.sh
 step "web (three engines)" bash tests/web/ci.sh
 await "Windows (Wine)"
 await "release"
