@@ -136,18 +136,24 @@ done
 # of its own (its build waits for its libmpg123, which the script locks).
 [ "$quick" = yes ] || background "Windows (Wine)" bash tests/windows/ci.sh
 
-step "ctest default" ctest --preset default -LE long
 # The release checks make their builds and then mostly wait for the programs
-# they watch (on displays and sound servers of their own), so they start as
-# soon as their Debian systems are ready and run beside everything after
-# (their libmpg123 builds wait for the one above, which the script locks).
-if [ "$quick" = no ]; then
+# they watch (on displays, sound servers and Debian systems of their own),
+# so they run beside the ctest runs and the fuzzers, from the moment their
+# Debian systems are ready (their libmpg123 builds wait for the one above,
+# which the script locks). The browsers' checks, whose limits are for
+# hangs but tight enough for a machine starved by builds, come after them.
+# (Called in an || list, where set -e does not hold: failures return.)
+start_release() {
   # The browsers' drivers, which the web and the release checks both use.
-  [ -d tests/web/node_modules/puppeteer-core ] && [ -d tests/web/node_modules/selenium-webdriver ] ||
-    step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
-  await "Debian systems"
+  if [ ! -d tests/web/node_modules/puppeteer-core ] || [ ! -d tests/web/node_modules/selenium-webdriver ]; then
+    step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund || return
+  fi
+  await "Debian systems" || return
   background "release" bash tests/release/ci.sh
-fi
+}
+[ "$quick" = yes ] || [ ! -e "${bg_log[Debian systems]:-}.end" ] || start_release
+step "ctest default" ctest --preset default -LE long
+[ "$quick" = yes ] || [ -n "${bg_pid[release]:-}" ] || start_release
 for preset in sanitize tsan; do
   step "ctest $preset" ctest --preset "$preset"
 done
@@ -156,6 +162,6 @@ done
 step "fuzzing" bash tests/fuzz/ci.sh
 await "ctest default: whole run"
 await "libmpg123 for Windows and the web"
+await "release"
 step "web (three engines)" bash tests/web/ci.sh
 await "Windows (Wine)"
-await "release"

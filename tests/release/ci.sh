@@ -12,7 +12,8 @@
 # zip unpacked and run
 # under Wine (windows_zip.sh), the build and the x86-64 archive on a sway
 # desktop at scale 1 and 2 (tests/wayland/ci.sh, beside the others), the web zip unpacked, served and run in
-# chromium (web_zip.sh), the licences each carries for what its build
+# chromium (web_zip.sh), the checks in Debian systems beside the others,
+# the licences each carries for what its build
 # linked (notices.sh), and SHA256SUMS against every file of dist/; the
 # windows, web and release package sets against what the release's builds
 # read (tests/setup/set_build_test.sh); then a release made to fail part way
@@ -44,11 +45,13 @@ echo "(tools/release.sh: $((SECONDS - began)) s)"
 
 # Runs one of the checking scripts, shows its lines and counts them.
 run_checks() {
-  local began=$SECONDS status
-  "$@" >"$log" 2>&1
+  local began=$SECONDS status out
+  out=$(mktemp)
+  "$@" >"$out" 2>&1
   status=$?
-  cat "$log"
-  add_checks "$log" "$status" "$*"
+  cat "$out"
+  add_checks "$out" "$status" "$*"
+  rm -f "$out"
   echo "(${*: -1}: $((SECONDS - began)) s)"
 }
 # The build and the x86-64 archive on a scaled Wayland desktop (sway, its
@@ -60,6 +63,20 @@ bash tests/wayland/ci.sh "dist/tolmar-$version-linux-x86_64.tar.gz" \
   build-release/linux-archive/x86_64/checks/libevent_log.so >"$wayland_log" 2>&1 &
 wayland_pid=$!
 
+# The checks in Debian systems (chroots, each system locked while in use)
+# go on beside the ones on this system; their lines are shown after them.
+chroots_log=$(mktemp)
+(
+  passed=0 failed=0 skipped=0
+  run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"
+  for arch in x86_64 aarch64; do
+    PCM_MATCH=$root/build/tests/reliability/pcm_match run_checks timeout 1800 bash tests/release/linux_archive.sh \
+      "dist/tolmar-$version-linux-$arch.tar.gz" "build-release/linux-archive/$arch/checks/libevent_log.so"
+  done
+  echo "$passed $failed $skipped" >"$chroots_log.counts"
+) >"$chroots_log" 2>&1 &
+chroots_pid=$!
+
 # The package sets of the release's builds bring all that each build read
 # (the run, tools and capture sets are checked by ctest in build/).
 set_check=tests/setup/set_build_test.sh
@@ -68,14 +85,14 @@ run_checks bash $set_check web build-release/web . tolmar
 run_checks bash $set_check release build-release/linux . tolmar soundtrack picture-fit frame-shot tolmar-capture
 TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/build/tests/reliability/pcm_match \
   run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"
-run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"
-for arch in x86_64 aarch64; do
-  PCM_MATCH=$root/build/tests/reliability/pcm_match run_checks timeout 1800 bash tests/release/linux_archive.sh \
-    "dist/tolmar-$version-linux-$arch.tar.gz" "build-release/linux-archive/$arch/checks/libevent_log.so"
-done
 run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
 run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
 run_checks bash tests/release/notices.sh build-release dist
+wait "$chroots_pid"
+cat "$chroots_log"
+read -r p f k <"$chroots_log.counts" || { p=0 f=1 k=0; echo "FAIL: the checks in Debian systems ended early"; }
+passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + k))
+rm -f "$chroots_log" "$chroots_log.counts"
 wait "$wayland_pid"
 status=$?
 cat "$wayland_log"
