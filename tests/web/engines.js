@@ -59,65 +59,90 @@ async function freePort() {
   return port;
 }
 
+// Every call to WebKitWebDriver gets a limit: once, on a loaded machine, a
+// call never answered and the checks hung until their script's limit. Past
+// SCRIPT_MS, for hangs only.
+const DRIVER_MS = SCRIPT_MS + 30000;
+function limited(what, promise, ms = DRIVER_MS) {
+  let timer;
+  const late = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(`WebKitWebDriver: no answer to ${what} in ${ms / 1000} s`)), ms);
+  });
+  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+}
+
 // WebKitWebDriver starts one MiniBrowser window per session; a page is that
 // window, so pages are opened one at a time (as the checks and the bench do).
-async function webkit({noWebGL = false, ratio = 2} = {}) {
+// The driver and its browser run in a process group of their own, ended
+// whole at close.
+async function webkitSession(noWebGL, ratio) {
   const webdriver = require('selenium-webdriver');
   const port = await freePort();
   // GTK's own scale gives the page its device pixel ratio.
   const driverProcess = spawn('WebKitWebDriver', [`--port=${port}`],
-                              {stdio: 'ignore', env: {...process.env, GDK_SCALE: String(ratio)}});
-  let driver;
-  for (let tries = 0; !driver; tries++) {
+                              {stdio: 'ignore', detached: true, env: {...process.env, GDK_SCALE: String(ratio)}});
+  const end = () => { try { process.kill(-driverProcess.pid, 'SIGKILL'); } catch (e) { /* already gone */ } };
+  const until = Date.now() + 60000;
+  for (;;) {
     try {
-      driver = await new webdriver.Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
+      const driver = await limited('a new session', new webdriver.Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
         browserName: 'MiniBrowser',
         'webkitgtk:browserOptions': {binary: MINIBROWSER, args: ['--automation', ...(noWebGL ? ['--enable-webgl=false'] : [])]},
-      }).build();
+      }).build(), 60000);
+      await limited('setTimeouts', driver.manage().setTimeouts({script: SCRIPT_MS}));
+      return {driver, end};
     } catch (e) {
-      if (tries > 600 || driverProcess.exitCode !== null) throw e;
+      if (Date.now() > until || driverProcess.exitCode !== null || /no answer/.test(e.message)) { end(); throw e; }
       await new Promise((resolve) => setTimeout(resolve, 100));  // the driver is not listening yet
     }
   }
-  await driver.manage().setTimeouts({script: SCRIPT_MS});
-  const click = (x, y) => driver.actions().move({x, y, origin: webdriver.Origin.VIEWPORT}).click().perform();
+}
+
+async function webkit({noWebGL = false, ratio = 2} = {}) {
+  const webdriver = require('selenium-webdriver');
+  // A session that never comes is tried once more with a new driver.
+  const {driver, end} = await webkitSession(noWebGL, ratio).catch((e) => {
+    console.error(`${e.message}; starting WebKitWebDriver again`);
+    return webkitSession(noWebGL, ratio);
+  });
+  const click = (x, y) => limited('a click', driver.actions().move({x, y, origin: webdriver.Origin.VIEWPORT}).click().perform());
   let shownRect;
   const page = {
-    goto: (url) => driver.get(url),
+    goto: (url) => limited(`loading ${url}`, driver.get(url)),
     evaluate: async (fn, ...args) => {
-      const answer = await driver.executeAsyncScript(
+      const answer = await limited('a script', driver.executeAsyncScript(
         `const done = arguments[arguments.length - 1];
          Promise.resolve().then(() => (${fn}).apply(null, [...arguments].slice(0, -1)))
-           .then((value) => done({value}), (e) => done({error: String(e && e.stack || e)}));`, ...args);
+           .then((value) => done({value}), (e) => done({error: String(e && e.stack || e)}));`, ...args));
       if (answer.error) throw new Error(answer.error);
       return answer.value;
     },
     click,
     tap: click,
-    key: (name) => driver.actions().sendKeys(webdriver.Key[name.toUpperCase()]).perform(),
-    screenshot: () => driver.takeScreenshot(),
+    key: (name) => limited(`the key ${name}`, driver.actions().sendKeys(webdriver.Key[name.toUpperCase()]).perform()),
+    screenshot: () => limited('a screenshot', driver.takeScreenshot()),
     // A second window covering it leaves the page visible; minimised it is
     // hidden, and given its size back it is shown.
     hide: async () => {
-      shownRect = await driver.manage().window().getRect();
-      await driver.manage().window().minimize();
+      shownRect = await limited('the window\'s size', driver.manage().window().getRect());
+      await limited('minimising', driver.manage().window().minimize());
     },
-    show: () => driver.manage().window().setRect(shownRect),
-    close: () => driver.get('about:blank'),
+    show: () => limited('the window\'s size', driver.manage().window().setRect(shownRect)),
+    close: () => limited('loading about:blank', driver.get('about:blank')),
   };
   return {
     async open(url, {width, height}) {
       // The window holds a toolbar too: it is grown by what the page lacks
       // before the page loads (it may reach past the screen's edge).
-      await driver.manage().window().setRect({width, height});
-      const [w, h] = await driver.executeScript('return [innerWidth, innerHeight]');
-      await driver.manage().window().setRect({width: 2 * width - w, height: 2 * height - h});
-      await driver.get(url);
+      await limited('the window\'s size', driver.manage().window().setRect({width, height}));
+      const [w, h] = await limited('a script', driver.executeScript('return [innerWidth, innerHeight]'));
+      await limited('the window\'s size', driver.manage().window().setRect({width: 2 * width - w, height: 2 * height - h}));
+      await page.goto(url);
       return page;
     },
     async close() {
-      await driver.quit().catch(() => {});
-      driverProcess.kill();
+      await limited('quit', driver.quit(), 30000).catch(() => {});
+      end();
     },
   };
 }
