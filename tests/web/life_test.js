@@ -161,7 +161,8 @@ async function slowDownload(browser, base) {
   const page = await started(browser, `${base}slow/`, ['timeline', 'error']);
   const lines = await page.evaluate(() => window.lines);
   const shares = lines.map((l) => (l.match(/^loading the music: (\d+) %$/) || [])[1]).filter(Boolean).map(Number);
-  await check(shares.length >= 4 && shares.every((s, i) => i === 0 || s > shares[i - 1]) && shares.at(-1) === 100 &&
+  // Two reads of one piece of the download may show the same share twice.
+  await check(new Set(shares).size >= 4 && shares.every((s, i) => i === 0 || s >= shares[i - 1]) && shares.at(-1) === 100 &&
               lines.includes('decoding the music…'), 'a slow download shows its progress, then the decoding',
               JSON.stringify(lines), page);
   await check(...await musicPlays(page, 'a slow download that keeps arriving: '), page);
