@@ -66,7 +66,7 @@ background() {
   shift
   bg_log[$name]=$(mktemp)
   bg_start[$name]=$SECONDS
-  setsid bash -c '"${@:2}"; status=$?; echo $SECONDS >"$1.end"; exit $status' \
+  setsid bash -c '"${@:2}"; status=$?; echo $status >"$1.status"; echo $SECONDS >"$1.end"; exit $status' \
     background "${bg_log[$name]}" "$@" >"${bg_log[$name]}" 2>&1 &
   bg_pid[$name]=$!
 }
@@ -83,7 +83,7 @@ await() {
   # The end as the step's own shell saw it: SECONDS counts from that
   # shell's start, which was this step's.
   end=$(cat "${bg_log[$name]}.end" 2>/dev/null || echo $((SECONDS - bg_start[$name])))
-  rm -f "${bg_log[$name]}" "${bg_log[$name]}.end"
+  rm -f "${bg_log[$name]}" "${bg_log[$name]}.end" "${bg_log[$name]}.status"
   table+=("$name (beside)|$end|-|$([ "$status" -eq 0 ] && echo ok || echo "FAILED ($status)")|$(cut -d' ' -f1 /proc/loadavg)")
   return "$status"
 }
@@ -142,18 +142,20 @@ done
 # Debian systems are ready (their libmpg123 builds wait for the one above,
 # which the script locks). The browsers' checks, whose limits are for
 # hangs but tight enough for a machine starved by builds, come after them.
-# (Called in an || list, where set -e does not hold: failures return.)
-start_release() {
+if [ "$quick" = no ]; then
   # The browsers' drivers, which the web and the release checks both use.
   if [ ! -d tests/web/node_modules/puppeteer-core ] || [ ! -d tests/web/node_modules/selenium-webdriver ]; then
-    step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund || return
+    step "the browsers' drivers (npm ci)" npm ci --prefix tests/web --no-audit --no-fund
   fi
-  await "Debian systems" || return
-  background "release" bash tests/release/ci.sh
-}
-[ "$quick" = yes ] || [ ! -e "${bg_log[Debian systems]:-}.end" ] || start_release
+  systems=${bg_log[Debian systems]:-}
+  background "release" bash -c '
+    if [ -n "$1" ]; then
+      until [ -e "$1.end" ]; do sleep 1; done
+      [ "$(cat "$1.status")" = 0 ] || { echo "no release checks: the Debian systems failed (their row)"; exit 1; }
+    fi
+    bash tests/release/ci.sh' release "$systems"
+fi
 step "ctest default" ctest --preset default -LE long
-[ "$quick" = yes ] || [ -n "${bg_pid[release]:-}" ] || start_release
 for preset in sanitize tsan; do
   step "ctest $preset" ctest --preset "$preset"
 done
@@ -162,6 +164,9 @@ done
 step "fuzzing" bash tests/fuzz/ci.sh
 await "ctest default: whole run"
 await "libmpg123 for Windows and the web"
-await "release"
+# The release waited for the systems' end (a file that await removes), so
+# they are awaited after it, and their lines shown whatever its verdict.
+await "release" || { await "Debian systems" || true; exit 1; }
+await "Debian systems"
 step "web (three engines)" bash tests/web/ci.sh
 await "Windows (Wine)"
