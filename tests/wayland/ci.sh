@@ -18,7 +18,7 @@
 #   build-release/linux-archive/x86_64/checks/libevent_log.so)
 set -uo pipefail
 archive=${1:+$(realpath "$1")}
-archive_shim=$(realpath "${2:-$(dirname "$0")/../../build-release/linux-archive/x86_64/checks/libevent_log.so}")
+archive_shim=$(realpath -m "${2:-$(dirname "$0")/../../build-release/linux-archive/x86_64/checks/libevent_log.so}")
 cd "$(dirname "$0")/../.."
 root=$PWD
 
@@ -42,6 +42,17 @@ user=tolmar-wayland
 id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user" ||
   { fail "useradd $user"; finish; }
 chmod 711 "$work"
+# The user starts the build where it is; a clone in a private folder (mktemp -d
+# makes it 0700) is opened to it for passing through, not listing, while the
+# checks run, and each folder gets its mode back at exit.
+opened=() dirs=() d=$root
+while [ "$d" != / ]; do dirs=("$d" "${dirs[@]}"); d=$(dirname "$d"); done
+for d in "${dirs[@]}"; do
+  setpriv --reuid="$user" --regid="$user" --init-groups test -x "$d" && continue
+  opened+=("$(stat -c %a "$d") $d")
+  chmod o+x "$d"
+done
+trap 'for m in "${opened[@]}"; do chmod "${m%% *}" "${m#* }"; done; cleanup' EXIT
 home=$work/home
 rt=$work/runtime
 mkdir -p "$home/.config/pipewire/pipewire.conf.d" "$rt"
