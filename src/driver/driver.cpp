@@ -11,12 +11,32 @@
 
 namespace {
 
-// The projection is set once from the drawable's size. No viewport call: the
-// initial viewport already covers the full-screen window the context was made on.
+// The drawable size, in pixels, that the viewport and the projection were
+// last set for.
+int viewWidth = 0;
+int viewHeight = 0;
+
+// At start-up only the projection: the context's first viewport already
+// covers the drawable it was made on.
 void setProjection() {
+    platformDrawableSize(&viewWidth, &viewHeight);
+    setViewProjection(viewWidth, viewHeight);
+}
+
+// A drawable that changed size since (a resized or moved window, a turned
+// phone, a compositor's late answer, another screen) gets a viewport and a
+// projection of its own before the next frame is drawn, or the picture would
+// be stretched or fill only a corner. An unchanged size costs no GL call.
+void followDrawableSize() {
     int width = 0;
     int height = 0;
     platformDrawableSize(&width, &height);
+    if (width == viewWidth && height == viewHeight) {
+        return;
+    }
+    viewWidth = width;
+    viewHeight = height;
+    glViewport(0, 0, width, height);
     setViewProjection(width, height);
 }
 
@@ -45,6 +65,7 @@ void runTimeline() {
         }
         const int32_t elapsed_ms = elapsedMs(platformTicks(), start_ms);
         seconds = secondsOf(elapsed_ms);
+        followDrawableSize();
         renderFrame(progressAt(elapsed_ms));
         platformSwap();
     }

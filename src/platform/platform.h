@@ -10,13 +10,14 @@
 //   2. platformOpenWindow, then platformOpenContext only if it succeeded;
 //      platformError only after one of them failed, and then the run ends
 //      (status 1) with no other call, the music left open.
-//   3. platformDrawableSize once, with the context current, then GL calls.
+//   3. platformDrawableSize, with the context current, then GL calls.
 //   4. The lead-in: platformTicks before each black frame, platformSwap after
 //      it; platformEscapePressed is not called.
 //   5. The music is started (playSound) once, after the lead-in's last swap
 //      and before the timeline's first frame.
-//   6. The timeline: per frame platformEscapePressed, platformTicks, the
-//      drawing, platformSwap; it ends on Escape or at the end of the timeline.
+//   6. The timeline: per frame platformEscapePressed, platformTicks,
+//      platformDrawableSize, the drawing, platformSwap; it ends on Escape or
+//      at the end of the timeline.
 //   7. Then the music is released; nothing here is called after it.
 // Every call comes from the thread that called runDemo.
 #pragma once
@@ -36,7 +37,8 @@ bool platformOpenContext();
 // One line naming the last failure of the two calls above.
 const char* platformError();
 
-// Size in pixels of the drawable the context renders to.
+// Size in pixels of the drawable the context renders to, now: the driver
+// reads it before every timeline frame and follows a change.
 void platformDrawableSize(int* width, int* height);
 
 // Presents the frame just drawn. A platform may answer its window's events

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <iomanip>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ struct Script {
     bool musicOpens = true;
     int width = 1280;             // drawable size
     int height = 720;
+    size_t resizeAtFrame = SIZE_MAX;  // from this timeline frame on, the drawable is
+    int newWidth = 0;                 // newWidth x newHeight
+    int newHeight = 0;
 };
 
 struct Frame {
@@ -74,8 +78,9 @@ const char* platformError() { return "Cannot open the display: scripted failure"
 
 void platformDrawableSize(int* width, int* height) {
     record.calls.push_back("size");
-    *width = script.width;
-    *height = script.height;
+    const bool resized = record.frames.size() >= script.resizeAtFrame;
+    *width = resized ? script.newWidth : script.width;
+    *height = resized ? script.newHeight : script.height;
 }
 
 void platformSwap() {
@@ -299,4 +304,36 @@ TEST(Driver, ProjectionFollowsTheDrawableAndSurvivesZeroHeight) {
     for (double value : projection) {
         EXPECT_TRUE(std::isfinite(value));
     }
+}
+
+TEST(Driver, ViewportAndProjectionFollowASizeChangeFromTheNextFrame) {
+    Script script;
+    script.width = 64;  // the offscreen context's own size: its first viewport
+    script.height = 64;
+    script.resizeAtFrame = 10;
+    script.newWidth = 48;
+    script.newHeight = 16;
+    GLint viewport[4];
+    double projection[16];
+    const double f = 1.0 / std::tan(30.0 * M_PI / 180.0);
+
+    // Unchanged, the frames draw with the first viewport: no call moves it.
+    script.escapeAtPoll = 5;
+    glViewport(0, 0, 7, 7);
+    ASSERT_EQ(run(script).status, 0);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 7);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    EXPECT_NEAR(projection[0], f, 1e-6);
+
+    script.escapeAtPoll = 20;
+    ASSERT_EQ(run(script).status, 0);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{0, 0, 48, 16}));
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    EXPECT_NEAR(projection[0], f * 16.0 / 48.0, 1e-6);
+    EXPECT_NEAR(projection[5], f, 1e-6);
+    // The size is read before every frame and after the escape poll, which
+    // pumps the window's events.
+    EXPECT_EQ(countOf("size"), 1 + static_cast<int>(record.frames.size()));
 }
