@@ -30,10 +30,6 @@ source tests/support/script_lib.sh # $work, make_mp3; helpers ended at exit
 for tool in sway swaymsg wtype grim pipewire wireplumber pipewire-pulse dbus-daemon pactl setpriv compare; do
   command -v "$tool" >/dev/null || { fail "$tool is missing (tools/packages/test.txt)"; finish; }
 done
-# The test command names a compiler cache (TOLMAR_LAUNCHER) for its builds.
-launcher=()
-[ -z "${TOLMAR_LAUNCHER:-}" ] ||
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER" -DCMAKE_CXX_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER")
 { cmake --preset default -B "$work/build" "${launcher[@]}" && cmake --build "$work/build" --target tolmar event_log; } \
   >"$work/build.log" 2>&1 && pass "build (default preset)" ||
   { fail "build (default preset)"; tail -n 30 "$work/build.log"; finish; }
