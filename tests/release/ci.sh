@@ -37,8 +37,8 @@ began=$SECONDS
 bash tools/release.sh --allow-dirty >"$log" 2>&1 && pass "tools/release.sh: $(grep -c '^  ' "$log") files in dist/" ||
   { fail "tools/release.sh"; tail -n 40 "$log"; finish; }
 echo "(tools/release.sh: $((SECONDS - began)) s)"
-# (Configured only when it is not: the test command runs the web checks
-# beside these, and they build in build/ too.)
+# (Configured only when it is not: the test command's ctest runs beside
+# these use build/.)
 { { [ -f build/CMakeCache.txt ] || cmake --preset default; } &&
   cmake --build --preset default --target event_log pcm_match; } >"$log" 2>&1 ||
   { fail "the event log and pcm_match (default build)"; tail -n 20 "$log"; finish; }

@@ -1,6 +1,7 @@
 # What every test script shares: a private temp folder ($work) removed at
 # exit with the helpers started for it, the fatal failure and the skip,
-# MP3s made with sox and lame, a display and a sound server of its own.
+# MP3s made with sox and lame, a display and a sound server of its own, the
+# test command's compiler cache.
 # Sourced; scripts that count their checks and go on source checks.sh too,
 # whose fail is the counting one.
 
@@ -29,6 +30,12 @@ die() {
 # ctest counts a script that exits with this status as skipped.
 SKIP_STATUS=77
 skip() { echo "SKIP: $*"; exit "$SKIP_STATUS"; }
+
+# The compiler cache the test command names (TOLMAR_LAUNCHER), as options
+# for a script's own cmake configure.
+launcher=()
+[ -z "${TOLMAR_LAUNCHER:-}" ] ||
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER" -DCMAKE_CXX_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER")
 
 work=$(mktemp -d)
 helpers=()  # process ids of the display and sound server started here

@@ -4,7 +4,8 @@
 # script_lib.sh); an EXIT trap removes it and stops the sound server and
 # Wine started here.
 # Environment: WINEDEBUG=-all, the prefix's X11 driver unmanaged (or the
-# window stays 1x1), a 1280x720 Xvfb screen with a white root window.
+# window stays 1x1), one 1280x720 Xvfb screen with a white root window for
+# every Wine run of the script (so none makes a desktop without a display).
 
 wine=$(dpkg -L wine64 | grep -m1 '/wine64$')  # Debian keeps it off the PATH
 wineserver=$(dirname "$wine")/wineserver
@@ -24,19 +25,23 @@ check_imports() {  # EXE
   imports=$(awk '/DLL Name/ { print tolower($3) }' <<<"$table" | sort | tr '\n' ' ')
   [ "$imports" = "gdi32.dll glu32.dll kernel32.dll libmpg123-0.dll msvcrt.dll opengl32.dll user32.dll winmm.dll " ] &&
     pass "tolmar.exe imports only system DLLs and libmpg123" || fail "tolmar.exe imports: $imports"
-  # Its steps are the system timer's on Windows, 10 to 16 ms.
-  grep -qw GetTickCount <<<"$table" && fail "tolmar.exe imports GetTickCount" || pass "tolmar.exe imports no GetTickCount"
+  # The clock reads the performance counter: the system timer's clocks step
+  # by 10 to 16 ms.
+  grep -qw QueryPerformanceCounter <<<"$table" && ! grep -qwE 'GetTickCount(64)?|timeGetTime' <<<"$table" &&
+    pass "tolmar.exe's clock: QueryPerformanceCounter imported, no GetTickCount or timeGetTime" ||
+    fail "tolmar.exe's clock imports: $(grep -woE 'QueryPerformanceCounter|GetTickCount(64)?|timeGetTime' <<<"$table" | tr '\n' ' ')"
   dll_imports=$(x86_64-w64-mingw32-objdump -p "$(dirname "$1")/libmpg123-0.dll" 2>/dev/null |
     awk '/DLL Name/ { print tolower($3) }' | sort | tr '\n' ' ')
   [ "$dll_imports" = "kernel32.dll msvcrt.dll shlwapi.dll " ] &&
     pass "libmpg123-0.dll beside it imports only system DLLs" || fail "libmpg123-0.dll imports: $dll_imports"
 }
 
-# A throwaway prefix in $work and a private sound server; stops the script
-# when there is no prefix. Sets PULSE_SERVER, and no_sound_server to a socket
-# nothing listens on.
+# A throwaway prefix in $work, a display and a private sound server; stops
+# the script when there is no prefix. Sets DISPLAY, PULSE_SERVER, and
+# no_sound_server to a socket nothing listens on.
 wine_start() {
   export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  start_display 1280x720 -wr
   # One server for the whole script: left to itself it exits 3 s after its
   # last program, and a program started just then loses it mid-start
   # ("recvmsg: Connection reset by peer"). The EXIT trap stops it.
@@ -89,9 +94,6 @@ FINDINGS
 # of the probe's in front, before the Escape.
 wine_music_run() {  # DIR EXE [PROBE]
   local dir=$1 exe=$2 probe=${3:-} report line_mean line_share stdout_bytes loud
-  # Wine runs without a display must be gone, or the next window would be
-  # made on their display-less desktop and fail.
-  timeout 120 "$wineserver" -w
   mkdir -p "$work/music"
   cd "$work/music" || return
   { declare -f screen_stats; cat <<'INNER'; } >inner.sh
@@ -144,7 +146,7 @@ kill $rec 2>/dev/null
 wait $rec 2>/dev/null
 echo "loud $(loud_frames)"
 INNER
-  report=$(DIR=$dir WINE=$wine EXE=$exe PROBE=$probe timeout 900 xvfb-run -a -s "-screen 0 1280x720x24 -wr" bash inner.sh)
+  report=$(DIR=$dir WINE=$wine EXE=$exe PROBE=$probe timeout 900 bash inner.sh)
   last_err=$work/music/stderr.txt
   read -r _ line_mean line_share <<<"$(grep '^timeline' <<<"$report")"
   grep -q '^black-after-polls [0-9]' <<<"$report" && pass "black window during the lead-in" ||

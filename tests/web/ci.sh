@@ -32,10 +32,6 @@ node tests/web/escape_test.js | tee "$work/escape.log"
 add_checks "$work/escape.log" "${PIPESTATUS[0]}" "the page's Escape rules in Node"
 
 # --- Builds ------------------------------------------------------------------
-# The test command names a compiler cache (TOLMAR_LAUNCHER) for its builds.
-launcher=()
-[ -z "${TOLMAR_LAUNCHER:-}" ] ||
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER" -DCMAKE_CXX_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER")
 step "web build (cmake --preset web)" \
   bash -c 'cmake --preset web "$@" && cmake --build --preset web' web "${launcher[@]}"
 for f in index.html tolmar.js tolmar.wasm tolmar.mp3; do
