@@ -17,6 +17,7 @@
 extern "C" {
 void emscripten_glClearColor(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha);
 void emscripten_glClear(GLbitfield mask);
+void emscripten_glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
 void emscripten_glEnable(GLenum cap);
 void emscripten_glDisable(GLenum cap);
 void emscripten_glGenTextures(GLsizei n, GLuint* textures);
@@ -253,6 +254,8 @@ void glClearColor(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha) {
 }
 
 void glClear(GLbitfield mask) { emscripten_glClear(mask); }
+
+void glViewport(GLint x, GLint y, GLsizei width, GLsizei height) { emscripten_glViewport(x, y, width, height); }
 
 // GL_TEXTURE_2D is a switch of the fixed pipeline; WebGL has none, so the
 // shader takes it as a uniform. Everything else is WebGL's own.

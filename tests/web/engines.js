@@ -2,9 +2,9 @@
 // browser is launched: browser = await ENGINES[name]({noWebGL, ratio}) (ratio:
 // the device pixel ratio, 2 unless given); page = await browser.open(url,
 // {width, height, touch}); then page.goto, evaluate (an async function's
-// result), click and tap (real gestures; a tap is a touch where
-// ENGINES[name].touches, else a click), key, screenshot (base64 PNG), hide,
-// show and close; browser.close(). chromium: Debian's, headless, through
+// result), resize (the window, to a page of that size), click and tap (real
+// gestures; a tap is a touch where ENGINES[name].touches, else a click), key,
+// screenshot (base64 PNG), hide, show and close; browser.close(). chromium: Debian's, headless, through
 // puppeteer-core; firefox: firefox-esr through puppeteer-core's WebDriver
 // BiDi; webkit: WebKitWebDriver's MiniBrowser through selenium-webdriver. The
 // last two need a display (headless firefox has no WebGL here) and play
@@ -35,6 +35,8 @@ function puppeteerEngine(options, {tap, touchViewport = false}) {
           goto: (to) => page.goto(to),
           evaluate: (fn, ...args) => page.evaluate(fn, ...args),
           click: (x, y) => page.mouse.click(x, y),
+          resize: (w, h) => page.setViewport({width: w, height: h, deviceScaleFactor: ratio,
+                                              ...(touch && touchViewport ? {isMobile: true, hasTouch: true} : {})}),
           tap: (x, y) => tap(page, Math.round(x), Math.round(y)),
           key: (name) => page.keyboard.press(name),
           screenshot: () => page.screenshot({encoding: 'base64'}),
@@ -107,6 +109,13 @@ async function webkit({noWebGL = false, ratio = 2} = {}) {
   });
   const click = (x, y) => limited('a click', driver.actions().move({x, y, origin: webdriver.Origin.VIEWPORT}).click().perform());
   let shownRect;
+  // The window holds a toolbar too: it is grown by what the page lacks (it
+  // may reach past the screen's edge).
+  const resize = async (width, height) => {
+    const {width: outerW, height: outerH} = await limited('the window\'s size', driver.manage().window().getRect());
+    const [w, h] = await limited('a script', driver.executeScript('return [innerWidth, innerHeight]'));
+    await limited('the window\'s size', driver.manage().window().setRect({width: outerW + width - w, height: outerH + height - h}));
+  };
   const page = {
     goto: (url) => limited(`loading ${url}`, driver.get(url)),
     evaluate: async (fn, ...args) => {
@@ -119,6 +128,7 @@ async function webkit({noWebGL = false, ratio = 2} = {}) {
     },
     click,
     tap: click,
+    resize,
     key: (name) => limited(`the key ${name}`, driver.actions().sendKeys(webdriver.Key[name.toUpperCase()]).perform()),
     screenshot: () => limited('a screenshot', driver.takeScreenshot()),
     // A second window covering it leaves the page visible; minimised it is
@@ -132,11 +142,8 @@ async function webkit({noWebGL = false, ratio = 2} = {}) {
   };
   return {
     async open(url, {width, height}) {
-      // The window holds a toolbar too: it is grown by what the page lacks
-      // before the page loads (it may reach past the screen's edge).
       await limited('the window\'s size', driver.manage().window().setRect({width, height}));
-      const [w, h] = await limited('a script', driver.executeScript('return [innerWidth, innerHeight]'));
-      await limited('the window\'s size', driver.manage().window().setRect({width: 2 * width - w, height: 2 * height - h}));
+      await resize(width, height);  // before the page loads
       await page.goto(url);
       return page;
     },

@@ -1,7 +1,8 @@
 // The page's life as people meet it, in one engine: tolmar.html from the
-// disk, hidden and shown mid-run, the screen kept awake; a phone (ratio 3,
-// 390x844, no Fullscreen API) started by a tap and ended by the close
-// control; a lost WebGL context given back, and one never given back; a slow
+// disk, hidden and shown mid-run, the screen kept awake; a window resized
+// mid-run and its audio context suspended; a phone (ratio 3, 390x844, no
+// Fullscreen API) started by a tap, turned, and ended by the close control;
+// a lost WebGL context given back, and one never given back; a slow
 // download shown as it arrives, and one that stalls. Usage: node
 // life_test.js SITE [ENGINE] (SITE as ci.sh lays it out, build-web/tolmar.html
 // built). Prints PASS/FAIL/SKIP per check; exits 1 on any failure.
@@ -70,7 +71,8 @@ async function oneFile(browser) {
 }
 
 // A phone without the Fullscreen API: a tap starts it, the page fills the
-// window at three device pixels per CSS pixel; a tap shows the close control
+// window at three device pixels per CSS pixel, and again once the phone is
+// turned to landscape; a tap shows the close control
 // for a few seconds, without ending the run; pressing the control ends it.
 async function phone(launch, base) {
   if (!launch.touches) skip('taps as touches', 'its driver hands touches to the page as mouse events; tapped with those');
@@ -87,9 +89,11 @@ async function phone(launch, base) {
     await check(view.state === 'timeline' && view.cw === view.window[0] && view.ch === view.window[1] &&
                 view.w === 3 * view.cw && view.h === 3 * view.ch && !view.fullscreen,
                 'a tap starts it; without full screen the canvas fills the window at 3 device pixels', JSON.stringify(view), page);
+    await page.resize(844, 390);
+    await check(...await lib.viewFollows(page, 'the phone turned to 844x390 mid-run'), page);
     const closeShown = (shown) => waitFor(page, (s) => document.getElementById('close').hidden !== s, shown, LOAD_MS,
                                           `the close control ${shown ? 'shown' : 'hidden'}`);
-    await page.tap(195, 600);
+    await page.tap(195, 200);
     await closeShown(true);
     const box = await page.evaluate(() => {
       const r = document.getElementById('close').getBoundingClientRect();
@@ -115,6 +119,47 @@ async function phone(launch, base) {
   } finally {
     await browser.close();
   }
+}
+
+// Mid-run, full screen refused, the window is resized and the view follows.
+// Then the audio context is suspended (a phone call, a lost device): it
+// runs at once again; refusing to for 2 s, it runs on the next click, the
+// music where the clock says: the lead of the playing buffer's place in the
+// music over the time since the timeline began is what it was.
+async function resizedAndSuspended(browser, base) {
+  const page = await started(browser, `${base}ok/?fault=no-fullscreen`, ['timeline', 'error']);
+  await page.resize(300, 400);
+  await check(...await lib.viewFollows(page, 'a window resized from 480x270 to 300x400 mid-run'), page);
+  const suspend = (refuse) => page.evaluate(async (refuse) => {
+    const context = Object.values(Module.tolmarAudio.contexts)[0];
+    if (refuse) context.resume = () => Promise.reject(new DOMException('not now', 'NotAllowedError'));
+    // Heard after the page's own listener, which was there first.
+    context.addEventListener('statechange', () => { window.soundState = context.state; });
+    await context.suspend();
+    return performance.now();
+  }, refuse);
+  const lead = () => waitFor(page, () => {
+    const c = Object.values(Module.tolmarAudio.contexts)[0];
+    const [source, seen] = [...window.seenSources].find(([s, x]) => s.context === c && x.started && !x.stopped &&
+                                                        x.when <= c.currentTime && c.currentTime < x.when + s.buffer.duration - x.offset) || [];
+    window.lead = seen && window.seenBuffers.get(source.buffer) + seen.offset + c.currentTime - seen.when -
+                  (performance.now() - window.seenStates[2].at) / 1000;
+    return seen && c.state === 'running' && window.soundState !== 'suspended';
+  }, null, LOAD_MS, 'a source playing, its context running').then(() => page.evaluate(() => window.lead), () => NaN);
+  const before = await lead();
+  await suspend(false);
+  await check(!isNaN(await lead()), 'an audio context suspended mid-run runs again at once', '', page);
+  const at = await suspend(true);
+  await waitFor(page, (at) => performance.now() >= at + 2000, at, LOAD_MS, '2 s suspended');
+  await page.evaluate(() => { delete Object.values(Module.tolmarAudio.contexts)[0].resume; });
+  await page.click(150, 200);
+  const after = await lead();
+  // Engines move their audio clock in steps of up to about 0.1 s here.
+  await check(Math.abs(after - before) < 0.5, 'refused for 2 s, it runs on the next click, the music where the clock ' +
+              'says (within 0.5 s)', `the music leads the timeline by ${before.toFixed(3)} s, then ${after.toFixed(3)} s`, page);
+  await page.key('Escape');
+  await endsWith(page, 'after that, Escape ends it', 0, '');
+  await page.close();
 }
 
 // Takes the page's WebGL context away (and gives it back) as a browser may.
@@ -177,7 +222,7 @@ lib.runChecks(ENGINE, async (launch) => {
   const stalled = await started(stallBrowser, `${server.base}stall/`);
   const browser = await launch();
   try {
-    await lib.runGroups([oneFile, contextLost, slowDownload], browser, server.base);
+    await lib.runGroups([oneFile, resizedAndSuspended, contextLost, slowDownload], browser, server.base);
     await lib.runGroups([phone], launch, server.base);
     await endsWith(stalled, 'a download with no byte for 30 s', 255, 'FMOD error! (19) Error loading file. ',
                    STALL_MS + LOAD_MS);

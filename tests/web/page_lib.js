@@ -89,8 +89,12 @@ function pageRecorder(faults) {
   wrap(window.AudioContext && AudioContext.prototype, 'createBufferSource', (_, __, source) => {
     window.seenSources.set(source, {started: false, stopped: false, toDestination: false});
   });
+  // Each buffer's place in the music (s): made in the decoder's order, dropped unplayed or not.
+  let made = 0;
+  window.seenBuffers = new Map();
+  wrap(window.AudioContext && AudioContext.prototype, 'createBuffer', (_, __, b) => { window.seenBuffers.set(b, made); made += b.duration; });
   const source = window.AudioBufferSourceNode && AudioBufferSourceNode.prototype;
-  wrap(source, 'start', (seen, [when]) => { if (seen) Object.assign(seen, {started: true, when}); });
+  wrap(source, 'start', (seen, [when, offset = 0]) => { if (seen) Object.assign(seen, {started: true, when, offset}); });
   wrap(source, 'stop', (seen) => { if (seen) seen.stopped = true; });
   wrap(window.AudioNode && AudioNode.prototype, 'connect', function (seen, [to]) {
     if (seen) seen.toDestination ||= to === this.context.destination;
@@ -350,6 +354,33 @@ async function musicPlays(page, prefix = '', suffix = '') {
   return [sound.playing, `${prefix}the music plays${suffix}`, JSON.stringify(sound)];
 }
 
+// Waits (a limit for hangs only) for the canvas's buffer to be its box at
+// the device's pixels, and two frames drawn since.
+async function canvasAtBox(page) {
+  await waitFor(page, () => {
+    const c = document.getElementById('canvas');
+    return c.width === Math.round(c.clientWidth * devicePixelRatio) && c.height === Math.round(c.clientHeight * devicePixelRatio);
+  }, null, LOAD_MS, 'the canvas at its box').catch(() => {});  // the caller's check says
+  await framesDrawn(page);
+}
+
+// The buffer fills the window at the device's pixels, and the last frame was
+// drawn over all of it, unstretched: the projection matrix's [5] over [0] is
+// its aspect (the picture only translates). As [ok, what, detail] for check().
+async function viewFollows(page, what) {
+  await canvasAtBox(page);
+  const v = await page.evaluate(() => {
+    const [c, ratio] = [document.getElementById('canvas'), devicePixelRatio];
+    const gl = c.getContext('webgl');
+    const program = gl.getParameter(gl.CURRENT_PROGRAM);
+    const m = gl.getUniform(program, gl.getUniformLocation(program, 'matrix'));
+    return {ratio, w: c.width, h: c.height, box: [c.clientWidth * ratio, c.clientHeight * ratio].join(),
+            window: [innerWidth * ratio, innerHeight * ratio].join(), viewport: gl.getParameter(gl.VIEWPORT).join(), aspect: m[5] / m[0]};
+  });
+  const ok = v.box === `${v.w},${v.h}` && v.window === v.box && v.viewport === `0,0,${v.box}` && Math.abs(v.aspect * v.h / v.w - 1) < 1e-3;
+  return [ok, `${what}: the canvas fills the window at ${v.ratio} device pixels, the frame drawn over it unstretched`, JSON.stringify(v)];
+}
+
 // The whole way through: waiting, the black lead-in, the lit timeline with
 // its music, during(page) 4.5 s into it, Escape, then after(page). what: the
 // page's name in the checks ('' for the site's, which also has its view and
@@ -365,6 +396,7 @@ async function realRun(browser, url, {what = '', during, after} = {}) {
   const black = await screenStats(page);
   await check(stillLeadIn && black.brightest <= 2, `${what}the screen is black during the lead-in`,
               `brightest ${black.brightest}, state still lead-in: ${stillLeadIn}`, page);
+  if (!what) await canvasAtBox(page);  // full screen may still be settling
   const view = await page.evaluate(() => {
     const c = document.getElementById('canvas');
     return {w: c.width, h: c.height, cw: c.clientWidth, ch: c.clientHeight, ratio: devicePixelRatio,
@@ -400,4 +432,5 @@ async function realRun(browser, url, {what = '', during, after} = {}) {
 }
 
 module.exports = {LOAD_MS, ROOT, check, skip, runChecks, runGroups, recordedCopy, serve, waitFor, waitForState, tolmarOf,
-                  settled, endsWith, openPage, start, started, framesDrawn, imageStats, screenStats, musicPlays, realRun};
+                  settled, endsWith, openPage, start, started, framesDrawn, imageStats, screenStats, musicPlays, realRun,
+                  viewFollows};

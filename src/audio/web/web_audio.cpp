@@ -59,11 +59,14 @@ const double CHUNK_S = 0.5;
 // placed against its start, and a buffer started late would play over the
 // next one.
 const double START_MARGIN_S = 0.02;
+// A context that ran again this far or more behind the page's clock is
+// brought back to it; less is not worth the skip.
+const double REALIGN_S = 0.05;
 
 // The page side: one audio context per open system; per stream its buffers
 // decoded before the play, the context time of its first sample and the
 // context samples placed since; the sources placed and not yet ended.
-EM_JS(void, audioTables, (double margin_s), {
+EM_JS(void, audioTables, (double margin_s, double realign_s), {
     if (Module.tolmarAudio) return;
     var audio = Module.tolmarAudio = {contexts : {}, streams : {}, sources : {}, timer : null};
     // Silences and unhooks a stream's sources.
@@ -83,23 +86,71 @@ EM_JS(void, audioTables, (double margin_s), {
         var lead = Math.max(margin_s, (context.baseLatency || 0) + 128 / context.sampleRate);
         return Math.ceil((context.currentTime + lead) * context.sampleRate);
     };
+    // Starts the buffer at the context's sample `at`; the part of it that
+    // would fall before the context's near future is left out.
+    audio.startAt = function(sound, buffer, at) {
+        var context = audio.contexts[audio.streams[sound].system];
+        var late_s = Math.max(0, audio.soon(context) - at) / context.sampleRate;
+        if (late_s >= buffer.duration) return;
+        var source = context.createBufferSource();
+        source.buffer = buffer;
+        source.connect(context.destination);
+        source.start(at / context.sampleRate + late_s, late_s);
+        source.tolmarAt = at;
+        var own = audio.sources[sound];
+        own.push(source);
+        source.onended = function() { own.splice(own.indexOf(source), 1); };
+    };
     // Starts the buffer where the stream's last one ends, in samples of
     // the context: each buffer but a stream's last holds a whole number of them.
     audio.place = function(sound, buffer) {
         var stream = audio.streams[sound];
         var context = audio.contexts[stream.system];
-        var source = context.createBufferSource();
-        source.buffer = buffer;
-        source.connect(context.destination);
         // Decoded too late (a page starved of time): the stream goes on a
-        // little later, after a gap, rather than on top of what played.
+        // little later, after a gap, rather than on top of what played. One
+        // catching up with the clock after a suspension drops what is past.
         var soon = audio.soon(context);
-        if (stream.startFrame + stream.placed < soon) stream.startFrame = soon - stream.placed;
-        source.start((stream.startFrame + stream.placed) / context.sampleRate);
+        if (stream.startFrame + stream.placed >= soon) stream.catchingUp = false;
+        if (!stream.catchingUp) stream.startFrame = Math.max(stream.startFrame, soon - stream.placed);
+        audio.startAt(sound, buffer, stream.startFrame + stream.placed);
         stream.placed += buffer.length * context.sampleRate / buffer.sampleRate;
-        var own = audio.sources[sound];
-        own.push(source);
-        source.onended = function() { own.splice(own.indexOf(source), 1); };
+    };
+    // A context that stopped (suspended by the system, interrupted by a
+    // phone call, its device lost) held its clock still while the page's
+    // went on. Back to running, each of its streams goes on where the page's
+    // clock has reached since its play, not where it stopped: what was
+    // placed moves back by the time lost, its past dropped, and the decoder
+    // catches up.
+    audio.realign = function(context) {
+        for (var sound in audio.streams) {
+            var stream = audio.streams[sound];
+            if (audio.contexts[stream.system] !== context || stream.startFrame === null) continue;
+            var due = Math.round((context.currentTime - (performance.now() - stream.playedAt) / 1000) * context.sampleRate);
+            var lost = stream.startFrame - due;
+            if (lost < realign_s * context.sampleRate) continue;
+            var placed = audio.sources[sound].map(function(source) { return [ source.buffer, source.tolmarAt ]; });
+            audio.dropSources(sound);
+            stream.startFrame = due;
+            stream.catchingUp = true;
+            placed.forEach(function(p) { audio.startAt(sound, p[0], p[1] - lost); });
+        }
+    };
+    // Asks each stopped context to run again: at once, and at each chance
+    // the page has (shown, focused, a gesture) while the browser refuses.
+    audio.wakeUp = function() {
+        for (var id in audio.contexts) {
+            var context = audio.contexts[id];
+            if (context.state != 'running' && context.state != 'closed') context.resume().catch(function() {});
+        }
+    };
+    audio.watch = function(context) {
+        context.addEventListener('statechange', function() {
+            if (context.state == 'running') {
+                audio.realign(context);
+            } else {
+                audio.wakeUp();
+            }
+        });
     };
     // The decoder runs from a timer while any stream is open.
     audio.wake = function(delay_ms) {
@@ -124,6 +175,7 @@ EM_JS(int, openOutput, (int system), {
     }
     if (context.state == 'suspended') context.resume().catch(function() {});
     Module.tolmarAudio.contexts[system] = context;
+    Module.tolmarAudio.watch(context);
     return 1;
 });
 
@@ -226,6 +278,10 @@ EM_JS(void, playStream, (int sound, int paused, int again), {
     if (paused) return;
     var context = audio.contexts[stream.system];
     stream.startFrame = audio.soon(context);
+    stream.catchingUp = false;
+    // The page's clock at the first sample: a context stopped now or later
+    // is brought back to it.
+    stream.playedAt = performance.now() + (stream.startFrame / context.sampleRate - context.currentTime) * 1000;
     stream.ready.forEach(function(buffer) { audio.place(sound, buffer); });
     stream.ready = [];
 });
@@ -277,7 +333,11 @@ extern "C" EMSCRIPTEN_KEEPALIVE void tolmarAudioDecode() {
     bool more = false;
     for (AudioStream* s : streams) {
         for (double ahead = secondsAhead(s->id); s->decoding && ahead < AHEAD_S; ahead = secondsAhead(s->id)) {
-            if (ahead >= MIN_AHEAD_S && emscripten_get_now() - began_ms > SLICE_MS) {
+            // Enough ahead; or so far behind (a context back from a long
+            // stop, its past dropped as it comes) that the catching up is
+            // sliced too, rather than holding the page's frames.
+            const bool sliced = ahead >= MIN_AHEAD_S || ahead < -CHUNK_S;
+            if (sliced && emscripten_get_now() - began_ms > SLICE_MS) {
                 more = true;
                 break;
             }
@@ -291,7 +351,7 @@ void backendLock() {}
 void backendUnlock() {}
 
 FMOD_RESULT backendOpenOutput(AudioOutput** output) {
-    audioTables(START_MARGIN_S);
+    audioTables(START_MARGIN_S, REALIGN_S);
     AudioOutput* out = new AudioOutput;
     out->id = ++lastId;
     if (!openOutput(out->id)) {

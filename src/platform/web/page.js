@@ -37,6 +37,8 @@
   var closeTimer = null;       // hides the close control again
   var glLostAt = null;         // the page clock when WebGL was lost, until restored
   var glRestored = false;      // restored since the platform layer last asked
+  var boxSize = null;          // the canvas's box in CSS pixels, from the engine's resize events
+  var boxDevicePixels = null;  // the same in device pixels, where the engine gives them exactly
   var CLOSE_SHOWN_MS = 4000;
   var GL_GIVE_UP_MS = 10000;
   var closeButton = document.getElementById('close');
@@ -95,6 +97,13 @@
     if (shown) closeTimer = setTimeout(function () { showClose(false); }, CLOSE_SHOWN_MS);
   }
 
+  // A suspended or interrupted audio context the browser would not resume
+  // at once (a phone call, a page put to sleep) is asked again whenever the
+  // page may: shown, focused, or on a gesture.
+  function wakeAudio() {
+    if (running() && Module.tolmarAudio) Module.tolmarAudio.wakeUp();
+  }
+
   function leaveFullscreen() {
     if (document.fullscreenElement && document.exitFullscreen) {
       document.exitFullscreen().catch(function () {});
@@ -121,6 +130,60 @@
     } else {
       show(shot ? '' : 'The end. Reload the page to see it again.');
     }
+  }
+
+  // After the first size, the drawing buffer follows the canvas's box at the
+  // device's pixels: a turned phone, a resized window, full screen entered or
+  // left, a zoom or another screen. The engine's resize events only note the
+  // box; the buffer takes it at the next animation frame, just before the
+  // program reads it, so no drawn frame is cleared by a resize. An unchanged
+  // size is never set again: setting it clears the buffer.
+  function followBox() {
+    if (typeof ResizeObserver !== 'function') return;  // the first size stays
+    var observer = new ResizeObserver(function (entries) {
+      var entry = entries[entries.length - 1];
+      var box = entry.contentBoxSize && entry.contentBoxSize[0];
+      var exact = entry.devicePixelContentBoxSize && entry.devicePixelContentBoxSize[0];
+      boxSize = box ? [box.inlineSize, box.blockSize] : [entry.contentRect.width, entry.contentRect.height];
+      boxDevicePixels = exact ? [exact.inlineSize, exact.blockSize] : null;
+    });
+    try {
+      observer.observe(canvas, {box: 'device-pixel-content-box'});
+    } catch (e) {
+      observer.observe(canvas);  // an engine without it: the CSS box times the ratio, rounded
+    }
+    watchRatio();
+  }
+
+  // A new device pixel ratio (the window moved to another screen, a zoom)
+  // leaves the box's CSS size as it was: the exact device pixels are
+  // forgotten until the engine reports them again, the ratio's product
+  // stands in meanwhile.
+  function watchRatio() {
+    var query = window.matchMedia('(resolution: ' + (window.devicePixelRatio || 1) + 'dppx)');
+    var changed = function () {
+      query.removeListener(changed);
+      boxDevicePixels = null;
+      watchRatio();
+    };
+    query.addListener(changed);
+  }
+
+  // The exact device pixels only settle the rounding of a fractional box:
+  // ones further from the ratio's product are an engine that does not count
+  // the ratio the page is given (Chromium's device emulation).
+  function devicePixels(css, exact) {
+    var product = css * (window.devicePixelRatio || 1);
+    return Math.max(1, exact !== undefined && Math.abs(exact - product) < 1 ? exact : Math.round(product));
+  }
+
+  function sizeToBox() {
+    if (!boxSize) return;
+    var exact = boxDevicePixels || [];
+    var width = devicePixels(boxSize[0], exact[0]);
+    var height = devicePixels(boxSize[1], exact[1]);
+    if (canvas.width !== width) canvas.width = width;
+    if (canvas.height !== height) canvas.height = height;
   }
 
   // The still frame's limits are the program's (src/driver/web_shot.cpp):
@@ -201,6 +264,7 @@
   // delivered, to the canvas, so a stray touch never presses it.
   window.addEventListener('click', function (event) {
     if (running() && event.target !== closeButton) showClose(true);
+    wakeAudio();
     gesture();
   });
   closeButton.addEventListener('click', function () {
@@ -211,7 +275,9 @@
     if (document.visibilityState === 'hidden') escapeRules.hide();
     else escapeRules.show(!!document.fullscreenElement);
     keepAwake();
+    wakeAudio();
   });
+  window.addEventListener('focus', wakeAudio);
   // The context is kept for a restore (the default would be to give it up),
   // and the platform layer is told when it comes back.
   canvas.addEventListener('webglcontextlost', function (event) {
@@ -230,6 +296,7 @@
       }
       return;  // Escape never starts the piece
     }
+    wakeAudio();
     gesture();
   });
   window.addEventListener('keyup', function (event) {
@@ -294,12 +361,18 @@
       var ratio = window.devicePixelRatio || 1;
       canvas.width = sizeFromParam('w', Math.max(1, Math.round(canvas.clientWidth * ratio)));
       canvas.height = sizeFromParam('h', Math.max(1, Math.round(canvas.clientHeight * ratio)));
+      if (!shot) followBox();  // a still frame keeps the size it was asked for
     },
     nextFrame: function (clock) {
       tolmar.frameClock = clock;
       if (tolmar.frames++ === 0) tolmar.firstFrameAt = performance.now();
       escapeRules.frame();
-      return new Promise(function (r) { requestAnimationFrame(r); });
+      return new Promise(function (r) {
+        requestAnimationFrame(function () {
+          sizeToBox();
+          r();
+        });
+      });
     },
     // The driver polls Escape only in the timeline, so the first poll marks it.
     pollEscape: function () {
