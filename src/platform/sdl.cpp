@@ -9,6 +9,8 @@
 #include <SDL.h>
 #include <dlfcn.h>
 #include <unistd.h>
+#include <wayland-client-core.h>
+#include <wayland-client-protocol.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdint>
@@ -176,8 +178,9 @@ void matchViewport() {
 // them, so a signature of ours that differs from the library's does not
 // compile. An SDL that loads xkbcommon with dlopen bypasses them.
 namespace {
+// The definition the guards below stand in front of: the library's own.
 template <typename Function>
-Function xkbcommon(const char* name) {
+Function libraryDefinition(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 }  // namespace
@@ -189,14 +192,16 @@ xkb_state_component xkb_state_update_mask(xkb_state* state, xkb_mod_mask_t depre
                                           xkb_layout_index_t depressedLayout,
                                           xkb_layout_index_t latchedLayout,
                                           xkb_layout_index_t lockedLayout) {
-    static const auto real = xkbcommon<decltype(&xkb_state_update_mask)>("xkb_state_update_mask");
+    static const auto real =
+        libraryDefinition<decltype(&xkb_state_update_mask)>("xkb_state_update_mask");
     return state == nullptr ? xkb_state_component{}
                             : real(state, depressedMods, latchedMods, lockedMods, depressedLayout,
                                    latchedLayout, lockedLayout);
 }
 
 void xkb_keymap_key_for_each(xkb_keymap* keymap, xkb_keymap_key_iter_t iter, void* data) {
-    static const auto real = xkbcommon<decltype(&xkb_keymap_key_for_each)>("xkb_keymap_key_for_each");
+    static const auto real =
+        libraryDefinition<decltype(&xkb_keymap_key_for_each)>("xkb_keymap_key_for_each");
     if (keymap != nullptr) {
         real(keymap, iter, data);
     }
@@ -205,10 +210,120 @@ void xkb_keymap_key_for_each(xkb_keymap* keymap, xkb_keymap_key_iter_t iter, voi
 int xkb_keymap_key_get_syms_by_level(xkb_keymap* keymap, xkb_keycode_t key,
                                      xkb_layout_index_t layout, xkb_level_index_t level,
                                      const xkb_keysym_t** symbols) {
-    static const auto real = xkbcommon<decltype(&xkb_keymap_key_get_syms_by_level)>(
+    static const auto real = libraryDefinition<decltype(&xkb_keymap_key_get_syms_by_level)>(
         "xkb_keymap_key_get_syms_by_level");
     return keymap == nullptr ? 0 : real(keymap, key, layout, level, symbols);
 }
+}
+
+// SDL 2.0.14 (the portable archives' SDL) dies of SIGSEGV as soon as an
+// output it has described changes: a new mode, scale or position reaches
+// its wl_output listener after the output's first "done", when the data
+// that listener writes to has been freed and replaced (SDL bug 3798, fixed
+// in 2.0.16). So for an SDL older than 2.0.16 each output's events reach
+// SDL until its first "done" and are dropped after it. The window's size
+// still comes in its configure events, so the picture follows a new mode;
+// a new scale is not seen, and the drawable keeps the scale the window
+// started with, which the compositor then resizes. Every other listener,
+// and any newer SDL, is passed on untouched.
+namespace {
+
+struct DescribedOutput {
+    wl_proxy* output;
+    const wl_output_listener* sdlListener;
+    bool described;  // its first "done" has reached SDL
+};
+DescribedOutput outputs[16] = {};
+
+bool sdlFreesOutputData() {
+    static const bool old = [] {
+        SDL_version version;
+        SDL_GetVersion(&version);
+        return SDL_VERSIONNUM(version.major, version.minor, version.patch) <
+               SDL_VERSIONNUM(2, 0, 16);
+    }();
+    return old;
+}
+
+DescribedOutput& outputOf(wl_output* output) {
+    for (DescribedOutput& entry : outputs) {
+        if (entry.output == reinterpret_cast<wl_proxy*>(output)) {
+            return entry;
+        }
+    }
+    return outputs[0];  // not reached: only the outputs listed get these listeners
+}
+
+void outputGeometry(void* data, wl_output* output, int32_t x, int32_t y, int32_t widthMm,
+                    int32_t heightMm, int32_t subpixel, const char* make, const char* model,
+                    int32_t transform) {
+    const DescribedOutput& entry = outputOf(output);
+    if (!entry.described) {
+        entry.sdlListener->geometry(data, output, x, y, widthMm, heightMm, subpixel, make, model,
+                                    transform);
+    }
+}
+
+void outputMode(void* data, wl_output* output, uint32_t flags, int32_t width, int32_t height,
+                int32_t refresh) {
+    const DescribedOutput& entry = outputOf(output);
+    if (!entry.described) {
+        entry.sdlListener->mode(data, output, flags, width, height, refresh);
+    }
+}
+
+void outputDone(void* data, wl_output* output) {
+    DescribedOutput& entry = outputOf(output);
+    if (!entry.described) {
+        entry.described = true;
+        entry.sdlListener->done(data, output);
+    }
+}
+
+void outputScale(void* data, wl_output* output, int32_t factor) {
+    const DescribedOutput& entry = outputOf(output);
+    if (!entry.described) {
+        entry.sdlListener->scale(data, output, factor);
+    }
+}
+
+// SDL binds outputs at version 2: these four events are all it gets.
+wl_output_listener describedOnce() {
+    wl_output_listener listener = {};
+    listener.geometry = outputGeometry;
+    listener.mode = outputMode;
+    listener.done = outputDone;
+    listener.scale = outputScale;
+    return listener;
+}
+const wl_output_listener outputListener = describedOnce();
+
+}  // namespace
+
+extern "C" int wl_proxy_add_listener(wl_proxy* proxy, void (**implementation)(void), void* data) {
+    static const auto real =
+        libraryDefinition<decltype(&wl_proxy_add_listener)>("wl_proxy_add_listener");
+    static const auto classOf =
+        libraryDefinition<decltype(&wl_proxy_get_class)>("wl_proxy_get_class");
+    if (!sdlFreesOutputData() || std::strcmp(classOf(proxy), "wl_output") != 0) {
+        return real(proxy, implementation, data);
+    }
+    DescribedOutput* slot = nullptr;
+    for (DescribedOutput& entry : outputs) {
+        if (entry.output == proxy) {
+            slot = &entry;  // a proxy at a destroyed one's address starts afresh
+            break;
+        }
+        if (entry.output == nullptr && slot == nullptr) {
+            slot = &entry;
+        }
+    }
+    if (slot == nullptr) {
+        return real(proxy, implementation, data);
+    }
+    *slot = {proxy, reinterpret_cast<const wl_output_listener*>(implementation), false};
+    auto* ours = const_cast<wl_output_listener*>(&outputListener);  // only read
+    return real(proxy, reinterpret_cast<void (**)(void)>(ours), data);
 }
 
 bool platformOpenWindow() {

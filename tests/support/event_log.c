@@ -9,11 +9,13 @@
 //   sound T            the first audio buffer that is not silence
 //   drawable W H       at the first lit frame (the picture's first): the
 //   viewport W H       drawable's size in pixels and GL's viewport then
-//   view T N W H VW VH frame N presented at T, its drawable W x H pixels and
-//                      GL's viewport VW x VH; logged for the first frame,
-//                      whenever either size changes, and for the frame after
-//                      each of those, so a size change is always followed
-//                      by a line on the next frame
+//   view T N W H VW VH SW SH
+//                      frame N presented at T: its drawable W x H pixels,
+//                      GL's viewport VW x VH and the window's size SW x SH
+//                      in SDL's units (logical ones on Wayland); logged for
+//                      the first frame, whenever one of the sizes changes,
+//                      and for the frame after each of those, so a change
+//                      is always followed by a line on the next frame
 //   exit T N           the process exits normally after N presented frames
 //                      (only a process that read the clock: the processes
 //                      a launcher script runs on the way inherit the
@@ -43,7 +45,7 @@ __attribute__((format(printf, 1, 2))) static void logLine(const char* format, ..
         logFd = path ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
     }
     if (logFd < 0) return;
-    char line[96];
+    char line[128];
     va_list values;
     va_start(values, format);
     int n = vsnprintf(line, sizeof line, format, values);
@@ -112,19 +114,22 @@ static void waitForRetrace(void) {
     last = now;
 }
 
-// The drawable's size and GL's viewport at this swap, logged as a "view"
-// line when either changed since the last swap, and at the swap after.
+// The drawable's, the viewport's and the window's sizes at this swap,
+// logged as a "view" line when one changed since the last swap, and at the
+// swap after.
 static void logView(SDL_Window* window) {
-    static int last[4], logNext = 1;
-    int now[4] = {0, 0, 0, 0};
+    static int last[6], logNext = 1;
+    int now[6] = {0, 0, 0, 0, 0, 0};
     GLint viewport[4] = {0, 0, 0, 0};
     SDL_GL_GetDrawableSize(window, &now[0], &now[1]);
     glGetIntegerv(GL_VIEWPORT, viewport);
     now[2] = viewport[2];
     now[3] = viewport[3];
+    SDL_GetWindowSize(window, &now[4], &now[5]);
     const int changed = memcmp(now, last, sizeof now) != 0;
     if (changed || logNext)
-        logLine("view %u %lu %d %d %d %d\n", realTicks(), frames, now[0], now[1], now[2], now[3]);
+        logLine("view %u %lu %d %d %d %d %d %d\n", realTicks(), frames, now[0], now[1], now[2], now[3],
+                now[4], now[5]);
     logNext = changed;
     memcpy(last, now, sizeof now);
 }

@@ -233,4 +233,83 @@ for name in build ${archive:+archive}; do
   [ "$crashes" -eq 0 ] && pass "$name: keyboards that came and went: none of $runs runs crashed" ||
     fail "$name: keyboards that came and went: $crashes of $runs runs crashed"
 done
+
+# --- The output changes while the piece plays ----------------------------------
+# A person changes the screen's mode or scale in the display settings, or
+# the piece's screen is another one now. Each program starts on the 1280x720
+# output at scale 1, which becomes 1920x1080, then scale 2 (960x540 logical),
+# then 1280x720 at scale 2 (640x360 logical). After each change the event
+# log's "view" lines show the window taking it and, once the sizes settle,
+# GL's viewport covering the drawable; screenshots after the first change
+# show the picture beyond the 1280x720 corner it had, and after the scale
+# change, at the output's full resolution. SDL 2.0.14 (the archive's) keeps
+# the scale it started with: its drawable then has the logical size, which
+# sway enlarges; that one check is skipped for it.
+# settled FROM CONDITION: the first "view" line past the first FROM ones
+# where CONDITION (awk, on its fields) holds, followed to the first frame
+# whose sizes are the frame's before: "view T N W H VW VH SW SH".
+settled() {
+  awk -v from="$1" '$1 != "view" || ++n <= from { next }
+    hit && $4 " " $5 " " $6 " " $7 " " $8 " " $9 == last { print; exit }
+    hit || ('"$2"') { hit = 1; last = $4 " " $5 " " $6 " " $7 " " $8 " " $9 }' "$dir/events.txt" 2>/dev/null
+}
+has_settled() { [ -n "$(settled "$@")" ]; }
+# change WHAT SWAY_OUTPUT_ARGS WINDOW_SIZE DRAWABLE_SIZE: changes the output
+# and waits for a window of WINDOW_SIZE (SDL's units); the settled frame must
+# have the viewport on the whole drawable, of DRAWABLE_SIZE pixels.
+change() {
+  local from condition
+  from=$(grep -c '^view ' "$dir/events.txt")
+  condition="(\$8 \"x\" \$9) == \"$3\""
+  as_user swaymsg output HEADLESS-1 $2 >/dev/null
+  wait_run 60 has_settled "$from" "$condition" || { stopped "$s, $1: no frame in a $3 window"; return 1; }
+  read -r _ _ _ w h vw vh _ <<<"$(settled "$from" "$condition")"
+  [ "${vw}x$vh" = "${w}x$h" ] && [ "${w}x$h" = "$4" ] &&
+    pass "$s, $1: a $3 window, the viewport on its ${w}x$h drawable" ||
+    fail "$s, $1: a $3 window, viewport ${vw}x$vh on a ${w}x$h drawable; $4 expected"
+}
+# Lit pixels outside the lower left 1280x720, where a viewport left from
+# the first output would keep the picture.
+beyond_corner() {
+  [ "$(convert "$1" -fill black -draw 'rectangle 0,360 1279,1079' -format '%[max]' info:)" != 0 ]
+}
+for name in build ${archive:+archive}; do
+  if [ "$name" = build ]; then
+    program=$root/build/tolmar from=$dir shim=$root/build/tests/support/libevent_log.so
+  else
+    from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
+  fi
+  s="$name, output changes" runs=0 crashes=0
+  as_user swaymsg output HEADLESS-1 mode 1280x720 scale 1 >/dev/null
+  as_user wtype x
+  start
+  wait_run 120 lit || { stopped "$s: no lit frame"; continue; }
+  change "mode 1920x1080" "mode 1920x1080" 1920x1080 1920x1080 || continue
+  # Up to ten new frames, as shown; one is enough.
+  shot before
+  seen=0
+  for i in $(seq 10); do
+    wait_run 60 changed_since before || break
+    beyond_corner "$dir/now.png" && { seen=1; break; }
+    mv "$dir/now.png" "$dir/before.png"
+  done
+  [ "$seen" = 1 ] && pass "$s: the picture reaches beyond the first 1280x720 corner (frame $i)" ||
+    fail "$s: $i frames on the 1920x1080 output, all black beyond the first 1280x720 corner"
+  [ "$name" = build ] && want=1920x1080 || want=960x540
+  change "scale 2" "scale 2" 960x540 "$want" || continue
+  if [ "$name" = build ]; then
+    shot scaled
+    blocks=$(convert "$dir/scaled.png" -sample 50% -sample 200% "$dir/blocks.png" &&
+      compare -metric AE "$dir/scaled.png" "$dir/blocks.png" null: 2>&1)
+    awk -v n="${blocks:-0}" 'BEGIN { exit !(n > 0) }' &&
+      pass "$s, scale 2: drawn at full resolution ($(printf %.0f "$blocks") pixels off a 2x2 grid)" ||
+      fail "$s, scale 2: the screen looks enlarged (${blocks:-no} pixels off a 2x2 grid)"
+  else
+    skip_check "$s, scale 2: SDL 2.0.14 keeps the first scale; sway enlarges its 960x540 drawable"
+  fi
+  [ "$name" = build ] && want=1280x720 || want=640x360
+  change "mode 1280x720 at scale 2" "mode 1280x720" 640x360 "$want" || continue
+  keyboards_then_escape "$s" && pass "$s: Escape ends it with status 0 and one newline"
+done
+as_user swaymsg output HEADLESS-1 mode 1280x720 scale 1 >/dev/null
 finish
