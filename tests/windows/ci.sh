@@ -63,6 +63,9 @@ run_wine "$tests/platform_checks.exe" clock
 run_wine "$tests/platform_checks.exe" console
 [ "$status" -eq 0 ] && pass "a report is held only on a console of the program's own, shown on it" ||
   { fail "when a report is held:"; echo "$out"; }
+run_wine "$tests/platform_checks.exe" cover
+[ "$status" -eq 0 ] && pass "the window covers its monitor again after a display change and a new DPI ($(grep -o 'monitor [0-9x]*' <<<"$out"))" ||
+  { fail "the window after a display change or a new DPI:"; echo "$out"; }
 
 # Started as Explorer starts it, with a console of its own (Wine's start):
 # the report stays on it under "Press a key to close this window." until a

@@ -4,6 +4,8 @@
 //   platform_checks clock          (the conversion at the 32-bit wrap and for
 //                                   large counts; the clock's steps)
 //   platform_checks console        (when a report is held on the console)
+//   platform_checks cover          (the window covers its monitor again after
+//                                   a display change and a new DPI)
 // Prints a line per failure; exits 1 if any.
 #include "platform/platform.h"
 #include "platform/win32.h"
@@ -73,12 +75,54 @@ int console() {
     return failures != 0;
 }
 
+BOOL CALLBACK findPiece(HWND hwnd, LPARAM found) {
+    char name[16] = "";
+    GetClassNameA(hwnd, name, sizeof name);
+    if (_stricmp(name, "Edit") == 0) *reinterpret_cast<HWND*>(found) = hwnd;
+    return TRUE;
+}
+
+// The window as the program makes it, pushed off its monitor's rectangle
+// (as a display mode change or a move to another monitor leaves it), then
+// told what happened: each time the drawable comes back to the monitor's size.
+int cover() {
+    if (!platformOpenWindow()) return std::printf("FAIL no window: %s\n", platformError()), 1;
+    HWND piece = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findPiece, reinterpret_cast<LPARAM>(&piece));
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoA(MonitorFromWindow(piece, MONITOR_DEFAULTTONEAREST), &monitor);
+    const int width = monitor.rcMonitor.right - monitor.rcMonitor.left;
+    const int height = monitor.rcMonitor.bottom - monitor.rcMonitor.top;
+    // The width the drawable has once the window's messages are answered, or 0
+    // when its height is not the monitor's.
+    const auto drawableWidth = [&] {
+        platformEscapePressed();
+        int w = 0, h = 0;
+        platformDrawableSize(&w, &h);
+        return h == height ? w : 0;
+    };
+    const auto pushAside = [&] { SetWindowPos(piece, nullptr, 10, 10, width / 2, height / 3, SWP_NOZORDER); };
+    expect(drawableWidth() == width, "shown, it covers the monitor", drawableWidth());
+    pushAside();
+    expect(drawableWidth() != width, "pushed aside, it does not (the test's own premise)", drawableWidth());
+    SendMessageA(piece, WM_DISPLAYCHANGE, 32, MAKELPARAM(width, height));
+    expect(drawableWidth() == width, "after a display change it covers the monitor", drawableWidth());
+    pushAside();
+    RECT suggested = {0, 0, width / 2, height / 2};
+    SendMessageA(piece, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+    expect(drawableWidth() == width, "after a new DPI it covers the monitor", drawableWidth());
+    std::printf("monitor %dx%d\n", width, height);
+    return failures != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "manifest") == 0) return manifest(argv[2]);
     if (argc == 2 && std::strcmp(argv[1], "clock") == 0) return clockChecks();
     if (argc == 2 && std::strcmp(argv[1], "console") == 0) return console();
-    std::printf("usage: platform_checks manifest EXE | clock | console\n");
+    if (argc == 2 && std::strcmp(argv[1], "cover") == 0) return cover();
+    std::printf("usage: platform_checks manifest EXE | clock | console | cover\n");
     return 2;
 }
