@@ -312,4 +312,30 @@ for name in build ${archive:+archive}; do
   keyboards_then_escape "$s" && pass "$s: Escape ends it with status 0 and one newline"
 done
 as_user swaymsg output HEADLESS-1 mode 1280x720 scale 1 >/dev/null
+
+# --- Wayland's window without GL, an X server beside it -----------------------
+# A session with both displays where EGL (Wayland's way to GL) has no driver,
+# as with a graphics stack that lacks it: the Wayland video starts but its
+# GL window cannot be made, so the program takes SDL's own choice, X11 with
+# GLX, as SDL would have alone. Lit frames with no window in sway's tree
+# show it drawing there.
+start_display 640x480
+for name in build ${archive:+archive}; do
+  if [ "$name" = build ]; then
+    program=$root/build/tolmar from=$dir shim=$root/build/tests/support/libevent_log.so
+  else
+    from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
+  fi
+  printf '#!/bin/sh\nDISPLAY=%s __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent exec %s\n' "$DISPLAY" "$program" >"$work/egl-less"
+  chmod 755 "$work/egl-less"
+  program=$work/egl-less
+  start
+  if wait_run 120 lit && ! window_shown; then
+    pass "$name, no EGL for Wayland: it draws through X11"
+    kill "$pid"
+    wait "$pid"
+  else
+    stopped "$name, no EGL for Wayland: no lit frame through X11"
+  fi
+done
 finish
