@@ -245,6 +245,14 @@ done
 # change, at the output's full resolution. SDL 2.0.14 (the archive's) keeps
 # the scale it started with: its drawable then has the logical size, which
 # sway enlarges; that one check is skipped for it.
+# use NAME: the build or the archive, as the runs above start them.
+use() {
+  if [ "$1" = build ]; then
+    program=$root/build/tolmar from=$dir shim=$root/build/tests/support/libevent_log.so
+  else
+    from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
+  fi
+}
 # settled FROM CONDITION: the first "view" line past the first FROM ones
 # where CONDITION (awk, on its fields) holds, followed to the first frame
 # whose sizes are the frame's before: "view T N W H VW VH SW SH".
@@ -274,11 +282,7 @@ beyond_corner() {
   [ "$(convert "$1" -fill black -draw 'rectangle 0,360 1279,1079' -format '%[max]' info:)" != 0 ]
 }
 for name in build ${archive:+archive}; do
-  if [ "$name" = build ]; then
-    program=$root/build/tolmar from=$dir shim=$root/build/tests/support/libevent_log.so
-  else
-    from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
-  fi
+  use "$name"
   s="$name, output changes" runs=0 crashes=0
   as_user swaymsg output HEADLESS-1 mode 1280x720 scale 1 >/dev/null
   as_user wtype x
@@ -321,11 +325,7 @@ as_user swaymsg output HEADLESS-1 mode 1280x720 scale 1 >/dev/null
 # show it drawing there.
 start_display 640x480
 for name in build ${archive:+archive}; do
-  if [ "$name" = build ]; then
-    program=$root/build/tolmar from=$dir shim=$root/build/tests/support/libevent_log.so
-  else
-    from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
-  fi
+  use "$name"
   printf '#!/bin/sh\nDISPLAY=%s __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent exec %s\n' "$DISPLAY" "$program" >"$work/egl-less"
   chmod 755 "$work/egl-less"
   program=$work/egl-less
