@@ -225,7 +225,8 @@ int xkb_keymap_key_get_syms_by_level(xkb_keymap* keymap, xkb_keycode_t key,
 // still comes in its configure events, so the picture follows a new mode;
 // a new scale is not seen, and the drawable keeps the scale the window
 // started with, which the compositor then resizes. Every other listener,
-// and any newer SDL, is passed on untouched.
+// and any newer SDL, is passed on untouched. As with the guards above, an
+// SDL that loads libwayland-client with dlopen bypasses this one.
 namespace {
 
 struct DescribedOutput {

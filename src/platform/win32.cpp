@@ -27,13 +27,14 @@ bool escapeTapped = false;        // an Escape key-down reached the window since
 // Windows keeps a maximised window over its monitor as a rule; after a
 // display mode change, or a move to a monitor of another DPI (whose
 // suggested rectangle only keeps the proportions of the old one), it is put
-// over the whole monitor again here. The drawable's size is the client
+// over the whole monitor again here. A minimised one is left alone: it is
+// shown maximised again when restored. The drawable's size is the client
 // rectangle's, read at every frame, so the picture follows.
 void coverMonitor(HWND hwnd) {
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof monitor;
     RECT now = {};
-    if (!GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor) ||
+    if (IsIconic(hwnd) || !GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor) ||
         !GetWindowRect(hwnd, &now) || EqualRect(&now, &monitor.rcMonitor)) {
         return;
     }
