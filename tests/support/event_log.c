@@ -9,13 +9,9 @@
 //   sound T            the first audio buffer that is not silence
 //   drawable W H       at the first lit frame (the picture's first): the
 //   viewport W H       drawable's size in pixels and GL's viewport then
-//   view T N W H VW VH SW SH
-//                      frame N presented at T: its drawable W x H pixels,
-//                      GL's viewport VW x VH and the window's size SW x SH
-//                      in SDL's units (logical ones on Wayland); logged for
-//                      the first frame, whenever one of the sizes changes,
-//                      and for the frame after each of those, so a change
-//                      is always followed by a line on the next frame
+//   view T N W H VW VH SW SH  frame N at T: drawable, GL viewport and window
+//                      (SDL's units) sizes; for the first frame, at each
+//                      change and on the frame after it
 //   exit T N           the process exits normally after N presented frames
 //                      (only a process that read the clock: the processes
 //                      a launcher script runs on the way inherit the
@@ -114,9 +110,6 @@ static void waitForRetrace(void) {
     last = now;
 }
 
-// The drawable's, the viewport's and the window's sizes at this swap,
-// logged as a "view" line when one changed since the last swap, and at the
-// swap after.
 static void logView(SDL_Window* window) {
     static int last[6], logNext = 1;
     int now[6] = {0, 0, 0, 0, 0, 0};

@@ -75,44 +75,27 @@ int console() {
     return failures != 0;
 }
 
-BOOL CALLBACK findPiece(HWND hwnd, LPARAM found) {
-    char name[16] = "";
-    GetClassNameA(hwnd, name, sizeof name);
-    if (_stricmp(name, "Edit") == 0) *reinterpret_cast<HWND*>(found) = hwnd;
-    return TRUE;
-}
-
-// The window as the program makes it, pushed off its monitor's rectangle
-// (as a display mode change or a move to another monitor leaves it), then
-// told what happened: each time the drawable comes back to the monitor's size.
+// The window as the program makes it, pushed aside, then told of a display
+// change or a new DPI: the drawable has its monitor's size again.
 int cover() {
     if (!platformOpenWindow()) return std::printf("FAIL no window: %s\n", platformError()), 1;
-    HWND piece = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), findPiece, reinterpret_cast<LPARAM>(&piece));
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof monitor;
+    const HWND piece = FindWindowA("Edit", nullptr);
+    MONITORINFO monitor = {sizeof monitor, {}, {}, 0};
     GetMonitorInfoA(MonitorFromWindow(piece, MONITOR_DEFAULTTONEAREST), &monitor);
-    const int width = monitor.rcMonitor.right - monitor.rcMonitor.left;
-    const int height = monitor.rcMonitor.bottom - monitor.rcMonitor.top;
-    // The width the drawable has once the window's messages are answered, or 0
-    // when its height is not the monitor's.
-    const auto drawableWidth = [&] {
+    RECT suggested = {0, 0, 64, 48};
+    int width = 0, height = 0;
+    for (UINT message : {WM_DISPLAYCHANGE, WM_DPICHANGED}) {
+        SetWindowPos(piece, nullptr, 10, 10, 64, 48, SWP_NOZORDER);
+        platformEscapePressed();  // answers the window's messages
+        platformDrawableSize(&width, &height);
+        expect(width == 64, "pushed aside (the check's premise)", width);
+        SendMessageA(piece, message, 0, reinterpret_cast<LPARAM>(&suggested));
         platformEscapePressed();
-        int w = 0, h = 0;
-        platformDrawableSize(&w, &h);
-        return h == height ? w : 0;
-    };
-    const auto pushAside = [&] { SetWindowPos(piece, nullptr, 10, 10, width / 2, height / 3, SWP_NOZORDER); };
-    expect(drawableWidth() == width, "shown, it covers the monitor", drawableWidth());
-    pushAside();
-    expect(drawableWidth() != width, "pushed aside, it does not (the test's own premise)", drawableWidth());
-    SendMessageA(piece, WM_DISPLAYCHANGE, 32, MAKELPARAM(width, height));
-    expect(drawableWidth() == width, "after a display change it covers the monitor", drawableWidth());
-    pushAside();
-    RECT suggested = {0, 0, width / 2, height / 2};
-    SendMessageA(piece, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
-    expect(drawableWidth() == width, "after a new DPI it covers the monitor", drawableWidth());
-    std::printf("monitor %dx%d\n", width, height);
+        platformDrawableSize(&width, &height);
+        expect(width == monitor.rcMonitor.right - monitor.rcMonitor.left &&
+                   height == monitor.rcMonitor.bottom - monitor.rcMonitor.top,
+               "it covers its monitor again", message);
+    }
     return failures != 0;
 }
 
