@@ -23,12 +23,33 @@ char errorLine[256] = "";
 WNDPROC editProcedure = nullptr;  // EDIT's own, for what ours does not answer
 bool escapeTapped = false;        // an Escape key-down reached the window since the last poll
 
+// The piece covers the monitor it is on. Shown maximised it does, and
+// Windows keeps a maximised window over its monitor as a rule; after a
+// display mode change, or a move to a monitor of another DPI (whose
+// suggested rectangle only keeps the proportions of the old one), it is put
+// over the whole monitor again here. A minimised one is left alone: it is
+// shown maximised again when restored. The drawable's size is the client
+// rectangle's, read at every frame, so the picture follows.
+void coverMonitor(HWND hwnd) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    RECT now = {};
+    if (IsIconic(hwnd) || !GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !GetWindowRect(hwnd, &now) || EqualRect(&now, &monitor.rcMonitor)) {
+        return;
+    }
+    const RECT& to = monitor.rcMonitor;
+    SetWindowPos(hwnd, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // EDIT's own handling would paint over the picture with GDI, take typed
 // characters, show a caret on focus and open its menu on a right click (a
 // modal loop that would stop the frames), and a close request (Alt+F4, the
 // taskbar) would destroy the window the piece draws into. Only Escape ends
 // the run: its key-down is noted here, as keys reach the window only while
-// it is in front. The rest, the window's housekeeping, is EDIT's.
+// it is in front. A display change or a new DPI puts it back over its
+// monitor. The rest, the window's housekeeping, is EDIT's.
 LRESULT CALLBACK pieceProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_KEYDOWN && wParam == VK_ESCAPE) {
         escapeTapped = true;
@@ -47,6 +68,10 @@ LRESULT CALLBACK pieceProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_KILLFOCUS:
     case WM_CONTEXTMENU:
     case WM_CLOSE:
+        return 0;
+    case WM_DISPLAYCHANGE:
+    case WM_DPICHANGED:
+        coverMonitor(hwnd);
         return 0;
     case WM_SYSCOMMAND:
         // No closing; no screen saver or monitor power-off while it plays.

@@ -9,19 +9,23 @@
 //   sound T            the first audio buffer that is not silence
 //   drawable W H       at the first lit frame (the picture's first): the
 //   viewport W H       drawable's size in pixels and GL's viewport then
+//   view T N W H VW VH SW SH  frame N at T: drawable, GL viewport and window
+//                      (SDL's units) sizes; for the first frame, at each
+//                      change and on the frame after it
 //   exit T N           the process exits normally after N presented frames
 //                      (only a process that read the clock: the processes
 //                      a launcher script runs on the way inherit the
 //                      preload too, and say nothing)
 // Every call goes on to SDL; the changes on the way are the pace of the
 // swaps (waitForRetrace) and, when asked for, a library's chatter
-// (SDL_InitSubSystem).
+// (SDL_VideoInit).
 #define _GNU_SOURCE
 #include <SDL.h>
 #include <GL/gl.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdarg.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,14 +35,17 @@
 
 static int logFd = -2;  // -2: not opened yet, -1: no log asked for
 
-static void logLine(const char* format, unsigned a, int b, unsigned long c) {
+__attribute__((format(printf, 1, 2))) static void logLine(const char* format, ...) {
     if (logFd == -2) {
         const char* path = getenv("TOLMAR_EVENT_LOG");
         logFd = path ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
     }
     if (logFd < 0) return;
-    char line[96];
-    int n = snprintf(line, sizeof line, format, a, b, c);
+    char line[128];
+    va_list values;
+    va_start(values, format);
+    int n = vsnprintf(line, sizeof line, format, values);
+    va_end(values);
     if (n > 0 && write(logFd, line, (size_t)n) < 0) logFd = -1;
 }
 
@@ -52,7 +59,7 @@ static atomic_int clockSeen;
 
 Uint32 SDL_GetTicks(void) {
     Uint32 t = realTicks();
-    if (!atomic_exchange(&clockSeen, 1)) logLine("clock %u\n", t, 0, 0);
+    if (!atomic_exchange(&clockSeen, 1)) logLine("clock %u\n", t);
     return t;
 }
 
@@ -74,7 +81,7 @@ static int frameLit(SDL_Window* window) {
 static unsigned long frames;
 
 __attribute__((destructor)) static void logExit(void) {
-    if (logFd != -1 && atomic_load(&clockSeen)) logLine("exit %u %d %lu\n", realTicks(), 0, frames);
+    if (logFd != -1 && atomic_load(&clockSeen)) logLine("exit %u 0 %lu\n", realTicks(), frames);
 }
 
 // Xvfb has no vertical retrace: a swap returns at once, and the program
@@ -103,6 +110,23 @@ static void waitForRetrace(void) {
     last = now;
 }
 
+static void logView(SDL_Window* window) {
+    static int last[6], logNext = 1;
+    int now[6] = {0, 0, 0, 0, 0, 0};
+    GLint viewport[4] = {0, 0, 0, 0};
+    SDL_GL_GetDrawableSize(window, &now[0], &now[1]);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    now[2] = viewport[2];
+    now[3] = viewport[3];
+    SDL_GetWindowSize(window, &now[4], &now[5]);
+    const int changed = memcmp(now, last, sizeof now) != 0;
+    if (changed || logNext)
+        logLine("view %u %lu %d %d %d %d %d %d\n", realTicks(), frames, now[0], now[1], now[2], now[3],
+                now[4], now[5]);
+    logNext = changed;
+    memcpy(last, now, sizeof now);
+}
+
 void SDL_GL_SwapWindow(SDL_Window* window) {
     static void (*next)(SDL_Window*);
     static int lastLit = -1, sizeLogged;
@@ -115,11 +139,12 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
             GLint viewport[4] = {0, 0, 0, 0};
             SDL_GL_GetDrawableSize(window, &w, &h);
             glGetIntegerv(GL_VIEWPORT, viewport);
-            logLine("drawable %u %d\n", (unsigned)w, h, 0);
-            logLine("viewport %u %d\n", (unsigned)viewport[2], viewport[3], 0);
+            logLine("drawable %d %d\n", w, h);
+            logLine("viewport %d %d\n", (int)viewport[2], (int)viewport[3]);
         }
         if (lit != lastLit) logLine("frame %u %d %lu\n", realTicks(), lit, frames);
         lastLit = lit;
+        logView(window);
     }
     frames++;
     next(window);
@@ -130,12 +155,12 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
 // keyboard layout it does not know (a virtual keyboard's). With
 // TOLMAR_EVENT_VIDEO_SAYS set, the video's start prints that text there, so
 // a test sees whether the program's standard output stays its own.
-int SDL_InitSubSystem(Uint32 flags) {
-    static int (*next)(Uint32);
-    if (!next) next = (int (*)(Uint32))dlsym(RTLD_NEXT, "SDL_InitSubSystem");
+int SDL_VideoInit(const char* driver) {
+    static int (*next)(const char*);
+    if (!next) next = (int (*)(const char*))dlsym(RTLD_NEXT, "SDL_VideoInit");
     const char* says = getenv("TOLMAR_EVENT_VIDEO_SAYS");
-    if ((flags & SDL_INIT_VIDEO) && says) printf("%s\n", says);
-    return next(flags);
+    if (says) printf("%s\n", says);
+    return next(driver);
 }
 
 static SDL_AudioCallback appCallback;
@@ -147,7 +172,7 @@ static void watchCallback(void* userdata, Uint8* stream, int len) {
     for (int i = 0; i < len; i++) {
         if (stream[i] != 0) {
             atomic_store(&heard, 1);
-            logLine("sound %u\n", realTicks(), 0, 0);
+            logLine("sound %u\n", realTicks());
             return;
         }
     }

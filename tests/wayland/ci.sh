@@ -184,12 +184,15 @@ pixel_detail() {
 lit() { logged '$1 == "frame" && $3 == 1'; }
 
 # The build, then the archive: its launcher in its folder, with its music.
-for name in build ${archive:+archive}; do
-  if [ "$name" = build ]; then
+use() {  # NAME: the build or the archive
+  if [ "$1" = build ]; then
     program=$work/build/tolmar from=$dir shim=$work/build/tests/support/libevent_log.so
   else
     from=$(echo "$work"/archive/*) program=./tolmar shim=$work/libevent_log.so
   fi
+}
+for name in build ${archive:+archive}; do
+  use "$name"
   runs=0 crashes=0
   for scale in 1 2; do
     as_user swaymsg output HEADLESS-1 scale "$scale" >/dev/null
@@ -234,5 +237,62 @@ for name in build ${archive:+archive}; do
   done
   [ "$crashes" -eq 0 ] && pass "$name: keyboards that came and went: none of $runs runs crashed" ||
     fail "$name: keyboards that came and went: $crashes of $runs runs crashed"
+done
+
+# --- The output changes while the piece plays ----------------------------------
+# From 1280x720 at scale 1 the output becomes 1920x1080, then scale 2, then
+# 1280x720 at scale 2, as in a person's display settings. After each change,
+# once the sizes settle, the event log's view lines show the viewport on the
+# whole drawable, of the output's pixels (for SDL 2.0.14, the archive's, at
+# the first scale, which it keeps); after the first, a screenshot shows the
+# picture beyond the 1280x720 corner it had.
+settled() {  # FROM WINDOW: past FROM view lines, the first frame in a WINDOW-sized window whose sizes stay
+  awk -v from="$1" -v want="$2" '$1 != "view" || ++n <= from { next }
+    hit && $4 " " $5 " " $6 " " $7 " " $8 " " $9 == last { print; exit }
+    hit || $8 "x" $9 == want { hit = 1; last = $4 " " $5 " " $6 " " $7 " " $8 " " $9 }' "$dir/events.txt"
+}
+has_settled() { [ -n "$(settled "$@")" ]; }
+change() {  # SWAY_OUTPUT_ARGS WINDOW DRAWABLE
+  local from
+  from=$(grep -c '^view ' "$dir/events.txt")
+  as_user swaymsg output HEADLESS-1 $1 >/dev/null
+  wait_run 60 has_settled "$from" "$2" || { stopped "$s, $1: no frame in a $2 window"; return 1; }
+  read -r _ _ _ w h vw vh _ <<<"$(settled "$from" "$2")"
+  [ "${vw}x$vh ${w}x$h" = "${w}x$h $3" ] && pass "$s, $1: the viewport on the whole ${w}x$h drawable" ||
+    fail "$s, $1: viewport ${vw}x$vh on a ${w}x$h drawable; $3 expected"
+}
+for name in build ${archive:+archive}; do
+  use "$name"
+  s="$name, output changes" runs=0 crashes=0
+  as_user swaymsg output HEADLESS-1 mode 1280x720 scale 1 >/dev/null
+  start
+  wait_run 120 lit || { stopped "$s: no lit frame"; continue; }
+  change "mode 1920x1080" 1920x1080 1920x1080 || continue
+  shot before
+  for i in $(seq 10); do  # new frames until one is lit outside the lower left 1280x720
+    wait_run 60 changed_since before || break
+    lit_outside=$(convert "$dir/now.png" -fill black -draw 'rectangle 0,360 1279,1079' -format '%[max]' info:)
+    [ "$lit_outside" != 0 ] && break
+    mv "$dir/now.png" "$dir/before.png"
+  done
+  [ "$lit_outside" != 0 ] && pass "$s: the picture reaches beyond the first 1280x720 corner (frame $i)" ||
+    fail "$s: $i frames on the 1920x1080 output, all black beyond the first 1280x720 corner"
+  [ "$name" = build ] && want="1920x1080 1280x720" || want="960x540 640x360"
+  change "scale 2" 960x540 "${want% *}" && change "mode 1280x720" 640x360 "${want#* }" &&
+    keyboards_then_escape "$s" && pass "$s: Escape ends it with status 0 and one newline"
+done
+as_user swaymsg output HEADLESS-1 mode 1280x720 scale 1 >/dev/null
+
+# No EGL for Wayland's GL window, an X server beside it: SDL's own choice,
+# X11 with GLX, draws (lit frames, and no window in sway's tree).
+start_display 640x480
+for name in build ${archive:+archive}; do
+  use "$name"
+  printf '#!/bin/sh\nDISPLAY=%s __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent exec %s\n' "$DISPLAY" "$program" >"$work/egl-less"
+  chmod 755 "$work/egl-less"
+  program=$work/egl-less
+  start
+  wait_run 120 lit && ! window_shown && pass "$name, no EGL for Wayland: it draws through X11" && kill "$pid" ||
+    stopped "$name, no EGL for Wayland: no lit frame through X11"
 done
 finish

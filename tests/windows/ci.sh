@@ -183,6 +183,13 @@ else
   fail "the suite's files decoded under Wine and on the host: $(grep -v ^PASS host.txt)"
 fi
 
+# Xvfb's screen keeps its size: the window is pushed aside, then sent what
+# Windows sends on a display change and a new DPI.
+run_wine "$tests/platform_checks.exe" cover
+[ "$status" -eq 0 ] &&
+  pass "the window covers its monitor again after a display change and a new DPI" ||
+  { fail "the window after a display change or a new DPI:"; echo "$out"; }
+
 # --- A run with music under Xvfb ---------------------------------------------
 # In a folder with tolmar.mp3 (a 20 s two-tone chord), as a viewer has it,
 # the window watched from outside as Windows does.

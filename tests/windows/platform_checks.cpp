@@ -3,6 +3,8 @@
 //                                   it: resource type 24, id 1)
 //   platform_checks clock          (the conversion at the 32-bit wrap and for
 //                                   large counts)
+//   platform_checks cover          (the window covers its monitor again after
+//                                   a display change and a new DPI)
 // Prints a line per failure; exits 1 if any.
 #include "platform/platform.h"
 #include "platform/win32.h"
@@ -48,11 +50,36 @@ int clockChecks() {
     return failures != 0;
 }
 
+// The window as the program makes it, pushed aside, then told of a display
+// change or a new DPI: the drawable has its monitor's size again.
+int cover() {
+    if (!platformOpenWindow()) return std::printf("FAIL no window: %s\n", platformError()), 1;
+    const HWND piece = FindWindowA("Edit", nullptr);
+    MONITORINFO monitor = {sizeof monitor, {}, {}, 0};
+    GetMonitorInfoA(MonitorFromWindow(piece, MONITOR_DEFAULTTONEAREST), &monitor);
+    RECT suggested = {0, 0, 64, 48};
+    int width = 0, height = 0;
+    for (UINT message : {WM_DISPLAYCHANGE, WM_DPICHANGED}) {
+        SetWindowPos(piece, nullptr, 10, 10, 64, 48, SWP_NOZORDER);
+        platformEscapePressed();  // answers the window's messages
+        platformDrawableSize(&width, &height);
+        expect(width == 64, "pushed aside (the check's premise)", width);
+        SendMessageA(piece, message, 0, reinterpret_cast<LPARAM>(&suggested));
+        platformEscapePressed();
+        platformDrawableSize(&width, &height);
+        expect(width == monitor.rcMonitor.right - monitor.rcMonitor.left &&
+                   height == monitor.rcMonitor.bottom - monitor.rcMonitor.top,
+               "it covers its monitor again", message);
+    }
+    return failures != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "manifest") == 0) return manifest(argv[2]);
     if (argc == 2 && std::strcmp(argv[1], "clock") == 0) return clockChecks();
-    std::printf("usage: platform_checks manifest EXE | clock\n");
+    if (argc == 2 && std::strcmp(argv[1], "cover") == 0) return cover();
+    std::printf("usage: platform_checks manifest EXE | clock | cover\n");
     return 2;
 }
