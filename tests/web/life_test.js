@@ -24,7 +24,13 @@ async function hiddenShown(page) {
   await check(await awake(page) === 1, 'the screen is kept awake during the run', `${await awake(page)} wake locks held`, page);
   await page.hide();
   await waitFor(page, () => document.visibilityState === 'hidden', null, LOAD_MS, 'the page hidden');
-  await new Promise((r) => setTimeout(r, HIDDEN_MS));
+  // Hidden until the music's clock has moved on by HIDDEN_MS: how fast it
+  // moves is the machine's affair, so only a clock that stops fails.
+  const wentOn = await waitFor(page, (ms) => {
+    const hidden = window.visibility.findLast((s) => s.state === 'hidden');
+    const audio = window.Module && Module.tolmarAudio && Object.values(Module.tolmarAudio.contexts)[0];
+    return !!(hidden && audio && audio.currentTime - hidden.audioTime >= ms / 1000);
+  }, HIDDEN_MS, LOAD_MS, 'the music going on while hidden').then(() => true, () => false);
   await page.show();
   await waitFor(page, () => window.visibility.some((s) => s.firstFrameClock !== undefined) || window.tolmar.status !== null,
                 null, LOAD_MS, 'a frame after showing').catch(() => {});
@@ -36,7 +42,7 @@ async function hiddenShown(page) {
   await check(shown.firstFrameClock >= Math.floor(shown.at),
               'shown again, the first frame is drawn for the clock at showing, not where the picture stopped',
               `hidden ${span.toFixed(0)} ms; first frame for clock ${shown.firstFrameClock}, shown at ${shown.at.toFixed(0)}`, page);
-  await check(shown.audioTime - hidden.audioTime >= span / 2000, 'the music went on while hidden',
+  await check(wentOn, 'the music went on while hidden',
               `${(shown.audioTime - hidden.audioTime).toFixed(2)} s of music in ${span.toFixed(0)} ms`, page);
   await check(...await musicPlays(page, '', ' after showing'), page);
   await waitFor(page, () => window.wakeLocks.filter((l) => !l.released).length === 1, null, LOAD_MS, 'a wake lock')
