@@ -9,6 +9,8 @@
 #                                 launcher, music, libraries
 #   tolmar-VERSION-windows.zip    tolmar.exe, tolmar.mp3, README.txt, licences
 #   tolmar-VERSION-web.zip        the web build and its tolmar.mp3, licences
+#   tolmar-VERSION-libmpg123-source.tar.gz  the source of the libmpg123 the
+#                                 exe and the page carry, as built
 #   SHA256SUMS                    for sha256sum -c, over every file of dist/
 # VERSION is the file VERSION. One soundtrack, composed once, goes into all
 # five. Refuses a checkout with uncommitted changes (a release must be
@@ -170,16 +172,9 @@ mpg123=$(bash cmake/mpg123-build.sh windows | tail -n 1)
 mpg123_version=$(basename "$(dirname "$mpg123")")
 mkdir -p "$out/windows-notices"
 cp "$mpg123/COPYING.debian" "$out/windows-notices/libmpg123-0"
-cat >"$out/windows-notices/SOURCES" <<SOURCES
-Where the source of libmpg123-0.dll is:
-libmpg123 $mpg123_version, built from the Debian source package mpg123 $mpg123_version:
-  apt-get source mpg123=$mpg123_version  (Debian 12, bookworm)
-  upstream: https://mpg123.org/
-with one line changed by cmake/mpg123-build.sh in tolmar's source, which
-builds it: src/libmpg123/parse.c takes every frame count an encoder's info
-frame gives, as it does on 64-bit Linux, rather than ignoring counts above
-932067 where a long has 32 bits.
-SOURCES
+sed -e "s/@MPG123_CARRIER@/libmpg123-0.dll/; s/@MPG123_HOW@/the DLL beside tolmar.exe/" \
+  -e "s/@MPG123_VERSION@/$mpg123_version/g; s/@VERSION@/$version/; s/@MPG123_PRESET@/windows/" \
+  tools/release/libmpg123-sources.txt.in >"$out/windows-notices/SOURCES"
 # -static-libgcc -static-libstdc++ -static (cmake/mingw-w64.cmake): GCC's
 # runtime (GPL-3 with the GCC Runtime Library Exception), the mingw-w64
 # runtime and winpthreads.
@@ -207,6 +202,12 @@ readme tools/release/README-web.txt "$out/zip/$web/README.txt"
 notices "$web" /usr/share/doc/emscripten/copyright /usr/share/common-licenses/Apache-2.0 \
   "$out/web/notices/"*
 zip_folder "$web"
+
+# libmpg123's source as the exe and the page were built from it, patched,
+# which their SOURCES.txt name: the licence's offer of the source does not
+# depend on a mirror keeping that version.
+mpg123_source=$(bash cmake/mpg123-build.sh source | tail -n 1)
+cp "$mpg123_source" "$dist/tolmar-$version-libmpg123-source.tar.gz"
 
 (cd "$dist" && sha256sum -- * >SHA256SUMS)
 # Every step passed: the new release replaces the last one by renames on one
