@@ -19,6 +19,7 @@ configure_file(/usr/share/common-licenses/LGPL-2.1 ${notices}/LGPL-2.1.txt COPYO
 set(MPG123_CARRIER "tolmar.wasm (and so tolmar.html)")
 set(MPG123_HOW "linked statically")
 set(MPG123_PRESET web)
+set(MPG123_VERSION ${mpg123_version})
 set(VERSION ${PROJECT_VERSION})
 configure_file(${PROJECT_SOURCE_DIR}/tools/release/libmpg123-sources.txt.in ${notices}/SOURCES.txt @ONLY)
 set(notice_files ${notices}/libmpg123.txt ${notices}/LGPL-2.1.txt ${notices}/SOURCES.txt)
