@@ -1,8 +1,8 @@
 # libmpg123 for the targets Debian has no package of it for, the Windows exe
-# and the page: built from Debian's source package of the version the Linux
-# build links (cmake/mpg123-build.sh, cached once per machine and version)
-# and imported as mpg123::mpg123, so that every target decodes with the same
-# code. On Windows a DLL, copied into the build's top folder beside
+# and the page: built from the Debian source package pinned in
+# cmake/mpg123-source.sha256, the version Debian 12's Linux build links
+# (cmake/mpg123-build.sh, cached once per machine and version), and
+# imported as mpg123::mpg123. On Windows a DLL, copied into the build's top folder beside
 # tolmar.exe (and the test programs), where Windows and Wine look first; for
 # the page a static library.
 if(WIN32)
@@ -16,7 +16,7 @@ if(NOT mpg123_status EQUAL 0)
   message(FATAL_ERROR "libmpg123 for ${mpg123_target}: cmake/mpg123-build.sh ${mpg123_target} failed (${mpg123_status})")
 endif()
 string(REGEX REPLACE ".*\n([^\n]+)\n*$" "\\1" TOLMAR_MPG123_PREFIX "\n${mpg123_out}")
-set(TOLMAR_MPG123_PREFIX ${TOLMAR_MPG123_PREFIX} CACHE INTERNAL "libmpg123 built from Debian's source for this target")
+set(TOLMAR_MPG123_PREFIX ${TOLMAR_MPG123_PREFIX} CACHE INTERNAL "libmpg123 built from the pinned Debian source for this target")
 
 if(WIN32)
   set(MPG123_DLL_NAME libmpg123-0.dll)

@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
 # libmpg123 for the targets that have no Debian package of it: the Windows
-# exe (mingw-w64) and the page (Emscripten). Built from Debian's own source
-# package of the version the Linux build links (libmpg123-dev on this
-# machine), so that every target decodes with the same code. Built once per
-# version and target and kept in the cache beside the release checks' Debian
-# systems ($TOLMAR_TEST_CACHE, default /var/cache/tolmar-tests; without root
-# ~/.cache/tolmar), reproducibly: the same source, flags and dates give the
-# same bytes.
-# Usage: cmake/mpg123-build.sh windows|web
+# exe (mingw-w64) and the page (Emscripten). Built from the Debian source
+# package pinned in cmake/mpg123-source.sha256 (its version and each file's
+# SHA-256), whatever release and packages this machine has, with the one
+# change of cmake/mpg123-frame-count.patch. The source is fetched once from
+# the Debian archive's pool (the main mirror, then the security one) and
+# verified; every build is kept too, once per version and target, so that
+# with both in the cache nothing is fetched. The cache is the one of the
+# release checks' Debian systems ($TOLMAR_TEST_CACHE, default
+# /var/cache/tolmar-tests; without root ~/.cache/tolmar). Reproducible: the
+# same source, flags and dates give the same bytes.
+# Usage: cmake/mpg123-build.sh windows|web|source
 # Prints the installed prefix (include/, lib/, and for windows bin/ with the
-# DLL) as its last line; the build's own output goes to stderr on failure.
+# DLL) as its last line; with source, the patched source as a .tar.gz (a
+# folder mpg123-VERSION, what the builds compile, with the patch beside it),
+# which a release carries for libmpg123's licence. The build's own output
+# goes to stderr on failure.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 target=${1:-}
 case "$target" in
 windows) host=x86_64-w64-mingw32 ;;
 web) host=i686-pc-linux-gnu ;;  # Emscripten's own configure host for 32-bit wasm
-*) echo "usage: cmake/mpg123-build.sh windows|web" >&2; exit 2 ;;
+source) host="" ;;
+*) echo "usage: cmake/mpg123-build.sh windows|web|source" >&2; exit 2 ;;
 esac
-version=$(dpkg-query -W -f='${Version}' libmpg123-dev 2>/dev/null) ||
-  { echo "mpg123 build: libmpg123-dev is not installed (tools/setup-debian.sh run)" >&2; exit 1; }
+pins=$here/mpg123-source.sha256
+patch_file=$here/mpg123-frame-count.patch
+files=$(awk '!/^#/ && NF == 2 { print $2 }' "$pins")
+version=$(grep '\.dsc$' <<<"$files")
+version=${version#mpg123_}
+version=${version%.dsc}
 if [ "$(id -u)" -eq 0 ]; then
   top=${TOLMAR_TEST_CACHE:-/var/cache/tolmar-tests}
 else
@@ -29,11 +41,12 @@ prefix=$cache/$target
 # What makes one build differ from another; a change builds again.
 flags="--host=$host --with-cpu=generic_fpu --with-audio=dummy --enable-modules=no --disable-dependency-tracking"
 [ "$target" = web ] && flags="$flags --disable-shared --enable-static" || flags="$flags --enable-shared --disable-static"
-recipe="$version $flags $(sha256sum "$0" | cut -c1-16)"
+[ "$target" = source ] && flags="" && prefix=$cache/mpg123-$version.tar.gz
+recipe="$version $flags $(cat "$0" "$pins" "$patch_file" | sha256sum | cut -c1-16)"
 mkdir -p "$cache"
 exec 8>"$cache/lock"
 flock 8
-if [ "$(cat "$prefix.recipe" 2>/dev/null)" = "$recipe" ] && [ -d "$prefix" ]; then
+if [ "$(cat "$prefix.recipe" 2>/dev/null)" = "$recipe" ] && [ -e "$prefix" ]; then
   echo "$prefix"
   exit 0
 fi
@@ -47,48 +60,47 @@ fail() {
   exit 1
 }
 
-# The source package, its files checked against the signed index (through a
-# list of apt's of its own, so the machine's apt set-up stays as it is). The
-# upstream tarball's signature is left out: not every mirror keeps it, and
-# the index's hash already pins the tarball.
-if ! compgen -G "$cache/source/mpg123_*.dsc" >/dev/null; then
-  apt=$work/apt
+# The source package's files, fetched once (their signature is left out:
+# the pinned hashes say more than a key would).
+verified() { (cd "$1" && grep -v '^#' "$pins" | sha256sum --check --strict --quiet) >>"$log" 2>&1; }
+if ! verified "$cache/source"; then
+  rm -rf "$cache/source.new"
+  mkdir -p "$cache/source.new"
   mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
-  mkdir -p "$apt/lists/partial" "$cache/source.new"
-  printf 'deb-src %s %s main\n' "$mirror" bookworm "$mirror" bookworm-updates \
-    "$mirror-security" bookworm-security >"$apt/sources.list"
-  opts=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
-    -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt" -o "Acquire::Languages=none" -o "APT::Sandbox::User=root")
-  apt-get "${opts[@]}" update >"$log" 2>&1 &&
-    apt-get "${opts[@]}" source --print-uris "mpg123=$version" >"$work/uris" 2>>"$log" ||
-    fail "cannot read Debian's index of source packages for mpg123 $version"
-  while read -r uri name _ hash; do
-    case "$name" in *.asc) continue ;; esac
-    uri=${uri#\'} uri=${uri%\'}
-    wget -q -T 30 -t 3 -O "$cache/source.new/$name" "$uri" >>"$log" 2>&1 || fail "cannot fetch $uri"
-    [ "SHA256:$(sha256sum "$cache/source.new/$name" | cut -d' ' -f1)" = "$hash" ] ||
-      fail "$name does not match the hash in Debian's index"
-  done < <(grep "^'" "$work/uris")
+  security=${DEBIAN_SECURITY_MIRROR:-http://security.debian.org/debian-security}
+  for name in $files; do
+    for uri in "$mirror/pool/main/m/mpg123/$name" "$security/pool/updates/main/m/mpg123/$name" ""; do
+      [ -n "$uri" ] || fail "cannot fetch $name from $mirror or $security"
+      wget -q -T 30 -t 3 -O "$cache/source.new/$name" "$uri" >>"$log" 2>&1 && break
+    done
+  done
+  verified "$cache/source.new" || fail "the fetched files do not match cmake/mpg123-source.sha256"
   rm -rf "$cache/source"
   mv "$cache/source.new" "$cache/source"
 fi
 
-dsc=$(echo "$cache"/source/mpg123_*.dsc)
-grep -v '\.asc$' "$dsc" >"$work/$(basename "$dsc")"
-cp "$cache"/source/*.tar.* "$work/"
-dpkg-source --no-check -x "$work/$(basename "$dsc")" "$work/src" >"$log" 2>&1 || fail "dpkg-source -x"
+dsc=mpg123_$version.dsc
+grep -v '\.asc$' "$cache/source/$dsc" >"$work/$dsc"
+for name in $files; do [ "$name" = "$dsc" ] || cp "$cache/source/$name" "$work/"; done
+dpkg-source --no-check -x "$work/$dsc" "$work/src" >"$log" 2>&1 || fail "dpkg-source -x"
 cd "$work/src"
-# The encoder's info frame may claim up to 2^32 frames, and libmpg123 drops
-# a claim above ULONG_MAX/4/1152: no claim at all where long has 64 bits
-# (Linux), but 932067 frames where it has 32 (Windows, wasm32), so a damaged
-# file decoded to other samples there. The bound as Linux has it, so that
-# every target takes the same claims.
-sed -i 's|^#define TRACK_MAX_FRAMES ULONG_MAX/4/1152$|#define TRACK_MAX_FRAMES 0xffffffffffffffffULL/4/1152|' src/libmpg123/parse.c
-grep -q '^#define TRACK_MAX_FRAMES 0xffffffffffffffffULL/4/1152$' src/libmpg123/parse.c ||
-  fail "src/libmpg123/parse.c no longer bounds the info frame's count as this script expects"
-# Dates and paths that end up in the library come from the source, not the build.
+rm -rf .pc  # quilt's record of Debian's own patches, applied above
+patch -p1 --no-backup-if-mismatch <"$patch_file" >>"$log" 2>&1 || fail "cmake/mpg123-frame-count.patch does not apply"
 export SOURCE_DATE_EPOCH
 SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -STimestamp)
+if [ "$target" = source ]; then
+  # What the builds compile, in a folder of its own, with the patch beside
+  # it; names, owners and dates fixed, so the same source gives the same file.
+  cp "$patch_file" "$work/src/tolmar-frame-count.patch"
+  mv "$work/src" "$work/mpg123-$version"
+  (cd "$work" && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
+    --mode=go-w --format=gnu -cf - "mpg123-$version" | gzip -9n >"$prefix.new") || fail "packing the source"
+  mv "$prefix.new" "$prefix"
+  echo "$recipe" >"$prefix.recipe"
+  echo "$prefix"
+  exit 0
+fi
+# Dates and paths that end up in the library come from the source, not the build.
 export CFLAGS="-O2 -ffile-prefix-map=$work/src=. -fdebug-prefix-map=$work/src=."
 export ZERO_AR_DATE=1 ARFLAGS=crD
 # A DLL's header holds its link time unless told not to.

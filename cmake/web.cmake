@@ -9,23 +9,19 @@ set_property(TARGET tolmar APPEND PROPERTY LINK_DEPENDS ${page_scripts})
 
 # notices/: what the program carries of libmpg123 asks for its notice beside
 # it (the copyright file of the Debian source it was built from), its
-# licence and where its source is; tolmar.html holds them, the web zip
-# carries them in LICENSES/.
+# licence and where its source is (the release carries it beside the zip);
+# tolmar.html holds them, the web zip carries them in LICENSES/.
 get_filename_component(mpg123_version ${TOLMAR_MPG123_PREFIX} DIRECTORY)
 get_filename_component(mpg123_version ${mpg123_version} NAME)
 set(notices ${PROJECT_BINARY_DIR}/notices)
 configure_file(${TOLMAR_MPG123_PREFIX}/COPYING.debian ${notices}/libmpg123.txt COPYONLY)
 configure_file(/usr/share/common-licenses/LGPL-2.1 ${notices}/LGPL-2.1.txt COPYONLY)
-file(WRITE ${notices}/SOURCES.txt
-  "tolmar.wasm (and so tolmar.html) carries libmpg123 ${mpg123_version}, linked statically\n"
-  "(LGPL-2.1: LGPL-2.1.txt), built with Emscripten from the Debian source package:\n"
-  "  apt-get source mpg123=${mpg123_version}  (Debian 12, bookworm)\n"
-  "  upstream: https://www.mpg123.de/\n"
-  "with one line changed by cmake/mpg123-build.sh, which builds it: src/libmpg123/parse.c\n"
-  "takes every frame count an encoder's info frame gives, as it does on 64-bit Linux,\n"
-  "rather than ignoring counts above 932067 where a long has 32 bits.\n"
-  "To link the program with another build of it: cmake/mpg123-build.sh in\n"
-  "tolmar's source builds the library, and cmake --preset web links it.\n")
+set(MPG123_CARRIER "tolmar.wasm (and so tolmar.html)")
+set(MPG123_HOW "linked statically")
+set(MPG123_PRESET web)
+set(MPG123_VERSION ${mpg123_version})
+set(VERSION ${PROJECT_VERSION})
+configure_file(${PROJECT_SOURCE_DIR}/tools/release/libmpg123-sources.txt.in ${notices}/SOURCES.txt @ONLY)
 set(notice_files ${notices}/libmpg123.txt ${notices}/LGPL-2.1.txt ${notices}/SOURCES.txt)
 
 # tolmar.html: the page with the program and the music inside it, which plays

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Cuts a release: builds everything from scratch in build-release/ and
 # writes what a release page offers into dist/:
-#   tolmar_VERSION_amd64.deb      the Debian package (cpack)
+#   tolmar_VERSION_amd64.deb      the Debian package of the piece and
+#                                 picture-fit, for Debian 12 and 13 (cpack)
+#   tolmar-capture_VERSION+deb12_amd64.deb  tolmar-capture's, one per
+#   tolmar-capture_VERSION+deb13_amd64.deb  release (the other one built in
+#                                 a Debian system of that release; root)
 #   tolmar-VERSION-linux-x86_64.tar.gz  the portable Linux archives, for
 #   tolmar-VERSION-linux-aarch64.tar.gz x86-64 and 64-bit ARM: the program
 #                                 built on Debian 11 (in a chroot kept in
@@ -9,11 +13,14 @@
 #                                 launcher, music, libraries
 #   tolmar-VERSION-windows.zip    tolmar.exe, tolmar.mp3, README.txt, licences
 #   tolmar-VERSION-web.zip        the web build and its tolmar.mp3, licences
+#   tolmar-VERSION-libmpg123-source.tar.gz  the source of the libmpg123 the
+#                                 exe and the page carry, as built
 #   SHA256SUMS                    for sha256sum -c, over every file of dist/
-# VERSION is the file VERSION. One soundtrack, composed once, goes into all
-# five. Refuses a checkout with uncommitted changes (a release must be
-# rebuildable from its commit) unless --allow-dirty is given. The package
-# must pass lintian without errors or warnings. The files are made in
+# VERSION is the file VERSION. One soundtrack, composed once, goes into the
+# piece's package and every archive. Refuses a checkout with uncommitted
+# changes (a release must be rebuildable from its commit) unless
+# --allow-dirty is given. The packages must pass lintian without errors or
+# warnings. The files are made in
 # build-release/dist and replace dist/ whole once every step has passed: a
 # failed step leaves the last release as it was. Installs the packages it
 # needs first (the release set, which brings those of every build).
@@ -28,7 +35,7 @@ for arg in "$@"; do
   case "$arg" in
   --allow-dirty) allow_dirty=yes ;;
   -h | --help)
-    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -81,6 +88,13 @@ step() {
 }
 
 # --- Linux: the Debian package ------------------------------------------------
+# The Debian release this machine runs, which the capture tool's package is
+# built for here.
+debian_release=$(. /etc/os-release && echo "$VERSION_ID")
+case "$debian_release" in
+12 | 13) ;;
+*) echo "release: the Debian packages are built on Debian 12 or 13, not '$debian_release'" >&2; exit 2 ;;
+esac
 # Debian's own hardening flags (PIE, full RELRO, stack protector, fortified
 # calls), as a package built by Debian would have them.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
@@ -93,12 +107,21 @@ step "Linux build (Release, with the tools and the package's files)" \
   -DTOLMAR_CAPTURE=ON -DTOLMAR_PACKAGE=ON
 step "Linux build: compiling and composing the soundtrack" cmake --build "$out/linux"
 unset CFLAGS CXXFLAGS LDFLAGS
-step "Debian package (cpack)" bash -c "cd '$out/linux' && cpack -G DEB"
+# The piece's package, which serves Debian 12 and 13 alike, and the capture
+# tool's for this machine's release; the capture tool's for the other
+# release is built in a system of that release (tools/release/capture_deb.sh).
+step "Debian packages (cpack): tolmar, tolmar-capture for Debian $debian_release" \
+  bash -c "cd '$out/linux' && cpack -G DEB -D CPACK_COMPONENTS_ALL=piece && cpack -G DEB -D CPACK_COMPONENTS_ALL=capture"
 deb=tolmar_${version}_amd64.deb
-mv "$out/linux/$deb" "$dist/"
+mv "$out/linux/$deb" "$out/linux/tolmar-capture_${version}+deb${debian_release}_amd64.deb" "$dist/"
+for other in 12 13; do
+  [ "$other" = "$debian_release" ] ||
+    step "tolmar-capture for Debian $other (built in a Debian $other system)" \
+      bash tools/release/capture_deb.sh "$other" "$dist"
+done
 soundtrack=$out/linux/package/tolmar.mp3
 
-step "lintian" lintian --fail-on error,warning "$dist/$deb"
+step "lintian" lintian --fail-on error,warning "$dist/"*.deb
 
 # Zips of a folder named like the zip, with every file dated from the commit
 # and no extra attributes, so the same commit gives the same zip.
@@ -170,16 +193,9 @@ mpg123=$(bash cmake/mpg123-build.sh windows | tail -n 1)
 mpg123_version=$(basename "$(dirname "$mpg123")")
 mkdir -p "$out/windows-notices"
 cp "$mpg123/COPYING.debian" "$out/windows-notices/libmpg123-0"
-cat >"$out/windows-notices/SOURCES" <<SOURCES
-Where the source of libmpg123-0.dll is:
-libmpg123 $mpg123_version, built from the Debian source package mpg123 $mpg123_version:
-  apt-get source mpg123=$mpg123_version  (Debian 12, bookworm)
-  upstream: https://mpg123.org/
-with one line changed by cmake/mpg123-build.sh in tolmar's source, which
-builds it: src/libmpg123/parse.c takes every frame count an encoder's info
-frame gives, as it does on 64-bit Linux, rather than ignoring counts above
-932067 where a long has 32 bits.
-SOURCES
+sed -e "s/@MPG123_CARRIER@/libmpg123-0.dll/; s/@MPG123_HOW@/the DLL beside tolmar.exe/" \
+  -e "s/@MPG123_VERSION@/$mpg123_version/g; s/@VERSION@/$version/; s/@MPG123_PRESET@/windows/" \
+  tools/release/libmpg123-sources.txt.in >"$out/windows-notices/SOURCES"
 # -static-libgcc -static-libstdc++ -static (cmake/mingw-w64.cmake): GCC's
 # runtime (GPL-3 with the GCC Runtime Library Exception), the mingw-w64
 # runtime and winpthreads.
@@ -207,6 +223,12 @@ readme tools/release/README-web.txt "$out/zip/$web/README.txt"
 notices "$web" /usr/share/doc/emscripten/copyright /usr/share/common-licenses/Apache-2.0 \
   "$out/web/notices/"*
 zip_folder "$web"
+
+# libmpg123's source as the exe and the page were built from it, patched,
+# which their SOURCES.txt name: the licence's offer of the source does not
+# depend on a mirror keeping that version.
+mpg123_source=$(bash cmake/mpg123-build.sh source | tail -n 1)
+cp "$mpg123_source" "$dist/tolmar-$version-libmpg123-source.tar.gz"
 
 (cd "$dist" && sha256sum -- * >SHA256SUMS)
 # Every step passed: the new release replaces the last one by renames on one

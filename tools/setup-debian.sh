@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages of the named sets, each listed in
+# Installs the Debian packages of the named sets, each listed in
 # tools/packages/SET.txt (one package a line, # starts a comment; a line
-# @OTHER brings the set OTHER along, the sets it builds on):
+# @OTHER brings the set OTHER along, the sets it builds on). The names are
+# the same in Debian 12 and 13, so one list serves both:
 #   run      build and start the piece with its default soundtrack
 #   tools    picture-fit and frame-shot
 #   windows  cross-building tolmar.exe
 #   mpg123   libmpg123 from Debian's source, for the exe and the page
 #   capture  tolmar-capture (video files)
+#   check    the default build's tests (./test.sh --quick's first ctest)
 #   web      the web build and its browser tests
 #   test     the test command (./test.sh)
 #   bench    the benchmarks

@@ -2,10 +2,12 @@
 # The release, checked as the people who download it get it: cuts one with
 # tools/release.sh (--allow-dirty, so the test command also runs on work not
 # yet committed), then checks each file of dist/ on its own: the Debian
-# package unpacked and run (deb_test.sh), installed with apt on a fresh
-# minimal Debian 12 in a chroot and run (fresh_install.sh, as root; about
-# 150 MB from the Debian mirror the first time, then only what changed, kept
-# in /var/cache/tolmar-tests), the portable Linux archives unpacked and run,
+# packages unpacked and run (deb_test.sh), installed with apt on fresh
+# minimal Debian 12 and 13 systems in chroots and run (fresh_install.sh, as
+# root; about 150 MB from the Debian mirror the first time for each, then
+# only what changed, kept in /var/cache/tolmar-tests), the project built
+# with the default preset and its quick tests run in a Debian 13 system
+# (debian_quick.sh, beside the others), the portable Linux archives unpacked and run,
 # x86_64 on fresh minimal Debian 11, 12 and 13, aarch64 on arm64 Debian 11
 # and 13 through qemu (linux_archive.sh, as root, cached the same way; the
 # release builds their programs in a Debian 11 kept there too), the Windows
@@ -30,6 +32,7 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 source tests/support/checks.sh
 version=$(head -n 1 VERSION)
+debian_release=$(. /etc/os-release && echo "$VERSION_ID")
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -68,11 +71,15 @@ wayland_pid=$!
 chroots_log=$(mktemp)
 (
   passed=0 failed=0 skipped=0
-  run_checks timeout 1200 bash tests/release/fresh_install.sh "dist/tolmar_${version}_amd64.deb"
+  for release in 12 13; do
+    run_checks timeout 1200 bash tests/release/fresh_install.sh "$release" "dist/tolmar_${version}_amd64.deb" \
+      "dist/tolmar-capture_${version}+deb${release}_amd64.deb"
+  done
   for arch in x86_64 aarch64; do
     PCM_MATCH=$root/build/tests/reliability/pcm_match run_checks timeout 1800 bash tests/release/linux_archive.sh \
       "dist/tolmar-$version-linux-$arch.tar.gz" "build-release/linux-archive/$arch/checks/libevent_log.so"
   done
+  run_checks timeout 2400 bash tests/release/debian_quick.sh 13
   echo "$passed $failed $skipped" >"$chroots_log.counts"
 ) >"$chroots_log" 2>&1 &
 chroots_pid=$!
@@ -84,7 +91,8 @@ run_checks bash $set_check windows build-release/windows . tolmar
 run_checks bash $set_check web build-release/web . tolmar
 run_checks bash $set_check release build-release/linux . tolmar soundtrack picture-fit frame-shot tolmar-capture
 TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/build/tests/reliability/pcm_match \
-  run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb"
+  run_checks timeout 1200 bash tests/release/deb_test.sh "dist/tolmar_${version}_amd64.deb" \
+  "dist/tolmar-capture_${version}+deb${debian_release}_amd64.deb"
 run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
 run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
 run_checks bash tests/release/notices.sh build-release dist

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package installed with apt on a fresh, minimal Debian 12: a
-# debootstrap "minbase" system in a chroot, where `apt-get install
-# --no-install-recommends ./tolmar_*.deb` must pull everything the piece
-# needs from the declared dependencies alone. Then, inside the chroot: no
+# The Debian packages installed with apt on a fresh, minimal Debian 12 or
+# 13: a debootstrap "minbase" system in a chroot, where `apt-get install
+# --no-install-recommends ./tolmar_*.deb ./tolmar-capture_*.deb` (the
+# piece's package, the same for both releases, and the capture tool's for
+# that release) must pull everything they need from the declared
+# dependencies alone. Then, inside the chroot: no
 # binary lacks a library, the tools answer --version, tolmar-capture renders
 # the piece with the installed soundtrack, and the launcher plays it on an X
 # display of the host (Xvfb) with SDL's disk audio driver until Escape.
@@ -14,14 +16,16 @@
 # when the cache holds everything; one line when neither is there). Needs
 # root, debootstrap, Xvfb and xdotool; without root it says so and exits 77
 # (skipped). DEBIAN_MIRROR picks the mirror; http_proxy is passed to apt.
-# Usage: fresh_install.sh DEB
+# Usage: fresh_install.sh RELEASE DEB CAPTURE_DEB
 # Prints PASS per check, FAIL and exits 1 at the first failure.
 set -uo pipefail
-deb=$(realpath "${1:-}" 2>/dev/null)
-[ -f "$deb" ] || { echo "usage: fresh_install.sh DEB" >&2; exit 2; }
+wanted=${1:-}
+deb=$(realpath "${2:-}" 2>/dev/null)
+capture_deb=$(realpath "${3:-}" 2>/dev/null)
+[ -f "$deb" ] && [ -f "$capture_deb" ] || { echo "usage: fresh_install.sh RELEASE DEB CAPTURE_DEB" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/program_lib.sh"  # goes to a temporary folder
-[ "$(id -u)" -eq 0 ] || skip "installing on a fresh Debian 12 needs root (debootstrap, chroot)"
+[ "$(id -u)" -eq 0 ] || skip "installing on a fresh Debian $wanted needs root (debootstrap, chroot)"
 . "$here/../../tools/release/debian_chroot.sh"
 
 chroot=$work/chroot
@@ -33,30 +37,31 @@ log=$case_dir/stderr.txt
 trap 'debian_unmount_all; cleanup' EXIT
 in_chroot() { in_debian "$chroot" "$@"; }
 
-debian_cache 12
+debian_cache "$wanted"
 debian_unpack "$chroot"
 before=$(in_chroot dpkg-query -W | wc -l)
-pass "a fresh minimal Debian 12 in a chroot ($before packages)"
-cp "$deb" "$chroot/root/"
-download=$(in_chroot apt-get install --print-uris -qq --no-install-recommends "./root/$(basename "$deb")" 2>/dev/null |
-  awk '$1 ~ /^.https?:/ { bytes += $3 } END { printf "%.0f", bytes / 1048576 }')  # not the local .deb
+pass "a fresh minimal Debian $release in a chroot ($before packages)"
+cp "$deb" "$capture_deb" "$chroot/root/"
+debs=("/root/$(basename "$deb")" "/root/$(basename "$capture_deb")")
+download=$(in_chroot apt-get install --print-uris -qq --no-install-recommends "${debs[@]}" 2>/dev/null |
+  awk '$1 ~ /^.https?:/ { bytes += $3 } END { printf "%.0f", bytes / 1048576 }')  # not the local .debs
 [ -n "$online" ] || case_dir=""  # offline, apt's complaint adds nothing to the line
-debian_install "$chroot" "/root/$(basename "$deb")"
+debian_install "$chroot" "${debs[@]}"
 after=$(in_chroot dpkg-query -W | wc -l)
-pass "apt-get install --no-install-recommends ./$(basename "$deb"): $((after - before)) packages, $download MB downloaded"
+pass "Debian $release: apt-get install --no-install-recommends ./$(basename "$deb") ./$(basename "$capture_deb"): $((after - before)) packages, $download MB downloaded"
 
 missing=$(in_chroot sh -c 'for f in /usr/libexec/tolmar/tolmar /usr/lib/tolmar/libaudio.so /usr/bin/tolmar-capture /usr/bin/picture-fit; do ldd "$f"; done' | grep 'not found')
 [ -z "$missing" ] || die "libraries not found: $missing"
 for tool in tolmar tolmar-capture picture-fit; do
   in_chroot "$tool" --version >"$log" 2>&1 || die "$tool --version"
 done
-pass "every library found; tolmar, tolmar-capture and picture-fit answer --version"
+pass "Debian $release: every library found; tolmar, tolmar-capture and picture-fit answer --version"
 
 mkdir -p "$chroot/tmp/capture"
 in_chroot sh -c 'cd /tmp/capture && tolmar-capture --quiet --size 64x36 --fps 2 piece.mkv' >"$log" 2>&1 ||
   die "tolmar-capture in an empty folder"
 [ -s "$chroot/tmp/capture/piece.mkv" ] || die "tolmar-capture wrote no piece.mkv"
-pass "tolmar-capture renders the piece with the installed soundtrack ($(stat -c %s "$chroot/tmp/capture/piece.mkv") bytes)"
+pass "Debian $release: tolmar-capture renders the piece with the installed soundtrack ($(stat -c %s "$chroot/tmp/capture/piece.mkv") bytes)"
 
 # The host's X display, shared through its socket folder.
 start_xvfb
@@ -77,4 +82,4 @@ done
 press_escape
 wait_gone "$pid" 120 || { kill "$pid"; die "Escape did not end the run"; }
 wait "$pid" || die "the launcher's run ended with status $?"
-pass "the launcher plays the installed soundtrack on the host's display; Escape, status 0"
+pass "Debian $release: the launcher plays the installed soundtrack on the host's display; Escape, status 0"

@@ -7,7 +7,8 @@
 # (tolmar.exe) and build-release/web (tolmar.js) in their build.ninja. The
 # Linux archives (x86_64, aarch64) carry their libraries as files: what
 # each lib/ holds, each library needing a row of the table. Also shows once
-# that a zip short of a notice fails. Usage:
+# that a zip short of a notice fails. The source of the libmpg123 the zips
+# carry is in dist/, patched as built. Usage:
 #   bash tests/release/notices.sh BUILD_DIR DIST_DIR   (build-release dist)
 # Prints PASS/FAIL per check and "N passed, M failed, K skipped"; exits
 # non-zero on any failure.
@@ -105,6 +106,23 @@ for kind in windows web; do
       pass "the same zip without LICENSES/GPL-3.txt would fail" || fail "the same zip without LICENSES/GPL-3.txt would fail"
   fi
 done
+
+# libmpg123's source, which the LGPL offers with the exe and the page: each
+# zip's SOURCES.txt names the tarball dist/ carries, which holds the pinned
+# version (cmake/mpg123-source.sha256) with our patch applied and beside it.
+source_tar=tolmar-$version-libmpg123-source.tar.gz
+pinned=$(sed -n 's/^[0-9a-f]\{64\}  mpg123_\(.*\)\.dsc$/\1/p' "$root/cmake/mpg123-source.sha256")
+for kind in windows web; do
+  unzip -p "$dist/tolmar-$version-$kind.zip" "tolmar-$version-$kind/LICENSES/SOURCES.txt" 2>/dev/null |
+    grep -qF "  $source_tar" && pass "the $kind zip's SOURCES.txt names $source_tar" ||
+    fail "the $kind zip's SOURCES.txt names $source_tar"
+done
+top=mpg123-$pinned
+tar -xzf "$dist/$source_tar" -C "$work" "$top/src/libmpg123/parse.c" "$top/tolmar-frame-count.patch" 2>"$work/tar.log" &&
+  grep -qx '#define TRACK_MAX_FRAMES 0xffffffffffffffffULL/4/1152' "$work/$top/src/libmpg123/parse.c" &&
+  cmp -s "$work/$top/tolmar-frame-count.patch" "$root/cmake/mpg123-frame-count.patch" &&
+  pass "$source_tar: mpg123 $pinned with cmake/mpg123-frame-count.patch applied and beside it" ||
+  fail "$source_tar: mpg123 $pinned with cmake/mpg123-frame-count.patch applied and beside it: $(cat "$work/tar.log")"
 
 # The Linux archives: a notice for each library in lib/ (ours is under our
 # licence), and a row of the table for each.

@@ -267,6 +267,27 @@ void work() {
     }
 }
 
+// What an audio encoder takes, each list ended by 0 or AV_SAMPLE_FMT_NONE,
+// or null for any value. libavcodec 61.13 (FFmpeg 7.1) answers through
+// avcodec_get_supported_config and deprecates the lists on AVCodec that
+// older ones have only.
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+const void* supportedConfig(const AVCodec* codec, AVCodecConfig config) {
+    const void* values = nullptr;
+    if (avcodec_get_supported_config(nullptr, codec, config, 0, &values, nullptr) < 0) return nullptr;
+    return values;
+}
+const int* supportedRates(const AVCodec* codec) {
+    return static_cast<const int*>(supportedConfig(codec, AV_CODEC_CONFIG_SAMPLE_RATE));
+}
+const AVSampleFormat* supportedFormats(const AVCodec* codec) {
+    return static_cast<const AVSampleFormat*>(supportedConfig(codec, AV_CODEC_CONFIG_SAMPLE_FORMAT));
+}
+#else
+const int* supportedRates(const AVCodec* codec) { return codec->supported_samplerates; }
+const AVSampleFormat* supportedFormats(const AVCodec* codec) { return codec->sample_fmts; }
+#endif
+
 const AVCodec* findEncoder(const char* name, std::string* error) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (!codec) *error = std::string("this FFmpeg has no ") + name + " encoder";
@@ -394,14 +415,15 @@ bool encodeBegin(long music_rate_hz, int music_channels, std::string* error) {
     // The music's own rate where the codec takes it (no resampling, so the
     // samples stay where they were); else 48 kHz.
     int rate = static_cast<int>(music_rate_hz);
-    if (codec->supported_samplerates) {
+    if (const int* rates = supportedRates(codec)) {
         bool supported = false;
-        for (const int* r = codec->supported_samplerates; *r; ++r) supported |= *r == rate;
+        for (const int* r = rates; *r; ++r) supported |= *r == rate;
         if (!supported) rate = 48000;
     }
     audioCodec->sample_rate = rate;
     av_channel_layout_default(&audioCodec->ch_layout, music_channels);
-    audioCodec->sample_fmt = codec->sample_fmts[0];
+    const AVSampleFormat* formats = supportedFormats(codec);
+    audioCodec->sample_fmt = formats ? formats[0] : AV_SAMPLE_FMT_FLT;
     if (settings.container == CONTAINER_MKV) {
         audioCodec->sample_fmt = AV_SAMPLE_FMT_S32;
         audioCodec->bits_per_raw_sample = 24;

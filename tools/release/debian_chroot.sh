@@ -198,3 +198,34 @@ debian_ready_build() {
   debian_ready build-amd64-arm64 g++ crossbuild-essential-arm64 cmake ninja-build pkg-config dpkg-dev file \
     $dev $(printf '%s:arm64 ' $dev)
 }
+
+# debian_ready_check RELEASE: a Debian RELEASE (amd64) with the check set of
+# tools/packages (everything built with the capture tool, and what the
+# default build's tests start), where tests/release/debian_quick.sh builds
+# and tests the project as a developer on that release would. Sets root,
+# mounted.
+debian_ready_check() {
+  debian_cache "$1"
+  debian_ready check $(bash "$(dirname "${BASH_SOURCE[0]}")/../setup-debian.sh" --list check)
+}
+
+# debian_tree SRC: a copy of the working tree at SRC (its tracked and
+# untracked files, not the ignored ones: what a commit of it would hold)
+# at /tmp/tolmar in the system at $root, and the release's compiled
+# objects (ccache, kept in its cache folder) at /tmp/ccache, so that a
+# second build there compiles only what changed. Sets tree, which the
+# caller removes at exit after debian_unmount_all.
+debian_tree() {
+  tree=$root/tmp/tolmar
+  rm -rf "$tree"
+  mkdir -p "$tree" "$cache/ccache"
+  (cd "$1" && git ls-files -z --cached --others --exclude-standard |
+    tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$tree" ||
+    fail "copying the working tree into Debian $release"
+  debian_bind "$cache/ccache" "$root/tmp/ccache"
+}
+# in_tree SCRIPT: runs the shell SCRIPT in that copy, compiling through ccache.
+in_tree() {
+  in_debian "$root" env CCACHE_DIR=/tmp/ccache CCACHE_BASEDIR=/tmp/tolmar CCACHE_NOHASHDIR=true CCACHE_MAXSIZE=1G \
+    sh -c "cd /tmp/tolmar && $1"
+}
