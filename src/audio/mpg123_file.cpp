@@ -194,6 +194,30 @@ bool mpg123FileRewind(Mpg123File* file) {
     return mpg123_seek(file->decoder, 0, SEEK_SET) >= 0;
 }
 
+bool mpg123FileSeek(Mpg123File* file, bool loop, int64_t frame) {
+    const size_t frameBytes = sizeof(float) * static_cast<size_t>(file->channels);
+    if (file->memory.playing) {
+        const size_t frames = file->memory.pass.size() / frameBytes;
+        file->memory.at = static_cast<size_t>(frame) % frames * frameBytes;
+        return true;
+    }
+    // The gapless length from the info frame, or libmpg123's estimate from
+    // the file's size.
+    const off_t length = mpg123_length(file->decoder);
+    if (length > 0 && frame >= length) {
+        if (!loop) return false;
+        frame %= length;
+    }
+    // A pass kept from here would not begin at the first sample: the memory
+    // loop starts afresh at the next rewind.
+    std::vector<unsigned char>().swap(file->memory.pass);
+    file->memory.tooLong = true;
+    file->passBytes = static_cast<size_t>(frame) * frameBytes;
+    file->input->failed = false;
+    decoderCalls++;
+    return mpg123_seek(file->decoder, static_cast<off_t>(frame), SEEK_SET) >= 0;
+}
+
 void mpg123FileClose(Mpg123File* file) {
     if (file->decoder) mpg123_delete(file->decoder);  // closes the stream too
     if (file->input) close(file->input->fd);

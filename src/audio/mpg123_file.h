@@ -8,6 +8,8 @@
 
 #include <mpg123.h>
 
+#include <cstdint>
+
 struct Mpg123Input;  // the file as libmpg123 reads it: its descriptor, and whether a read failed
 
 struct Mpg123File {
@@ -36,6 +38,12 @@ bool mpg123FileRead(Mpg123File* file, bool loop, unsigned char* out, size_t size
 
 // Back to the first sample; false when the file cannot seek.
 bool mpg123FileRewind(Mpg123File* file);
+
+// Moves to `frame` (samples per channel at the file's rate, from the first
+// sample), counted round the loop for a looping file. False when a file that
+// does not loop ends before it, or the file cannot seek: nothing more until a
+// rewind.
+bool mpg123FileSeek(Mpg123File* file, bool loop, int64_t frame);
 
 // Frees the decoder and closes the file; harmless on a closed one.
 void mpg123FileClose(Mpg123File* file);

@@ -5,7 +5,8 @@
 #   file_changes: tolmar.mp3 deleted, cut to half, cut to nothing while it plays;
 #   signals:      SIGINT in the timeline, SIGTERM in the lead-in;
 #   disk_full:    the disk audio output's file system fills up mid-run;
-#   pulse_killed: the PulseAudio server the program plays to is killed
+#   pulse_killed: the PulseAudio server the program plays to is killed and
+#                 started again; the music comes back at the clock's place
 #                 (skipped, and counted as skipped, without pulseaudio).
 # Each waits on the program's own events (the event log), never on a guess
 # of how long start-up takes, so a slow machine only makes it take longer.
@@ -113,19 +114,20 @@ disk_full() {
   echo "disk-full: audio output lost to $how; the run went on and ended normally"
 }
 
-# A private PulseAudio server (a null sink) killed 5 s into the run: what a
-# desktop's sound server crashing looks like to the program.
+# A private PulseAudio server (a null sink) killed mid-run and started again:
+# what a desktop's sound server crashing, or restarted as a cure, looks like
+# to the program. The music is eight one-second steps, so the recording of
+# the server's output tells where in the music it came back.
 pulse_killed() {
   local dir=$work/pulse-killed
   new_case pulse-killed
+  make_steps_mp3 "$dir/tolmar.mp3" 8
   start_sound_server "$dir/pulse" || die "pulse-killed: no sound server to play to"
+  record_sink "$dir/before.raw"
   start_program "$dir" SDL_AUDIODRIVER=pulseaudio
-  wait_event "$dir" '$1 == "sound"' 120
-  kill -9 "$sound_pid"
-  wait "$sound_pid" 2>/dev/null
-  no_spin "pulse-killed, after the loss"
+  server_restarted "$dir" pulse-killed
   finish_with_escape "$dir"
-  echo "pulse-killed: the sound server died mid-run; the run went on and ended normally"
+  echo "pulse-killed: the sound server died and came back mid-run; the music followed, the run ended normally"
 }
 
 [ "$case_name" != pulse_killed ] || command -v pulseaudio >/dev/null || skip "pulse-killed: pulseaudio is not installed"

@@ -97,19 +97,6 @@ read_position() {
   done
 }
 
-# while_running SECONDS WHAT COMMAND...: runs COMMAND every 0.1 s until it
-# succeeds; fails when the program ends first or SECONDS go by.
-while_running() {
-  local limit=$1 what=$2 i
-  shift 2
-  for i in $(seq $((limit * 10))); do
-    "$@" && return 0
-    kill -0 "$pid" 2>/dev/null || { wait "$pid"; die "$what: the program ended (status $?)"; }
-    sleep 0.1
-  done
-  die "$what: not done within $limit s"
-}
-
 # wait_event DIR AWK-CONDITION SECONDS: waits until the program's event log
 # has a line that the condition picks (e.g. '$1 == "frame" && $3 == 1').
 wait_event() {

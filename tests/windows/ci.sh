@@ -195,4 +195,8 @@ run_wine "$tests/platform_checks.exe" cover
 # the window watched from outside as Windows does.
 wine_music_run "$work/run" "$exe" "$tests/window_probe.exe"
 
+# --- The sound server killed and started again mid-run -------------------------
+(wine_server_restarted "$exe") | tee "$work/restarted.txt"
+add_checks "$work/restarted.txt" "${PIPESTATUS[0]}" "the sound server killed and started again"
+
 finish

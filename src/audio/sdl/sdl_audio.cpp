@@ -1,16 +1,22 @@
 // The Linux backend: MP3 streams decoded from disk by libmpg123 and played
 // through one SDL2 audio device per system. Each stream has a feeder thread
 // that decodes ahead into a converter; the device callback only copies out.
+// A watcher thread per system opens the device again after it was lost (a
+// sound server restarted, a card unplugged).
 #include "audio/backend.h"
 #include "audio/mpg123_file.h"
 #include "audio/sdl/sdl_test_device.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,18 +29,37 @@ constexpr Uint16 DEVICE_BUFFER_FRAMES = 1024;  // about 23 ms per callback at 44
 // the whole process on a loaded machine (380 ms seen) without a gap.
 constexpr int READ_AHEAD_MS = 1000;
 constexpr size_t DECODE_CHUNK_BYTES = 16384;  // one mpg123_read: 2048 stereo float frames
+// How often the watcher asks whether the device still plays and, once it is
+// lost, tries to open an output again.
+constexpr auto WATCH_PERIOD = std::chrono::seconds(1);
+constexpr int PACED_PULLS = 8;  // device calls that tell its pace from the fill at its start
 
 }  // namespace
 
 struct AudioOutput {
-    SDL_AudioDeviceID device = 0;  // 0 once stopped, and for the test device
+    // 0 once stopped, while lost, and for the test device. Changed under the
+    // library lock, by the watcher only while it runs.
+    SDL_AudioDeviceID device = 0;
     SDL_AudioSpec accepted{};      // what the device accepted
     std::vector<Uint8> mixBuffer;  // callback scratch, one device buffer
     std::vector<AudioStream*> streams;  // changed under the device lock
+    bool holdsAudio = false;  // this output holds a reference to SDL's audio subsystem
+
+    std::thread watcher;  // none for the test device
+    std::mutex watchMutex;
+    std::condition_variable watchWake;
+    std::atomic<bool> watchStop{false};
+    bool pulled = false;  // the reopened device plays at its pace; watchMutex
+    // The streams wait for their place while the reopened device starts;
+    // the device lock.
+    bool resuming = false;
+    int pulls = 0;
+    std::chrono::steady_clock::time_point pullTimes[PACED_PULLS];  // the last calls, round
 };
 
 // Lock order: the library lock, then decodeMutex, then the device lock
 // (SDL_LockAudioDevice, held by SDL around the callback), then bufferMutex.
+// watchMutex is taken alone.
 struct AudioStream {
     AudioOutput* output = nullptr;
     bool loop = false;
@@ -55,6 +80,9 @@ struct AudioStream {
     // Guarded by the device lock: the callback reads and clears them.
     bool playing = false;
     bool paused = false;
+    // When the current play began (library lock): where the music should be
+    // when a lost output comes back.
+    std::chrono::steady_clock::time_point playStart;
 };
 
 namespace {
@@ -100,6 +128,26 @@ void quietAlsa() {
 void mixCallback(void* userdata, Uint8* out, int len) {
     AudioOutput* output = static_cast<AudioOutput*>(userdata);
     SDL_memset(out, output->accepted.silence, len);
+    if (output->resuming) {
+        // A reopened device first fills its buffer at once, then asks at the
+        // pace it plays; a server that just started may take seconds to
+        // begin. The streams go to the clock's place (the watcher) once the
+        // last PACED_PULLS calls took the time of most of their buffers.
+        const auto now = std::chrono::steady_clock::now();
+        const auto span = std::chrono::duration<double>((PACED_PULLS - 2) * output->accepted.samples /
+                                                        static_cast<double>(output->accepted.freq));
+        auto& oldest = output->pullTimes[output->pulls % PACED_PULLS];
+        if (output->pulls >= PACED_PULLS && now - oldest >= span) {
+            {
+                std::lock_guard<std::mutex> w(output->watchMutex);
+                output->pulled = true;
+            }
+            output->watchWake.notify_all();
+        }
+        oldest = now;
+        output->pulls++;
+        return;
+    }
     Uint8* scratch = output->mixBuffer.data();
     len = std::min(len, static_cast<int>(output->mixBuffer.size()));
     for (AudioStream* s : output->streams) {
@@ -175,9 +223,8 @@ void feed(AudioStream* s) {
 }
 
 // The converter from the decoder's float output to the device's format, and
-// the read-ahead in device bytes.
-FMOD_RESULT openConverter(AudioStream* s) {
-    const SDL_AudioSpec& dev = s->output->accepted;
+// the read-ahead in device bytes. bufferMutex held where a feeder runs.
+FMOD_RESULT openConverter(AudioStream* s, const SDL_AudioSpec& dev) {
     s->converted = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(s->file.channels),
                                       static_cast<int>(s->file.rate_hz), dev.format, dev.channels,
                                       dev.freq);
@@ -188,13 +235,23 @@ FMOD_RESULT openConverter(AudioStream* s) {
     return FMOD_OK;
 }
 
-// Back to the first sample with the read-ahead refilled. Library lock held.
-void rewind(AudioStream* s) {
+// Goes to `frame` of the music (0: the first sample) with the read-ahead
+// refilled; with `dev`, for a device of that format. Library lock held.
+void startAt(AudioStream* s, int64_t frame, const SDL_AudioSpec* dev = nullptr) {
     std::lock_guard<std::mutex> d(s->decodeMutex);
-    bool ok = mpg123FileRewind(&s->file);
+    bool ok = frame == 0 ? mpg123FileRewind(&s->file) : mpg123FileSeek(&s->file, s->loop, frame);
     {
         std::lock_guard<std::mutex> b(s->bufferMutex);
         SDL_AudioStreamClear(s->converted);
+        if (dev) {
+            SDL_AudioStream* old = s->converted;
+            if (openConverter(s, *dev) == FMOD_OK) {
+                SDL_FreeAudioStream(old);
+            } else {
+                s->converted = old;  // the stream stays silent rather than play garbled
+                ok = false;
+            }
+        }
         s->ended = !ok;
     }
     prefill(s);
@@ -210,6 +267,137 @@ SDL_AudioSpec testDeviceFormat() {
     accepted.samples = DEVICE_BUFFER_FRAMES;
     accepted.size = DEVICE_BUFFER_FRAMES * 2 * sizeof(float);
     return accepted;
+}
+
+// SDL's default output at our format, paused, its callback given `out`.
+SDL_AudioDeviceID openDevice(AudioOutput* out, SDL_AudioSpec* accepted) {
+    SDL_AudioSpec want{};
+    want.freq = DEVICE_RATE_HZ;
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = DEVICE_BUFFER_FRAMES;
+    want.callback = mixCallback;
+    want.userdata = out;
+    // Channels and buffer size stay as asked (SDL adapts them if it must);
+    // rate and sample format follow the device and each stream converts.
+    return SDL_OpenAudioDevice(nullptr, 0, &want, accepted,
+                               SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_FORMAT_CHANGE);
+}
+
+// The library lock for the watcher, which must not wait for it: the close
+// holds it while it waits for the watcher to end. False once told to stop.
+bool lockUnlessStopping(AudioOutput* out) {
+    while (!libraryLock().try_lock()) {
+        if (out->watchStop) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void say(const char* line) {
+    std::fprintf(stderr, "tolmar: %s\n", line);
+}
+
+// The device stopped playing (SDL disables a device whose server or card
+// went away, and then runs its callback on nothing): closed, so the music
+// waits, silent, for an output to open. True when it was lost.
+bool closeIfLost(AudioOutput* out) {
+    if (SDL_GetAudioDeviceStatus(out->device) != SDL_AUDIO_STOPPED) return false;
+    if (!lockUnlessStopping(out)) return false;
+    SDL_CloseAudioDevice(out->device);
+    out->device = 0;
+    libraryLock().unlock();
+    say("the sound output went away; the music goes on silently until it is back");
+    return true;
+}
+
+// Tries to open an output again; true once one is open, silent until it
+// plays at its pace (resume). Some SDL versions keep one connection to the
+// sound server for the whole audio subsystem, and that connection died with
+// the server: when the device does not open, the subsystem starts over (for
+// real only where this output alone holds it). Under the library lock, as
+// SDL's set-up calls are not safe beside another system's init; the driver
+// calls nothing while it plays.
+bool reopen(AudioOutput* out) {
+    if (!lockUnlessStopping(out)) return false;
+    SDL_AudioSpec accepted{};
+    SDL_AudioDeviceID device = openDevice(out, &accepted);
+    if (!device) {
+        if (out->holdsAudio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        out->holdsAudio = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+        if (out->holdsAudio) device = openDevice(out, &accepted);
+    }
+    if (device) {
+        {
+            std::lock_guard<std::mutex> w(out->watchMutex);
+            out->pulled = false;
+        }
+        out->device = device;
+        lockDevice(out);
+        out->accepted = accepted;
+        out->mixBuffer.assign(accepted.size, 0);
+        out->resuming = true;
+        out->pulls = 0;
+        unlockDevice(out);
+        SDL_PauseAudioDevice(device, 0);
+    }
+    libraryLock().unlock();
+    return device != 0;
+}
+
+// The reopened device plays at its pace: each stream goes where the clock since its play
+// began says it should be, round its loop, converted for the device's format.
+void resume(AudioOutput* out) {
+    if (!lockUnlessStopping(out)) return;
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<int64_t> frames;
+    lockDevice(out);
+    for (AudioStream* s : out->streams) {
+        const std::chrono::duration<double> since = now - s->playStart;
+        const double frame = since.count() * static_cast<double>(s->file.rate_hz);
+        frames.push_back(s->playing ? static_cast<int64_t>(frame) : 0);
+    }
+    unlockDevice(out);
+    // The callback leaves the streams alone while resuming.
+    for (size_t i = 0; i < frames.size(); i++) startAt(out->streams[i], frames[i], &out->accepted);
+    lockDevice(out);
+    out->resuming = false;
+    unlockDevice(out);
+    libraryLock().unlock();
+    say("the sound output is back");
+}
+
+// Disk output is a file: one that failed (a full disk) is left as SDL
+// leaves it, silent; reopening it would start the file over.
+bool reopens() {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    return !driver || std::strcmp(driver, "disk") != 0;
+}
+
+void watch(AudioOutput* out) {
+    if (!reopens()) return;
+    // Named apart from the feeders, which carry the program's name.
+    pthread_setname_np(pthread_self(), "audio-watch");
+    enum { PLAYING, LOST, RESUMING } state = PLAYING;
+    for (;;) {
+        bool pulled;
+        {
+            std::unique_lock<std::mutex> w(out->watchMutex);
+            out->watchWake.wait_for(w, WATCH_PERIOD, [out, state] {
+                return out->watchStop || (state == RESUMING && out->pulled);
+            });
+            pulled = out->pulled;
+        }
+        if (out->watchStop) return;
+        if (state == RESUMING && pulled) {
+            resume(out);
+            state = PLAYING;
+        } else if (state != LOST) {
+            if (closeIfLost(out)) state = LOST;
+        } else if (reopen(out)) {
+            state = RESUMING;
+        }
+    }
 }
 
 }  // namespace
@@ -233,32 +421,33 @@ FMOD_RESULT backendOpenOutput(AudioOutput** output) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return FMOD_ERR_OUTPUT_INIT;
     AudioOutput* out = new AudioOutput;
-    SDL_AudioSpec want{};
-    want.freq = DEVICE_RATE_HZ;
-    want.format = AUDIO_F32SYS;
-    want.channels = 2;
-    want.samples = DEVICE_BUFFER_FRAMES;
-    want.callback = mixCallback;
-    want.userdata = out;
-    // Channels and buffer size stay as asked (SDL adapts them if it must);
-    // rate and sample format follow the device and each stream converts.
-    SDL_AudioDeviceID device = SDL_OpenAudioDevice(
-        nullptr, 0, &want, &out->accepted, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_FORMAT_CHANGE);
+    SDL_AudioDeviceID device = openDevice(out, &out->accepted);
     if (!device) {
         delete out;
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return FMOD_ERR_OUTPUT_INIT;
     }
     // The device starts paused, so the callback sees none of this half-made.
+    out->holdsAudio = true;
     out->mixBuffer.assign(out->accepted.size, 0);
     out->device = device;
     SDL_PauseAudioDevice(device, 0);
+    out->watcher = std::thread(watch, out);
     *output = out;
     return FMOD_OK;
 }
 
-// Closing the device ends its callback for good.
+// Closing the device ends its callback for good; the watcher ends first, so
+// that it opens nothing again.
 void backendStopOutput(AudioOutput* output) {
+    if (output->watcher.joinable()) {
+        {
+            std::lock_guard<std::mutex> w(output->watchMutex);
+            output->watchStop = true;
+        }
+        output->watchWake.notify_all();
+        output->watcher.join();
+    }
     if (output->device) SDL_CloseAudioDevice(output->device);
     output->device = 0;
 }
@@ -266,7 +455,7 @@ void backendStopOutput(AudioOutput* output) {
 void backendCloseOutput(AudioOutput* output) {
     if (output == testOutput) {
         testOutput = nullptr;
-    } else {
+    } else if (output->holdsAudio) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
     delete output;
@@ -281,7 +470,7 @@ FMOD_RESULT backendOpenStream(AudioOutput* output, const char* name, bool loop,
     s->output = output;
     s->loop = loop;
     s->file = file;
-    result = openConverter(s);
+    result = openConverter(s, output->accepted);
     if (result == FMOD_OK) {
         std::lock_guard<std::mutex> d(s->decodeMutex);
         prefill(s);
@@ -312,7 +501,8 @@ FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
     lockDevice(output);
     stream->playing = false;
     unlockDevice(output);
-    if (again) rewind(stream);
+    if (again) startAt(stream, 0);
+    stream->playStart = std::chrono::steady_clock::now();
     lockDevice(output);
     stream->paused = paused;
     stream->playing = true;

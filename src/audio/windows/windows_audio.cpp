@@ -1,7 +1,9 @@
 // The Windows backend: MP3 streams decoded from disk by libmpg123 (the same
 // code as the other backends, mpg123_file.h) and played through one waveOut
 // device per system, 44.1 kHz 16-bit stereo. A mixer thread per system keeps
-// the device's buffers queued, decoding each playing stream as it goes.
+// the device's buffers queued, decoding each playing stream as it goes, and
+// opens the device again after it failed (removed, or the audio service or
+// its sound server restarted).
 #include "audio/backend.h"
 #include "audio/mpg123_file.h"
 
@@ -12,8 +14,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -27,6 +31,23 @@ constexpr int BUFFER_FRAMES = 2048;  // about 46 ms at 44.1 kHz
 constexpr int BUFFER_COUNT = 16;
 constexpr int DECODE_FRAMES = 1152;  // per decoder read: one Layer III frame
 constexpr uint64_t ONE = uint64_t(1) << 32;  // 1.0 in the resampler's 32.32 fixed point
+// A device that has given back no buffer for this long has failed: a
+// working one gives one back every 46 ms. So has one that gives them back
+// twice as fast as it could play them over two seconds (after a stall it
+// owes no more than its queue, 16). Wine's, when its sound server dies,
+// does either, and fails no call.
+constexpr auto SILENT_DEVICE = std::chrono::seconds(2);
+constexpr auto PACE_WINDOW = std::chrono::seconds(2);
+constexpr int MOST_BUFFERS_PER_WINDOW = 2 * 2 * OUTPUT_RATE_HZ / BUFFER_FRAMES;
+// A reopened device is back once it has played a window at a third of its
+// pace or more (Wine on a busy machine keeps up with two thirds).
+constexpr int LEAST_BUFFERS_PER_WINDOW = 2 * OUTPUT_RATE_HZ / BUFFER_FRAMES / 3;
+// Buffers given back that tell a reopened device's pace from its first fill.
+constexpr int PACED_RETURNS = 8;
+// How often a failed device is tried again.
+constexpr auto REOPEN_PERIOD = std::chrono::seconds(1);
+
+using Clock = std::chrono::steady_clock;
 
 // Holds a critical section for one scope.
 struct Locked {
@@ -57,16 +78,29 @@ struct AudioStream {
     bool ended = false;             // nothing more until a rewind
     bool playing = false;
     bool paused = false;
+    // When the current play began (mixLock): where the music should be when
+    // a failed device comes back.
+    Clock::time_point playStart;
 };
 
 struct AudioOutput {
-    HWAVEOUT device = nullptr;  // null once stopped
+    HWAVEOUT device = nullptr;  // null once stopped, and while failed (mixLock)
     HANDLE bufferDone = nullptr;  // signalled by the device as each buffer finishes
     HANDLE mixer = nullptr;
     std::atomic<bool> stopping{false};
     CRITICAL_SECTION mixLock;
     WAVEHDR headers[BUFFER_COUNT] = {};
     int oldest = 0;  // the buffer the device finishes next
+    Clock::time_point lastBack;  // the device last gave a buffer back, or was last tried (mixer thread)
+    Clock::time_point windowStart;  // buffers given back since then (mixer thread)
+    int windowBuffers = 0;
+    bool toldLost = false;  // the loss was told, and no device has played a whole window since
+    // A reopened device plays silence until it gives buffers back at its
+    // pace: at first it takes a few at once, and a sound server just
+    // started may not play for a second or two.
+    bool resuming = false;
+    int returns = 0;  // buffers given back since the reopen
+    Clock::time_point returnTimes[PACED_RETURNS];  // the last ones, round
     std::vector<int16_t> samples;  // BUFFER_COUNT buffers, interleaved stereo
     std::vector<int32_t> mix;      // one buffer's sum before clipping
     std::vector<AudioStream*> streams;  // changed under mixLock
@@ -145,32 +179,130 @@ void mixSound(AudioStream* stream, int32_t* mix, int frames) {
     if (stream->ended) stream->playing = false;
 }
 
-// Fills one device buffer from every playing sound. mixLock held.
+// Fills one device buffer from every playing sound (silence while a
+// reopened device starts). mixLock held.
 void fillBuffer(AudioOutput* output, int16_t* out) {
     std::fill(output->mix.begin(), output->mix.end(), 0);
     for (AudioStream* stream : output->streams)
-        if (stream->playing && !stream->paused) mixSound(stream, output->mix.data(), BUFFER_FRAMES);
+        if (stream->playing && !stream->paused && !output->resuming)
+            mixSound(stream, output->mix.data(), BUFFER_FRAMES);
     for (size_t i = 0; i < output->mix.size(); i++)
         out[i] = static_cast<int16_t>(std::clamp(output->mix[i], -32768, 32767));
 }
 
 // Queues every finished buffer again, oldest first, so the device plays
-// them in order. mixLock held.
-void refill(AudioOutput* output) {
-    while (output->headers[output->oldest].dwFlags & WHDR_DONE) {
+// them in order. How many, or -1 when the device refused one. mixLock held.
+int refill(AudioOutput* output) {
+    int queued = 0;
+    while (output->device && (output->headers[output->oldest].dwFlags & WHDR_DONE)) {
         WAVEHDR& h = output->headers[output->oldest];
         fillBuffer(output, reinterpret_cast<int16_t*>(h.lpData));
         h.dwFlags &= ~WHDR_DONE;
-        waveOutWrite(output->device, &h, sizeof h);
+        if (waveOutWrite(output->device, &h, sizeof h) != MMSYSERR_NOERROR) return -1;
         output->oldest = (output->oldest + 1) % BUFFER_COUNT;
+        queued++;
     }
+    return queued;
 }
 
 // Takes back every queued buffer (waveOutReset marks them all done), to be
 // queued again from the first by the next refill. mixLock held.
 void dropQueued(AudioOutput* output) {
-    waveOutReset(output->device);
+    if (output->device) waveOutReset(output->device);
     output->oldest = 0;
+}
+
+// Opens the default output at the mixing format, its buffers prepared and
+// free. False when there is none.
+bool openDevice(AudioOutput* output) {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = OUTPUT_CHANNELS;
+    format.nSamplesPerSec = OUTPUT_RATE_HZ;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = OUTPUT_CHANNELS * sizeof(int16_t);
+    format.nAvgBytesPerSec = OUTPUT_RATE_HZ * format.nBlockAlign;
+    HWAVEOUT device = nullptr;
+    if (waveOutOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(output->bufferDone),
+                    0, CALLBACK_EVENT) != MMSYSERR_NOERROR)
+        return false;
+    const size_t bufferSamples = static_cast<size_t>(BUFFER_FRAMES) * OUTPUT_CHANNELS;
+    output->samples.assign(bufferSamples * BUFFER_COUNT, 0);
+    output->mix.assign(bufferSamples, 0);
+    for (int i = 0; i < BUFFER_COUNT; i++) {
+        WAVEHDR& h = output->headers[i];
+        h = {};
+        h.lpData = reinterpret_cast<LPSTR>(&output->samples[bufferSamples * i]);
+        h.dwBufferLength = static_cast<DWORD>(bufferSamples * sizeof(int16_t));
+        waveOutPrepareHeader(device, &h, sizeof h);
+        h.dwFlags |= WHDR_DONE;  // free, so the first refill queues it
+    }
+    output->device = device;
+    output->oldest = 0;
+    output->lastBack = output->windowStart = Clock::now();
+    output->windowBuffers = 0;
+    return true;
+}
+
+void closeDevice(AudioOutput* output) {
+    waveOutReset(output->device);
+    for (WAVEHDR& h : output->headers) waveOutUnprepareHeader(output->device, &h, sizeof h);
+    waveOutClose(output->device);
+    output->device = nullptr;
+}
+
+// One line on standard error, at once: a file or pipe would hold it until
+// the exit.
+void tell(const char* what) {
+    std::fprintf(stderr, "tolmar: %s\n", what);
+    std::fflush(stderr);
+}
+
+// The device failed: closed, and the music goes on by the clock, unheard.
+// mixLock held.
+void lose(AudioOutput* output) {
+    closeDevice(output);
+    if (!output->toldLost) tell("the sound output went away; the music goes on silently until it is back");
+    output->toldLost = true;
+}
+
+// Opens a device again, silent until it plays at its pace. mixLock held.
+void reopen(AudioOutput* output) {
+    output->lastBack = Clock::now();
+    if (!openDevice(output)) return;
+    output->resuming = true;
+    output->returns = 0;
+    if (refill(output) < 0) lose(output);
+}
+
+// Notes a buffer given back by a reopened device; true once the last
+// PACED_RETURNS took most of their playing time.
+bool paced(AudioOutput* output, Clock::time_point now) {
+    const auto span = std::chrono::duration<double>((PACED_RETURNS - 2) * BUFFER_FRAMES /
+                                                    static_cast<double>(OUTPUT_RATE_HZ));
+    Clock::time_point& oldest = output->returnTimes[output->returns % PACED_RETURNS];
+    const bool atPace = output->returns >= PACED_RETURNS && now - oldest >= span;
+    oldest = now;
+    output->returns++;
+    return atPace;
+}
+
+// The reopened device plays: the queued silence goes, and each playing
+// stream goes where the clock since its play began says it should be,
+// round its loop. mixLock held.
+void resume(AudioOutput* output, Clock::time_point now) {
+    output->resuming = false;
+    dropQueued(output);
+    for (AudioStream* stream : output->streams) {
+        if (!stream->playing) continue;
+        const std::chrono::duration<double> since = now - stream->playStart;
+        const double frame = since.count() * static_cast<double>(stream->file.rate_hz);
+        stream->ended = !mpg123FileSeek(&stream->file, stream->loop, static_cast<int64_t>(frame));
+        stream->decoded.clear();
+        stream->decodedUsed = 0;
+        primeSound(stream);
+        stream->playing = !stream->ended;
+    }
 }
 
 DWORD WINAPI mixerMain(void* arg) {
@@ -178,11 +310,32 @@ DWORD WINAPI mixerMain(void* arg) {
     // Late refills are heard as gaps; the work per wake-up is small.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     for (;;) {
-        // The timeout only guards against a lost signal.
+        // The timeout guards against a lost signal, and paces the checks.
         WaitForSingleObject(output->bufferDone, 100);
         if (output->stopping) return 0;
         Locked m(&output->mixLock);
-        refill(output);
+        const Clock::time_point now = Clock::now();
+        if (!output->device) {
+            if (now - output->lastBack >= REOPEN_PERIOD) reopen(output);
+            continue;
+        }
+        // Each buffer given back while resuming is timed apart: the event
+        // wakes this thread once per buffer at the device's pace.
+        if (output->resuming && (output->headers[output->oldest].dwFlags & WHDR_DONE) && paced(output, now))
+            resume(output, now);
+        const int queued = refill(output);
+        if (queued > 0) output->lastBack = now;
+        output->windowBuffers += std::max(queued, 0);
+        bool racing = false;
+        if (now - output->windowStart >= PACE_WINDOW) {
+            racing = output->windowBuffers > MOST_BUFFERS_PER_WINDOW;
+            const bool played = !racing && output->windowBuffers >= LEAST_BUFFERS_PER_WINDOW;
+            if (played && output->toldLost) tell("the sound output is back");
+            output->toldLost = output->toldLost && !played;
+            output->windowStart = now;
+            output->windowBuffers = 0;
+        }
+        if (queued < 0 || racing || now - output->lastBack > SILENT_DEVICE) lose(output);
     }
 }
 
@@ -203,40 +356,17 @@ void unlist(AudioStream* stream) {
     }
 }
 
-// Opens the default output at the mixing format and starts the mixer with
-// every buffer queued as silence.
+// Opens the default output and starts the mixer with every buffer queued as
+// silence.
 FMOD_RESULT openOutput(AudioOutput* output) {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = OUTPUT_CHANNELS;
-    format.nSamplesPerSec = OUTPUT_RATE_HZ;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = OUTPUT_CHANNELS * sizeof(int16_t);
-    format.nAvgBytesPerSec = OUTPUT_RATE_HZ * format.nBlockAlign;
-
     output->bufferDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!output->bufferDone) return FMOD_ERR_MEMORY;
-    HWAVEOUT device = nullptr;
-    if (waveOutOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(output->bufferDone),
-                    0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+    if (!openDevice(output)) {
         CloseHandle(output->bufferDone);
         output->bufferDone = nullptr;
         return FMOD_ERR_OUTPUT_INIT;
     }
-    const size_t bufferSamples = static_cast<size_t>(BUFFER_FRAMES) * OUTPUT_CHANNELS;
-    output->samples.assign(bufferSamples * BUFFER_COUNT, 0);
-    output->mix.assign(bufferSamples, 0);
-    for (int i = 0; i < BUFFER_COUNT; i++) {
-        WAVEHDR& h = output->headers[i];
-        h = {};
-        h.lpData = reinterpret_cast<LPSTR>(&output->samples[bufferSamples * i]);
-        h.dwBufferLength = static_cast<DWORD>(bufferSamples * sizeof(int16_t));
-        waveOutPrepareHeader(device, &h, sizeof h);
-        h.dwFlags |= WHDR_DONE;  // free, so the first refill queues it
-    }
     InitializeCriticalSection(&output->mixLock);
-    output->device = device;
-    output->oldest = 0;
     output->stopping = false;
     {
         Locked m(&output->mixLock);
@@ -244,10 +374,7 @@ FMOD_RESULT openOutput(AudioOutput* output) {
     }
     output->mixer = CreateThread(nullptr, 0, mixerMain, output, 0, nullptr);
     if (!output->mixer) {
-        waveOutReset(device);
-        for (WAVEHDR& h : output->headers) waveOutUnprepareHeader(device, &h, sizeof h);
-        waveOutClose(device);
-        output->device = nullptr;
+        closeDevice(output);
         CloseHandle(output->bufferDone);
         output->bufferDone = nullptr;
         DeleteCriticalSection(&output->mixLock);
@@ -279,10 +406,7 @@ void backendStopOutput(AudioOutput* output) {
     WaitForSingleObject(output->mixer, INFINITE);
     CloseHandle(output->mixer);
     output->mixer = nullptr;
-    waveOutReset(output->device);
-    for (WAVEHDR& h : output->headers) waveOutUnprepareHeader(output->device, &h, sizeof h);
-    waveOutClose(output->device);
-    output->device = nullptr;
+    if (output->device) closeDevice(output);
     CloseHandle(output->bufferDone);
     output->bufferDone = nullptr;
 }
@@ -341,6 +465,7 @@ FMOD_RESULT backendPlay(AudioStream* stream, bool paused, bool again) {
     }
     stream->paused = paused;
     stream->playing = !stream->ended;
+    stream->playStart = Clock::now();
     if (requeue) refill(output);
     return FMOD_OK;
 }
