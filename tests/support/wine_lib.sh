@@ -45,6 +45,7 @@ wine_start() {
   # One server for the whole script: left to itself it exits 3 s after its
   # last program, and a program started just then loses it mid-start
   # ("recvmsg: Connection reset by peer"). The EXIT trap stops it.
+  mkdir -p "$WINEPREFIX"  # the server starts in it
   "$wineserver" -p
   "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 && pass "fresh Wine prefix" ||
     { fail "fresh Wine prefix"; finish; }
@@ -168,7 +169,7 @@ INNER
 }
 
 # The sound server killed and started again while EXE plays the steps music
-# (server_restarted), on a display of our own; then Escape ends the run with
+# (server_restarted), on the script's display; then Escape ends the run with
 # status 0 and one newline. Exits on the first failure: run it in a subshell.
 # The place the music comes back at is shown, not judged: in some runs on a
 # busy machine Wine's output came back 2.5 to 3.5 s behind the clock (in
@@ -178,11 +179,9 @@ wine_server_restarted() {  # EXE
   # What this subshell starts, it stops.
   helpers=()
   trap 'for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done' EXIT
-  timeout 120 "$wineserver" -w  # no display-less Wine run left (see wine_music_run)
   mkdir -p "$dir" && cd "$dir" || die "no folder for the run"
   case_dir=$dir
   make_steps_mp3 tolmar.mp3 8
-  start_display 1280x720 -wr
   start_sound_server "$dir/pulse" >pulse.txt || die "no sound server: $(cat pulse.txt)"
   record_sink before.raw
   "$wine" "$1" >stdout.txt 2>stderr.txt &
