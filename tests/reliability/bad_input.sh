@@ -96,6 +96,15 @@ unreadable_case() {
   for lib in $(ldd "$program" | awk '$3 ~ /^\// { print $3 }' | grep -v -e '^/lib/' -e '^/usr/'); do
     cp "$lib" "$work/bin/"
   done
+  # A sanitizer's suppressions file goes along: where the clone lies in a
+  # folder only root may pass (root's home), nobody could not read it.
+  local supp=${LSAN_OPTIONS:-}
+  supp=${supp#*suppressions=}
+  supp=${supp%%:*}
+  if [ -f "$supp" ]; then
+    cp "$supp" "$work/bin/lsan.supp"
+    export LSAN_OPTIONS=${LSAN_OPTIONS/"$supp"/"$work/bin/lsan.supp"}
+  fi
   chmod -R a+rX "$work/bin"
   chmod 755 "$work" "$work/unreadable"
   program=$work/bin/tolmar as_user="$as_nobody env LD_LIBRARY_PATH=$work/bin" refused unreadable 19 "$BAD_FILE"
