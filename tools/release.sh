@@ -102,9 +102,14 @@ CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
 export CFLAGS CXXFLAGS LDFLAGS
+# A compiler launcher, when one is named (the test command names ccache, so
+# a second release from any clone compiles only what changed).
+launcher=()
+[ -z "${TOLMAR_LAUNCHER:-}" ] ||
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER" -DCMAKE_CXX_COMPILER_LAUNCHER="$TOLMAR_LAUNCHER")
 step "Linux build (Release, with the tools and the package's files)" \
   cmake -S . -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOLMAR_TESTS=OFF \
-  -DTOLMAR_CAPTURE=ON -DTOLMAR_PACKAGE=ON
+  -DTOLMAR_CAPTURE=ON -DTOLMAR_PACKAGE=ON "${launcher[@]}"
 step "Linux build: compiling and composing the soundtrack" cmake --build "$out/linux"
 unset CFLAGS CXXFLAGS LDFLAGS
 # The piece's package, which serves Debian 12 and 13 alike, and the capture
@@ -180,7 +185,7 @@ done
 
 # --- Windows: tolmar.exe with its music -----------------------------------------
 step "Windows build (mingw-w64)" \
-  bash -c "cmake --preset windows -B '$out/windows' && cmake --build '$out/windows'"
+  bash -c 'cmake --preset windows -B "$0" "${@}" && cmake --build "$0"' "$out/windows" "${launcher[@]}"
 win=tolmar-$version-windows
 mkdir -p "$out/zip/$win"
 cp "$out/windows/tolmar.exe" "$out/windows/libmpg123-0.dll" "$soundtrack" "$out/zip/$win/"

@@ -1,32 +1,29 @@
 #!/usr/bin/env bash
 # The release, checked as the people who download it get it: cuts one with
-# tools/release.sh (--allow-dirty, so the test command also runs on work not
-# yet committed), then checks each file of dist/ on its own: the Debian
-# packages unpacked and run (deb_test.sh), installed with apt on fresh
-# minimal Debian 12 and 13 systems in chroots and run (fresh_install.sh, as
-# root; about 150 MB from the Debian mirror the first time for each, then
-# only what changed, kept in /var/cache/tolmar-tests), the project built
-# with the default preset and its quick tests run in a Debian 13 system
-# (debian_quick.sh, beside the others), the portable Linux archives unpacked and run,
-# x86_64 on fresh minimal Debian 11, 12 and 13, aarch64 on arm64 Debian 11
-# and 13 through qemu (linux_archive.sh, as root, cached the same way; the
-# release builds their programs in a Debian 11 kept there too), the Windows
-# zip unpacked and run
-# under Wine (windows_zip.sh), the build and the x86-64 archive on a sway
-# desktop at scale 1 and 2 (tests/wayland/ci.sh, beside the others), the web zip unpacked, served and run in
-# chromium (web_zip.sh), the checks in Debian systems beside the others,
-# the licences each carries for what its build
-# linked (notices.sh), and SHA256SUMS against every file of dist/; the
-# windows, web and release package sets against what the release's builds
-# read (tests/setup/set_build_test.sh); then a release made to fail part way
-# must leave dist/ as it was. Builds the event log and pcm_match in build/
-# (the default preset) first. Prints PASS/FAIL/SKIP per check and "N passed,
-# M failed, K skipped"; exits non-zero on any failure. Took 9 min with the
-# cache filled on a 2-core machine at load average 3 to 7 (the Linux
-# archives' build and checks about 3 min of it, the aarch64 archive's checks
-# 1 min 40 s); the first run on a machine about 22 minutes more for the
-# Debian systems (about 970 MB from the mirror), 10 of them making the arm64
-# ones through qemu.
+# tools/release.sh --allow-dirty (so work not yet committed is checked too;
+# with --made, dist/ as the test command's step before it cut it), then
+# checks each file of dist/ on its own, with PASS/FAIL/SKIP per check, "N
+# passed, M failed, K skipped" and a non-zero status on any failure:
+# - the Debian packages unpacked and run (deb_test.sh), and installed with
+#   apt on fresh minimal Debian 12 and 13 systems and run (fresh_install.sh);
+# - the portable archives unpacked and run, x86_64 on fresh Debian 11, 12
+#   and 13, aarch64 on arm64 Debian 11 and 13 through qemu
+#   (linux_archive.sh);
+# - the project built with the default preset and its quick tests run in a
+#   Debian 13 system (debian_quick.sh);
+# - the build and the x86_64 archive on a sway desktop (tests/wayland/ci.sh);
+# - the Windows zip under Wine, the web zip served and run in Chromium
+#   (windows_zip.sh, web_zip.sh), the licences each file carries
+#   (notices.sh), SHA256SUMS, and the windows, web and release package sets
+#   against what the release's builds read (tests/setup/set_build_test.sh);
+# - a release made to fail part way leaves dist/ as it was.
+# The Debian systems are chroots (root only), made ahead by
+# debian_systems.sh and kept in /var/cache/tolmar-tests. Three lanes run
+# side by side, each mostly waiting for the programs it watches: the checks
+# on this system, those in the Debian systems, and the Wayland checks; the
+# Debian 13 build of debian_quick.sh goes beside the other Debian systems.
+# Builds the event log and pcm_match in build/ (the default preset) first.
+# Usage: tests/release/ci.sh [--made]
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -36,10 +33,12 @@ debian_release=$(. /etc/os-release && echo "$VERSION_ID")
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-began=$SECONDS
-bash tools/release.sh --allow-dirty >"$log" 2>&1 && pass "tools/release.sh: $(grep -c '^  ' "$log") files in dist/" ||
-  { fail "tools/release.sh"; tail -n 40 "$log"; finish; }
-echo "(tools/release.sh: $((SECONDS - began)) s)"
+if [ "${1:-}" != --made ]; then
+  began=$SECONDS
+  bash tools/release.sh --allow-dirty >"$log" 2>&1 && pass "tools/release.sh: $(grep -c '^  ' "$log") files in dist/" ||
+    { fail "tools/release.sh"; tail -n 40 "$log"; finish; }
+  echo "(tools/release.sh: $((SECONDS - began)) s)"
+fi
 # (Configured only when it is not: the test command's ctest runs beside
 # these use build/.)
 { { [ -f build/CMakeCache.txt ] || cmake --preset default; } &&
@@ -48,29 +47,26 @@ echo "(tools/release.sh: $((SECONDS - began)) s)"
 
 # Runs one of the checking scripts, shows its lines and counts them.
 run_checks() {
-  local began=$SECONDS status out
+  local began=$SECONDS status out script
+  for script in "$@"; do [[ $script == *.sh ]] && break; done
   out=$(mktemp)
   "$@" >"$out" 2>&1
   status=$?
   cat "$out"
   add_checks "$out" "$status" "$*"
   rm -f "$out"
-  echo "(${*: -1}: $((SECONDS - began)) s)"
+  echo "($(basename "$script") ${*: -1}: $((SECONDS - began)) s)"
 }
-# The build and the x86-64 archive on a scaled Wayland desktop (sway, its
-# own user and PipeWire; tests/wayland/ci.sh): their runs mostly wait for
-# the piece, so they go on beside the checks below, which use no Wayland.
-wayland_log=$(mktemp)
-began_wayland=$SECONDS
-bash tests/wayland/ci.sh "dist/tolmar-$version-linux-x86_64.tar.gz" \
-  build-release/linux-archive/x86_64/checks/libevent_log.so >"$wayland_log" 2>&1 &
-wayland_pid=$!
-
-# The checks in Debian systems (chroots, each system locked while in use)
-# go on beside the ones on this system; their lines are shown after them.
-chroots_log=$(mktemp)
-(
-  passed=0 failed=0 skipped=0
+# A lane beside the checks below: COMMAND... runs in the background, its
+# lines shown and counted after them.
+lanes=()
+beside() {
+  local out
+  out=$(mktemp)
+  "$@" >"$out" 2>&1 &
+  lanes+=("$!:$out")
+}
+chroot_checks() {
   for release in 12 13; do
     run_checks timeout 1200 bash tests/release/fresh_install.sh "$release" "dist/tolmar_${version}_amd64.deb" \
       "dist/tolmar-capture_${version}+deb${release}_amd64.deb"
@@ -79,10 +75,11 @@ chroots_log=$(mktemp)
     PCM_MATCH=$root/build/tests/reliability/pcm_match run_checks timeout 1800 bash tests/release/linux_archive.sh \
       "dist/tolmar-$version-linux-$arch.tar.gz" "build-release/linux-archive/$arch/checks/libevent_log.so"
   done
-  run_checks timeout 2400 bash tests/release/debian_quick.sh 13
-  echo "$passed $failed $skipped" >"$chroots_log.counts"
-) >"$chroots_log" 2>&1 &
-chroots_pid=$!
+}
+beside chroot_checks
+beside run_checks timeout 2400 bash tests/release/debian_quick.sh 13
+beside run_checks timeout 2400 bash tests/wayland/ci.sh "dist/tolmar-$version-linux-x86_64.tar.gz" \
+  build-release/linux-archive/x86_64/checks/libevent_log.so
 
 # The package sets of the release's builds bring all that each build read
 # (the run, tools and capture sets are checked by ctest in build/).
@@ -96,17 +93,13 @@ TOLMAR_EVENT_SHIM=$root/build/tests/support/libevent_log.so PCM_MATCH=$root/buil
 run_checks bash tests/release/windows_zip.sh "dist/tolmar-$version-windows.zip"
 run_checks bash tests/release/web_zip.sh "dist/tolmar-$version-web.zip"
 run_checks bash tests/release/notices.sh build-release dist
-wait "$chroots_pid"
-cat "$chroots_log"
-read -r p f k <"$chroots_log.counts" || { p=0 f=1 k=0; echo "FAIL: the checks in Debian systems ended early"; }
-passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + k))
-rm -f "$chroots_log" "$chroots_log.counts"
-wait "$wayland_pid"
-status=$?
-cat "$wayland_log"
-add_checks "$wayland_log" "$status" "tests/wayland/ci.sh"
-echo "(tests/wayland/ci.sh, beside the others: $((SECONDS - began_wayland)) s)"
-rm -f "$wayland_log"
+for lane in "${lanes[@]}"; do
+  wait "${lane%%:*}"
+  status=$?
+  cat "${lane#*:}"
+  add_checks "${lane#*:}" "$status" "a lane of checks beside the others"
+  rm -f "${lane#*:}"
+done
 
 # SHA256SUMS names every other file of dist/, once, and they verify.
 (cd dist && sha256sum --check --strict SHA256SUMS) >"$log" 2>&1 &&

@@ -408,7 +408,7 @@ async function realRun(browser, url, {what = '', during, after} = {}) {
     await check(view.cursor === 'none', 'the cursor is hidden over the canvas', view.cursor, page);
     await check(view.fullscreen, 'the canvas is full screen', JSON.stringify(view), page);
   }
-  if (!await reaches(page, 'timeline', `${what}the timeline follows the lead-in`, 10000)) return;
+  if (!await reaches(page, 'timeline', `${what}the timeline follows the lead-in`)) return;
   // 4.5 s into the timeline by the page's own clock, however long that takes.
   await waitFor(page, () => performance.now() - window.seenStates[2].at >= 4500, null, LOAD_MS, '4.5 s of timeline');
   const lit = await screenStats(page);
@@ -418,7 +418,7 @@ async function realRun(browser, url, {what = '', during, after} = {}) {
   if (during) await during(page);
 
   await page.key('Escape');
-  await endsWith(page, `${what}Escape ends the run`, 0, '', 10000);
+  await endsWith(page, `${what}Escape ends the run`, 0, '');
   const left = await page.evaluate(() => ({fullscreen: !!document.fullscreenElement, states: window.seenStates}));
   const names = left.states.map((s) => s.state).join(' ');
   if (!what) {

@@ -96,7 +96,7 @@ async function monoFile(browser, base) {
   await page.evaluate(() => document.exitFullscreen());
   await framesDrawn(page);
   await check((await tolmarOf(page)).state === 'lead-in', 'leaving full screen does not shorten the lead-in', '', page);
-  const t = await settled(page, ['ended', 'error'], 15000);
+  const t = await settled(page, ['ended', 'error']);
   // What the lead-in decoded started with the timeline.
   await checkAudio(await audioStats(page, '../mono.f32'), 'a 22.05 kHz mono VBR file', page);
   const states = await page.evaluate(() => window.seenStates);
