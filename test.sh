@@ -44,7 +44,7 @@ fi
 cmake -S tests/steps -B build-steps >/dev/null
 log=build-steps/steps.txt
 status=0
-ctest --test-dir build-steps -j 8 --resource-spec-file build-steps/cores.json --output-on-failure "${labels[@]}" 2>&1 | tee "$log" || status=$?
+ctest --test-dir build-steps -j 8 --resource-spec-file "$PWD/build-steps/cores.json" --output-on-failure "${labels[@]}" 2>&1 | tee "$log" || status=$?
 echo
 echo "The steps, as they ended (packages first: $packages s):"
 grep -E '^ *[0-9]+/[0-9]+ Test +#' "$log" || true
