@@ -56,9 +56,7 @@ int pixelsUnlike(const Png& png, const std::vector<unsigned char>& here) {
 
 int litPixels(const std::vector<unsigned char>& rgb) {
     int lit = 0;
-    for (size_t p = 0; p < rgb.size(); p += 3) {
-        lit += rgb[p] + rgb[p + 1] + rgb[p + 2] > 0;
-    }
+    for (size_t p = 0; p < rgb.size(); p += 3) lit += rgb[p] + rgb[p + 1] + rgb[p + 2] > 0;
     return lit;
 }
 
@@ -91,7 +89,6 @@ TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTimeSameBytesEachStill) {
         EXPECT_EQ(pixelsUnlike(png, here), 0) << "the PNG at " << seconds << " s is not the frame at 65 s";
     }
     EXPECT_EQ(temp.namesExcept(), (std::vector<std::string>{"64.9996.png", "65.png"}));
-    EXPECT_FALSE(readFile(temp / "65.png").empty());
     EXPECT_EQ(readFile(temp / "65.png"), readFile(temp / "64.9996.png"));
 }
 
