@@ -172,6 +172,7 @@ TEST(RenderFrame, NoiseVariesThePixelsInsideOneTriangle) {
     const std::vector<unsigned char> flat = drawPixels(0.8f);
     glEnable(GL_TEXTURE_2D);
     const std::vector<unsigned char> textured = drawPixels(0.8f);
+    EXPECT_FALSE(glIsEnabled(GL_BLEND)) << "later triangles must paint over earlier ones, as the fit drew them";
     int left = -1, top = -1, level = 0;
     for (int y = 0; y + SIDE <= 512; y += 4) {
         for (int x = 0; x + SIDE <= 512; x += 4) {
