@@ -1,6 +1,6 @@
 // Helpers for the audio library's tests: a private temp folder per test,
-// MP3s made there with sox and lame (tests/support), a file whose reads
-// fail, and stderr collected.
+// MP3s made there with sox and lame (tests/support), and a file whose reads
+// fail.
 #pragma once
 
 #include <fcntl.h>
@@ -18,11 +18,6 @@
 #include "process.h"
 
 constexpr int DEVICE_RATE_HZ = 44100;  // what the library asks of SDL; disk takes it as is
-
-// A shell command's success, its output thrown away.
-inline bool runQuietly(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 class AudioTest : public ::testing::Test {
 protected:
@@ -87,12 +82,4 @@ protected:
     TempDir temp;
     std::string dir = temp.path;
     FMOD::System* system = nullptr;
-};
-
-// Collects what is written to standard error, by this process and the
-// libraries in it, until finish.
-class StderrCapture {
-public:
-    explicit StderrCapture(const std::string& = "") { testing::internal::CaptureStderr(); }
-    std::string finish() { return testing::internal::GetCapturedStderr(); }
 };

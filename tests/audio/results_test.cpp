@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "audio_test.hpp"
+#include "results_suite.h"
 
 namespace {
 
@@ -47,12 +48,12 @@ TEST_F(Results, NoAudioOutputIs62EveryTimeAndQuiet) {
         SCOPED_TRACE(c.driver);
         setenv("SDL_AUDIODRIVER", c.driver, 1);
         if (c.variable) setenv(c.variable, c.value.c_str(), 1);
-        StderrCapture err(path("stderr.txt"));
+        testing::internal::CaptureStderr();
         FMOD_RESULT first = system->init(1, 0, nullptr);
         FMOD_RESULT second = system->init(1, 0, nullptr);
         FMOD::Sound* sound = UNTOUCHED;
         FMOD_RESULT stream = system->createStream("x.mp3", 0x2A, nullptr, &sound);
-        EXPECT_EQ(err.finish(), "");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(first, FMOD_ERR_OUTPUT_INIT);
         EXPECT_EQ(second, FMOD_ERR_OUTPUT_INIT);
         EXPECT_EQ(stream, FMOD_ERR_UNINITIALIZED);
@@ -63,9 +64,9 @@ TEST_F(Results, NoAudioOutputIs62EveryTimeAndQuiet) {
 }
 
 // Kinds of file the shared table leaves out, each given its code here once
-// (the whole program shows one of each code, tests/reliability): what a
-// POSIX file system adds, and cuts and damage of a real MP3 at its first
-// frames (48 kHz at 128 kbit/s: 384 bytes a frame).
+// (the whole program shows one of each code, tests/reliability), with the
+// table's checks: what a POSIX file system adds, and cuts and damage of a
+// real MP3 at its first frames (48 kHz at 128 kbit/s: 384 bytes a frame).
 TEST_F(Results, FileKindsOfThisSystemAndCutsOfARealFile) {
     ASSERT_EQ(system->init(1, 0, nullptr), FMOD_OK);
     const std::string info = readFile(lameMp3("info.mp3", 48000, 2, 1.0, "sine 440", {"-b", "128"}));
@@ -75,11 +76,7 @@ TEST_F(Results, FileKindsOfThisSystemAndCutsOfARealFile) {
     ASSERT_EQ(mkfifo(path("pipe.mp3").c_str(), 0600), 0);
     ASSERT_EQ(symlink("/dev/zero", path("zero-link.mp3").c_str()), 0);
     ASSERT_EQ(symlink(path("gone.mp3").c_str(), path("dangling.mp3").c_str()), 0);
-    const struct {
-        const char* name;
-        std::string data;  // none: made above
-        FMOD_RESULT want;
-    } cases[] = {
+    const std::vector<SuiteFile> cases = {
         // Neither ends when read: opened as a stream, they would hang the open.
         {"pipe.mp3", "", FMOD_ERR_FILE_BAD},
         {"zero-link.mp3", "", FMOD_ERR_FILE_BAD},
@@ -92,17 +89,12 @@ TEST_F(Results, FileKindsOfThisSystemAndCutsOfARealFile) {
         {"first-frame.mp3", info.substr(0, 768), FMOD_OK},
         {"garbage-inside.mp3", info.substr(0, 8000) + noise + info.substr(8000), FMOD_OK},
     };
-    StderrCapture err(path("stderr.txt"));
-    for (const auto& c : cases) {
+    for (const SuiteFile& c : cases)
         if (!c.data.empty()) std::ofstream(path(c.name), std::ios::binary) << c.data;
-        FMOD::Sound* sound = UNTOUCHED;
-        EXPECT_EQ(system->createStream(path(c.name).c_str(), 0x2A, nullptr, &sound), c.want) << c.name;
-        EXPECT_TRUE(sound != UNTOUCHED && (sound != nullptr) == (c.want == FMOD_OK)) << c.name;
-        if (sound && sound != UNTOUCHED) {
-            EXPECT_EQ(sound->release(), FMOD_OK) << c.name;
-        }
-    }
-    EXPECT_EQ(err.finish(), "") << "a refusal must be quiet";
+    testing::internal::CaptureStderr();
+    openSuiteFiles(system, cases, dir,
+                   [](const std::string& what, int got, int want) { EXPECT_EQ(got, want) << what; });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a refusal must be quiet";
 }
 
 }  // namespace

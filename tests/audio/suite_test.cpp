@@ -13,11 +13,12 @@ void expectResult(const std::string& what, int got, int want) { EXPECT_EQ(got, w
 
 TEST_F(AudioTest, SharedResultsAndRefusals) {
     setenv("SDL_AUDIODRIVER", "dummy", 0);  // ctest sets it; a bare run gets it too
-    ASSERT_TRUE(runQuietly("bash " SUITE_INPUTS " " + dir)) << "suite_inputs.sh (sox, lame)";
-    StderrCapture err(path("stderr.txt"));
+    const ProcessResult inputs = runProcess({"/bin/bash", SUITE_INPUTS, dir});
+    ASSERT_EQ(inputs.status, 0) << describe(inputs);
+    testing::internal::CaptureStderr();
     writeSuiteFiles(dir);
     runResultsSuite(dir, expectResult, SUITE_PLAYS_ONCE);
-    EXPECT_EQ(err.finish(), "") << "a refusal must be quiet";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a refusal must be quiet";
 }
 
 }  // namespace

@@ -197,20 +197,19 @@ TEST_F(CaptureTest, Mp4AndWebmOpenWithTheExpectedStreams) {
     }
 }
 
-// The program's own refusals, before any frame, and no file left.
+// The program's own refusals, before any frame, and no file left. (Which
+// file gets which code is the capture backend's run of the shared suite.)
 TEST_F(CaptureTest, BadMusicIsRefusedWithTheProgramsText) {
-    std::filesystem::create_directory(path("folder.mp3"));
     std::ofstream(path("text.mp3")) << "not an mp3 at all\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"missing.mp3", "FMOD error! (23) File not found. \n"},
-        {"folder.mp3", "FMOD error! (19) Error loading file. \n"},
         {"text.mp3", "FMOD error! (25) Unsupported file or audio format. \n"},
     };
     for (const auto& c : cases) {
         ProcessResult r = capture({"--quiet", "--music", c.first, "--size", "320x180", "v.mp4"}, 0);
         EXPECT_EQ(r.status, 255) << describe(r);
         EXPECT_EQ(r.output, c.second);
-        EXPECT_EQ(temp.namesExcept({"folder.mp3", "text.mp3"}), std::vector<std::string>{}) << c.first;
+        EXPECT_EQ(temp.namesExcept({"text.mp3"}), std::vector<std::string>{}) << c.first;
     }
     // Without --music it reads tolmar.mp3 from the working directory, as the
     // program does; the tool names the file it looked for and the option.

@@ -1,6 +1,5 @@
 // frame-shot run as a user would: the PNG it writes holds the frame renderFrame
-// draws for that timeline time, bad arguments and unwritable paths end with
-// one clear message and a non-zero status, and a failed write leaves no file.
+// draws for that timeline time (its refusals: tests/tools).
 #include "driver/driver.h"
 #include "platform/offscreen.h"
 #include "process.h"
@@ -10,7 +9,6 @@
 #include <stb/stb_image.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -58,9 +56,7 @@ int pixelsUnlike(const Png& png, const std::vector<unsigned char>& here) {
 
 int litPixels(const std::vector<unsigned char>& rgb) {
     int lit = 0;
-    for (size_t p = 0; p < rgb.size(); p += 3) {
-        lit += rgb[p] + rgb[p + 1] + rgb[p + 2] > 0;
-    }
+    for (size_t p = 0; p < rgb.size(); p += 3) lit += rgb[p] + rgb[p + 1] + rgb[p + 2] > 0;
     return lit;
 }
 
@@ -70,9 +66,7 @@ protected:
         ASSERT_TRUE(platformOpenOffscreen(WIDTH, HEIGHT)) << platformOffscreenError();
     }
 
-    ProcessResult shoot(const std::vector<std::string>& arguments, const ProcessOptions& options = {}) {
-        return runProgram(FRAME_SHOT, arguments, options);
-    }
+    ProcessResult shoot(const std::vector<std::string>& arguments) { return runProgram(FRAME_SHOT, arguments); }
     TempDir temp;
 };
 
@@ -95,7 +89,6 @@ TEST_F(FrameShot, WritesTheFrameRenderFrameDrawsAtThatTimeSameBytesEachStill) {
         EXPECT_EQ(pixelsUnlike(png, here), 0) << "the PNG at " << seconds << " s is not the frame at 65 s";
     }
     EXPECT_EQ(temp.namesExcept(), (std::vector<std::string>{"64.9996.png", "65.png"}));
-    EXPECT_FALSE(readFile(temp / "65.png").empty());
     EXPECT_EQ(readFile(temp / "65.png"), readFile(temp / "64.9996.png"));
 }
 
@@ -111,18 +104,6 @@ TEST_F(FrameShot, StartAndEndOfTheTimelineAreBlackAndTheDefaultSizeIs1280By720) 
         EXPECT_EQ(png.height, 720);
         EXPECT_EQ(litPixels(png.rgb), 0) << seconds;
     }
-}
-
-// With no EGL driver to load, the line names the tool and EGL's failure.
-TEST_F(FrameShot, NoOpenGLIsOneLineInTheToolsName) {
-    ProcessOptions options;
-    options.environment = {"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"};
-    const ProcessResult run = shoot({"12", temp / "frame.png", "64", "64"}, options);
-    EXPECT_EQ(run.status, 1) << describe(run);
-    EXPECT_EQ(run.errors.rfind("frame-shot: ", 0), 0u) << describe(run);
-    EXPECT_NE(run.errors.find("EGL"), std::string::npos) << describe(run);
-    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << describe(run);
-    EXPECT_TRUE(temp.namesExcept().empty());
 }
 
 }  // namespace

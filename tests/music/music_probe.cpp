@@ -13,9 +13,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "run") == 0) {
-        if (!openMusic()) {
-            return 1;
-        }
+        if (!openMusic()) return 1;
         startMusic();
         closeMusic();
         return 0;

@@ -90,11 +90,7 @@ TEST(MusicSteps, OldLibraryIsRefusedWithStatusOne) {
               "Error!  You are using an old version of FMOD 00043200.  This program requires "
               "00043201\n");
     EXPECT_EQ(old.errors, "System_Create\ngetVersion\n");  // init is never called
-
-    const ProcessResult current = probe({"run"}, {"FAKE_AUDIO_VERSION=00043201"});
-    EXPECT_EQ(current.status, 0) << current.errors;
-    EXPECT_EQ(current.errors, CALL_LOG);
-
+    // 00043201 itself is the fake's own version, which the runs above pass.
     const ProcessResult newer = probe({"run"}, {"FAKE_AUDIO_VERSION=00050000"});
     EXPECT_EQ(newer.status, 0) << newer.errors;
 }

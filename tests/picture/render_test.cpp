@@ -163,21 +163,6 @@ int green(const std::vector<unsigned char>& pixels, int x, int y) { return pixel
 
 }  // namespace
 
-TEST(RenderFrame, PixelsAreTintedGreyOverBlack) {
-    const std::vector<unsigned char> pixels = drawPixels(0.8f);
-    int lit = 0;
-    for (size_t p = 0; p < pixels.size(); p += 4) {
-        const int r = pixels[p];
-        const int g = pixels[p + 1];
-        const int b = pixels[p + 2];
-        // Green 1.2, red 1.1, blue 0.9 of the same grey, each rounded.
-        ASSERT_GE(g + 1, r);
-        ASSERT_GE(r + 1, b);
-        lit += g > 0;
-    }
-    EXPECT_GT(lit, 512 * 512 / 10);  // a window of 300 triangles covers much of the grid
-}
-
 TEST(RenderFrame, NoiseVariesThePixelsInsideOneTriangle) {
     // Every corner of a triangle has the same colour, so without the texture
     // its inside is one flat value; the noise must spread it. Measured on the
@@ -187,6 +172,7 @@ TEST(RenderFrame, NoiseVariesThePixelsInsideOneTriangle) {
     const std::vector<unsigned char> flat = drawPixels(0.8f);
     glEnable(GL_TEXTURE_2D);
     const std::vector<unsigned char> textured = drawPixels(0.8f);
+    EXPECT_FALSE(glIsEnabled(GL_BLEND)) << "later triangles must paint over earlier ones, as the fit drew them";
     int left = -1, top = -1, level = 0;
     for (int y = 0; y + SIDE <= 512; y += 4) {
         for (int x = 0; x + SIDE <= 512; x += 4) {

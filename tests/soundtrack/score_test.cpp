@@ -49,9 +49,8 @@ TEST(SoundtrackScore, DensityAndIntensityRiseTowardTheClimax) {
     }
     // The pulse only enters around the middle.
     double firstKick = 1e9;
-    for (const Note& n : score.notes) {
+    for (const Note& n : score.notes)
         if (n.voice == Voice::Kick) firstKick = std::min(firstKick, n.start);
-    }
     EXPECT_GT(firstKick, 55);
     EXPECT_LT(firstKick, 80);
     EXPECT_DOUBLE_EQ(soundtrack::intensityAt(0), 0);

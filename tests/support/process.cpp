@@ -38,28 +38,15 @@ namespace {
             setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
         }
     }
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
-        _exit(126);
-    }
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(126);
     std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
 }
 
 }  // namespace
-
-pid_t startProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
-    const pid_t child = fork();
-    if (child == 0) {
-        const int devNull = open("/dev/null", O_WRONLY);
-        execChild(argv, options, devNull, devNull);
-    }
-    return child;
-}
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
     ProcessResult result;
@@ -92,13 +79,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
             kill(child, SIGKILL);
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left)) < 0) {
-            continue;
-        }
+        if (poll(fds, 2, static_cast<int>(left)) < 0) continue;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
             if (got > 0) {
                 (i == 0 ? result.output : result.errors).append(buffer, static_cast<size_t>(got));
@@ -109,11 +92,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
             }
         }
     }
-    for (pollfd& fd : fds) {
-        if (fd.fd >= 0) {
-            close(fd.fd);
-        }
-    }
+    for (pollfd& fd : fds)
+        if (fd.fd >= 0) close(fd.fd);
     int status = 0;
     waitpid(child, &status, 0);
     if (WIFEXITED(status)) {
@@ -140,9 +120,7 @@ std::string describe(const ProcessResult& run) {
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/tolmar-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::abort();
-    }
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
     path = pattern;
 }
 

@@ -3,8 +3,6 @@
 // and lame.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -27,10 +25,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
 // The same for `program` with `arguments` after it.
 ProcessResult runProgram(const std::string& program, std::vector<std::string> arguments,
                          const ProcessOptions& options = {});
-
-// Starts it with both output streams thrown away, for a test that acts on it
-// while it runs; waitpid ends it. Returns the child's process id.
-pid_t startProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
 // What a run said, for the message of a failed check: status, signal,
 // standard error and the end of standard output.
