@@ -33,8 +33,11 @@ for tool in sway swaymsg wtype grim pipewire wireplumber pipewire-pulse dbus-dae
 done
 # Built in a folder of the clone's own, where the compiler cache finds the
 # test command's objects, then copied out to where the user can reach it.
-{ cmake --preset default -B build-wayland "${launcher[@]}" && cmake --build build-wayland --target tolmar event_log &&
-  mkdir -p "$work/build/tests/support" && cp build-wayland/tolmar "$work/build/" &&
+# (The program finds its audio library through a path from its own folder.)
+{ cmake --preset default -B build-wayland -DCMAKE_BUILD_RPATH_USE_ORIGIN=ON "${launcher[@]}" &&
+  cmake --build build-wayland --target tolmar event_log &&
+  mkdir -p "$work/build/tests/support" "$work/build/src/audio/sdl" && cp build-wayland/tolmar "$work/build/" &&
+  cp build-wayland/src/audio/sdl/libaudio.so "$work/build/src/audio/sdl/" &&
   cp build-wayland/tests/support/libevent_log.so "$work/build/tests/support/"; } \
   >"$work/build.log" 2>&1 && pass "build (default preset)" ||
   { fail "build (default preset)"; tail -n 30 "$work/build.log"; finish; }

@@ -160,8 +160,11 @@ async function resizedAndSuspended(browser, base) {
   await page.evaluate(() => { delete Object.values(Module.tolmarAudio.contexts)[0].resume; });
   await page.click(150, 200);
   const after = await lead();
-  // Engines move their audio clock in steps of up to about 0.1 s here.
-  await check(Math.abs(after - before) < 0.5, 'refused for 2 s, it runs on the next click, the music where the clock ' +
+  // Engines move their audio clock in steps of up to about 0.1 s here. On
+  // a starved machine the music may already trail before the suspension;
+  // the realign then brings it back to the clock, not to that lag.
+  await check(Math.min(Math.abs(after - before), Math.abs(after)) < 0.5,
+              'refused for 2 s, it runs on the next click, the music where the clock ' +
               'says (within 0.5 s)', `the music leads the timeline by ${before.toFixed(3)} s, then ${after.toFixed(3)} s`, page);
   await page.key('Escape');
   await endsWith(page, 'after that, Escape ends it', 0, '');
