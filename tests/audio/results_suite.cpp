@@ -8,11 +8,10 @@ namespace {
 FMOD::Sound* const UNTOUCHED = reinterpret_cast<FMOD::Sound*>(0x1234);
 const FMOD_MODE STREAM_MODE = 0x2A;  // what the piece asks for: loop, 2-D, hardware
 
-}  // namespace
-
-// Each file opened at a cost its size bounds, whatever its headers claim.
-void openSuiteFiles(FMOD::System* system, const std::vector<SuiteFile>& files, const std::string& dir,
-                    SuiteCheck check) {
+// Each file of the table opened, at a cost its size bounds, whatever its
+// headers claim.
+void tableFiles(FMOD::System* system, const std::vector<SuiteFile>& files, const std::string& dir,
+                SuiteCheck check) {
     for (const SuiteFile& c : files) {
         const std::string path = c.name.empty() || c.name[0] == '/' ? c.name : dir + "/" + c.name;
         FMOD::Sound* sound = UNTOUCHED;
@@ -25,6 +24,8 @@ void openSuiteFiles(FMOD::System* system, const std::vector<SuiteFile>& files, c
         if (c.want == FMOD_OK && sound) check(what + " release", sound->release(), FMOD_OK);
     }
 }
+
+}  // namespace
 
 void runResultsSuite(const std::string& dir, SuiteCheck check, bool playsOnce) {
     const std::string tone = dir + "/tone.mp3";
@@ -61,7 +62,7 @@ void runResultsSuite(const std::string& dir, SuiteCheck check, bool playsOnce) {
     check("init after close", system->init(1, 0, nullptr), FMOD_OK);
 
     const std::vector<SuiteFile> files = suiteFiles(dir);
-    openSuiteFiles(system, files, dir, check);
+    tableFiles(system, files, dir, check);
     sound = UNTOUCHED;
     check("stream null name", system->createStream(nullptr, STREAM_MODE, nullptr, &sound),
           FMOD_ERR_INVALID_PARAM);

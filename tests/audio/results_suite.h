@@ -29,12 +29,6 @@ void writeSuiteFiles(const std::string& dir);
 // result wanted (flags are checked as 1 wanted).
 using SuiteCheck = void (*)(const std::string& what, int got, int want);
 
-// Opens each file (its name in dir, or absolute) on an initialised system and
-// checks its code, that the sound was set, and a cost its size bounds;
-// releases what opened.
-void openSuiteFiles(FMOD::System* system, const std::vector<SuiteFile>& files, const std::string& dir,
-                    SuiteCheck check);
-
 // Runs every case against the files in dir (written beforehand). A backend
 // that plays one stream once (the capture: its video has one music track,
 // a rule its own tests check) leaves out the cases that play again.

@@ -94,7 +94,9 @@ function pageRecorder(faults) {
   window.seenBuffers = new Map();
   wrap(window.AudioContext && AudioContext.prototype, 'createBuffer', (_, __, b) => { window.seenBuffers.set(b, made); made += b.duration; });
   const source = window.AudioBufferSourceNode && AudioBufferSourceNode.prototype;
-  wrap(source, 'start', (seen, [when, offset = 0]) => { if (seen) Object.assign(seen, {started: true, when, offset}); });
+  wrap(source, 'start', function (seen, [when, offset = 0]) {
+    if (seen) Object.assign(seen, {started: true, when, offset, now: this.context.currentTime});
+  });
   wrap(source, 'stop', (seen) => { if (seen) seen.stopped = true; });
   wrap(window.AudioNode && AudioNode.prototype, 'connect', function (seen, [to]) {
     if (seen) seen.toDestination ||= to === this.context.destination;
