@@ -114,8 +114,13 @@ debian_mount() {
   debian_bind "$cache/archives" "$1/var/cache/apt/archives"
   # The release's updates and security suites too, as a user's system has
   # them: a package built on an up-to-date system may need their versions.
-  printf 'deb %s %s main\n' "$debian_mirror" "$suite" "$debian_mirror" "$suite-updates" \
-    "$debian_security_mirror" "$suite-security" >"$1/etc/apt/sources.list"
+  # Not for Debian 11, whose security support has ended: the mirror no
+  # longer has all of its security updates (arm64's are gone).
+  {
+    echo "deb $debian_mirror $suite main"
+    [ "$release" -lt 12 ] ||
+      printf 'deb %s %s main\n' "$debian_mirror" "$suite-updates" "$debian_security_mirror" "$suite-security"
+  } >"$1/etc/apt/sources.list"
   printf 'Acquire::Retries "%s";\nAcquire::http::Timeout "30";\n' "$([ -n "$online" ] && echo 3 || echo 0)" \
     >"$1/etc/apt/apt.conf.d/80retries"
   # No translated package descriptions: nothing here reads them, and an
