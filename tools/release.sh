@@ -112,19 +112,24 @@ step "Linux build (Release, with the tools and the package's files)" \
   -DTOLMAR_CAPTURE=ON -DTOLMAR_PACKAGE=ON "${launcher[@]}"
 step "Linux build: compiling and composing the soundtrack" cmake --build "$out/linux"
 unset CFLAGS CXXFLAGS LDFLAGS
-# The piece's package, which serves Debian 12 and 13 alike, and the capture
-# tool's for this machine's release; the capture tool's for the other
-# release is built in a system of that release (tools/release/capture_deb.sh).
-step "Debian packages (cpack): tolmar, tolmar-capture for Debian $debian_release" \
-  bash -c "cd '$out/linux' && cpack -G DEB -D CPACK_COMPONENTS_ALL=piece && cpack -G DEB -D CPACK_COMPONENTS_ALL=capture"
-deb=tolmar_${version}_amd64.deb
-mv "$out/linux/$deb" "$out/linux/tolmar-capture_${version}+deb${debian_release}_amd64.deb" "$dist/"
+# The piece's package, which serves Debian 12 and 13 alike, so is built on
+# 12 (a Debian 12 system when this machine runs 13), and the capture tool's
+# for this machine's release; the capture tool's for the other release is
+# built in a system of that release (tools/release/capture_deb.sh).
+soundtrack=$out/linux/package/tolmar.mp3
+if [ "$debian_release" = 12 ]; then
+  here="tolmar, tolmar-capture" components="piece capture" elsewhere=()
+else
+  here=tolmar-capture components=capture elsewhere=("$soundtrack")
+fi
+step "Debian packages (cpack): $here for Debian $debian_release" \
+  bash -c "cd '$out/linux' && for c in $components; do cpack -G DEB -D CPACK_COMPONENTS_ALL=\$c || exit; done &&
+    mv tolmar*_amd64.deb '$dist/'"
 for other in 12 13; do
   [ "$other" = "$debian_release" ] ||
-    step "tolmar-capture for Debian $other (built in a Debian $other system)" \
-      bash tools/release/capture_deb.sh "$other" "$dist"
+    step "tolmar-capture${elsewhere:+ and tolmar} for Debian $other (built in a Debian $other system)" \
+      bash tools/release/capture_deb.sh "$other" "$dist" "${elsewhere[@]}"
 done
-soundtrack=$out/linux/package/tolmar.mp3
 
 step "lintian" lintian --fail-on error,warning "$dist/"*.deb
 

@@ -177,6 +177,13 @@ void matchViewport() {
 // newer SDL does) and pass the rest on. xkbcommon's own header declares
 // them, so a signature of ours that differs from the library's does not
 // compile. An SDL that loads xkbcommon with dlopen bypasses them.
+//
+// SDL 2.32 (Debian 13's) starts each keyboard with no layout known
+// (XKB_LAYOUT_INVALID) until its first modifiers event, and looks a
+// virtual keyboard's keys up with that; xkbcommon takes it as an index and
+// reads past the key's layouts, and the program dies of SIGSEGV after
+// keyboards came and went. Such a lookup is made in the first layout, the
+// one a keyboard starts in.
 namespace {
 // The definition the guards below stand in front of: the library's own.
 template <typename Function>
@@ -212,7 +219,9 @@ int xkb_keymap_key_get_syms_by_level(xkb_keymap* keymap, xkb_keycode_t key,
                                      const xkb_keysym_t** symbols) {
     static const auto real = libraryDefinition<decltype(&xkb_keymap_key_get_syms_by_level)>(
         "xkb_keymap_key_get_syms_by_level");
-    return keymap == nullptr ? 0 : real(keymap, key, layout, level, symbols);
+    return keymap == nullptr ? 0
+                             : real(keymap, key, layout == XKB_LAYOUT_INVALID ? 0 : layout, level,
+                                    symbols);
 }
 }
 

@@ -80,7 +80,7 @@ check_package "$capture_deb" tolmar-capture "$version+deb$debian_release" "./usr
 # check_depends NAME DEPENDS ALSO-BROUGHT ELF...
 check_depends() {
   local name=$1 declared=$2 depends loaded used closure missing direct d alternatives
-  depends=$(tr ',|' '\n\n' <<<"$declared, $3" | sed 's/(.*)//; s/ //g' | awk 'NF' | grep -vx tolmar)
+  depends=$(tr ',|' '\n\n' <<<"$declared, $3" | sed 's/(.*)//; s/ //g' | awk 'NF' | grep -vx tolmar | with_providers)
   shift 3
   loaded=$(for f in "$@"; do ldd "$f"; done)
   grep -q 'not found' <<<"$loaded" && die "$name: libraries not found: $(grep 'not found' <<<"$loaded" | sort -u)"
@@ -93,7 +93,7 @@ check_depends() {
     grep -v "^$root" | owning_packages)
   for d in $(tr ',' '\n' <<<"$declared" | sed 's/(.*)//; s/ //g'); do
     case "$d" in libgl1 | libgl1-mesa-dri | tolmar) continue ;; esac
-    alternatives=$(tr '|' '\n' <<<"$d")
+    alternatives=$(tr '|' '\n' <<<"$d" | with_providers)
     [ -n "$(comm -12 <(sort <<<"$alternatives") <(echo "$direct"))" ] ||
       die "$name depends on $d, which no binary links"
   done

@@ -46,3 +46,12 @@ dependency_closure() {
     dpkg-query -W -f='${Package} ${Essential} ${Priority}\n' | awk '$2 == "yes" || $3 == "required" { print $1 }'
   ) | sed 's/:.*//' | sort -u
 }
+
+# The package names on standard input, each followed by the installed
+# packages that provide it (Debian 13's libmpg123-0t64 provides the
+# libmpg123-0 a package built on Debian 12 depends on), one a line.
+with_providers() {
+  awk -F'\t' 'FILENAME == "-" { wanted[$1] = 1; print $1; next }
+               { n = split($2, p, ", "); for (i = 1; i <= n; i++) { sub(/ .*/, "", p[i]); if (p[i] in wanted) print $1 } }' \
+    - <(dpkg-query -W -f='${Package}\t${Provides}\n')
+}

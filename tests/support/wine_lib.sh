@@ -72,7 +72,7 @@ probe_findings() {
     grep -qxE "$pattern" <<<"$seen" && pass "$what" ||
       fail "$what: the probe saw: $(tr '\n' ';' <<<"$seen") $(cat probe-stderr.txt 2>/dev/null)"
   done <<'FINDINGS'
-lead-in answered|the window answers a message sent with a 1 s limit in the lead-in
+lead-in answered|the window answers a message sent at its first frame within the lead-in (a 2.5 s limit)
 timeline [1-9][0-9]* sent 0 unanswered 0 hung|the window answers every message sent through the timeline, never judged hung
 typed-text 0 caret no|a typed character is not taken, and no caret shows
 after-close answered window kept|posted WM_CLOSE and SC_CLOSE: the window stays and answers

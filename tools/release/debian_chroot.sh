@@ -17,9 +17,11 @@
 # changed on the mirror, and need no mirror at all when the cache holds
 # everything (an unreachable mirror is then only noted). Without the cache
 # and without the mirror the run fails with one line. Network steps have time
-# limits. DEBIAN_MIRROR picks the mirror; http_proxy is passed to apt.
+# limits. DEBIAN_MIRROR picks the mirror, DEBIAN_SECURITY_MIRROR the one of the
+# security updates; http_proxy is passed to apt.
 
 debian_mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+debian_security_mirror=${DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 
 # fail MESSAGE: says what failed and the end of $case_dir/stderr.txt (unless
 # case_dir is empty), and ends the run.
@@ -110,6 +112,15 @@ debian_mount() {
   debian_bind /dev/pts "$1/dev/pts"
   debian_bind "$lists" "$1/var/lib/apt/lists"
   debian_bind "$cache/archives" "$1/var/cache/apt/archives"
+  # The release's updates and security suites too, as a user's system has
+  # them: a package built on an up-to-date system may need their versions.
+  # Not for Debian 11, whose security support has ended: the mirror no
+  # longer has all of its security updates (arm64's are gone).
+  {
+    echo "deb $debian_mirror $suite main"
+    [ "$release" -lt 12 ] ||
+      printf 'deb %s %s main\n' "$debian_mirror" "$suite-updates" "$debian_security_mirror" "$suite-security"
+  } >"$1/etc/apt/sources.list"
   printf 'Acquire::Retries "%s";\nAcquire::http::Timeout "30";\n' "$([ -n "$online" ] && echo 3 || echo 0)" \
     >"$1/etc/apt/apt.conf.d/80retries"
   # No translated package descriptions: nothing here reads them, and an

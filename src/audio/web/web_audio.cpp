@@ -156,7 +156,9 @@ EM_JS(void, audioTables, (double margin_s, double realign_s), {
     audio.wake = function(delay_ms) {
         if (audio.timer === null) audio.timer = setTimeout(function() {
             audio.timer = null;
-            if (!ABORT && !runtimeExited) Module._tolmarAudioDecode();
+            // Emscripten defines runtimeExited only in builds whose runtime
+            // may exit (EXIT_RUNTIME); the others never exit.
+            if (!ABORT && !(typeof runtimeExited != 'undefined' && runtimeExited)) Module._tolmarAudioDecode();
         }, delay_ms);
     };
 });
