@@ -65,12 +65,15 @@ debian_minbase() {
   [ ! -s "$cache/minbase.tgz" ] || return 0
   [ -n "$online" ] ||
     { case_dir=""; fail "no Debian $release in the cache ($cache) and the mirror $debian_mirror cannot be reached"; }
-  # The mirror may drop a connection now and then: a second try, and apt's
-  # own retries later.
-  for _ in 1 2; do
+  # The mirror may drop a connection or refuse for a while now and then
+  # (debootstrap has no retries of its own): four tries, 10, 30 and 60 s
+  # apart, and apt's own retries later.
+  local pause
+  for pause in 10 30 60 0; do
     rm -rf "$work/make-base"
     timeout 1200 debootstrap --arch="$arch" --variant=minbase --make-tarball="$cache/minbase.tgz.new" "$suite" \
       "$work/make-base" "$debian_mirror" >"$log" 2>&1 && mv "$cache/minbase.tgz.new" "$cache/minbase.tgz" && break
+    sleep "$pause"
   done
   rm -rf "$work/make-base" "$cache/minbase.tgz.new"
   [ -s "$cache/minbase.tgz" ] || fail "debootstrap of a minimal Debian $release $arch (into the cache)"
