@@ -32,6 +32,9 @@ in_debian "$root" apt-get install --simulate --no-install-recommends $sets >"$lo
   fail "Debian $release: the test and bench package sets do not install: $(grep '^E:' "$log" | head -n 3)"
 pass "Debian $release: the test and bench package sets ($(wc -w <<<"$sets") names, every other set within) install as they stand"
 debian_tree "$src"
+# From here on only this system is used: the fresh installs and the
+# archives' systems of the release may go on beside.
+debian_leave_release
 
 began=$SECONDS
 in_tree 'cmake --preset default -DTOLMAR_CAPTURE=ON -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache &&

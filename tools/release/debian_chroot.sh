@@ -217,11 +217,19 @@ debian_ready_build() {
 # tools/packages (everything built with the capture tool, and what the
 # default build's tests start), where tests/release/debian_quick.sh builds
 # and tests the project as a developer on that release would. Sets root,
-# mounted.
+# mounted. Holds the system's own lock as well as the release's, from
+# before the system is brought up to date, so that a caller that only
+# builds and tests there may let the release go (debian_leave_release).
 debian_ready_check() {
   debian_cache "$1"
+  exec 8>"$cache/check.lock"
+  flock 8
   debian_ready check $(bash "$(dirname "${BASH_SOURCE[0]}")/../setup-debian.sh" --list check)
 }
+# debian_leave_release: the release's lock given up (its package lists and
+# packages, its other systems free for the checks beside), the system's
+# kept. Nothing started before it may still run.
+debian_leave_release() { exec 9>&-; }
 
 # debian_tree SRC: a copy of the working tree at SRC (its tracked and
 # untracked files, not the ignored ones: what a commit of it would hold)
