@@ -153,9 +153,17 @@ debian_update() {
 debian_unpack() {
   local root=$1 foreign
   shift
-  debian_minbase
-  timeout 1200 debootstrap --arch="$arch" --variant=minbase --unpack-tarball="$cache/minbase.tgz" "$suite" "$root" \
-    "$debian_mirror" >"$log" 2>&1 || fail "debootstrap of a minimal Debian $release $arch from the cache ($cache/minbase.tgz)"
+  local try
+  # A cached minimal system that does not unpack (a package in it cut
+  # short) is fetched again, once.
+  for try in 1 2; do
+    debian_minbase
+    timeout 1200 debootstrap --arch="$arch" --variant=minbase --unpack-tarball="$cache/minbase.tgz" "$suite" "$root" \
+      "$debian_mirror" >"$log" 2>&1 && break
+    [ "$try" = 1 ] && [ -n "$online" ] ||
+      fail "debootstrap of a minimal Debian $release $arch from the cache ($cache/minbase.tgz)"
+    rm -rf --one-file-system "$root" "$cache/minbase.tgz"
+  done
   for foreign in "$@"; do
     in_debian "$root" dpkg --add-architecture "$foreign" >"$log" 2>&1 || fail "dpkg --add-architecture $foreign"
   done
